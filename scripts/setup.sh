@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages tarvik needs to build and test, when missing.
+# Idempotent: packages already installed are left alone.
+set -euo pipefail
+
+PACKAGES=(
+  g++ cmake make pkg-config
+  libboost-filesystem-dev libboost-iostreams-dev libboost-math-dev
+  zlib1g-dev libnewmat10-dev libgtest-dev
+  gzip plink1.9
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "setup: all required packages are installed"
+  exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

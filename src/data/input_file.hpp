@@ -1,0 +1,30 @@
+#pragma once
+// Line-by-line reading of a text input that may be plain or gzip-compressed
+// (recognised by the gzip magic bytes, not by the name). Reads in large
+// blocks; a truncated or corrupt gzip stream is an error naming the file.
+#include <memory>
+#include <string>
+
+class InputFile {
+ public:
+  // Opens `name`; is_open() tells whether that worked. Nothing is thrown here.
+  explicit InputFile(const std::string& name);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  bool is_open() const;
+  // Reads the next line (without its line feed, and without a carriage
+  // return just before it) into `line`. Returns false,
+  // like a failed std::getline, when no character was left. Throws
+  // badfilename naming the file when the data cannot be read or decompressed.
+  bool getline(std::string& line);
+  // As std::getline leaves a stream: true once a read reached the end of the
+  // data without finding a line feed (a final line without line feed, or a
+  // read at the very end).
+  bool eof() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl;
+};

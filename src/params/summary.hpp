@@ -1,0 +1,30 @@
+#pragma once
+// The summary file, through which every component reports, and the opener of
+// every output file (plain, or gzip when the name ends in ".gz").
+#include <ios>
+#include <memory>
+#include <ostream>
+#include <sstream>
+
+#include <boost/filesystem/path.hpp>
+
+#include "params/parameters.hpp"
+
+// Writes the text of `text` to standard output and appends it to the summary
+// file named by params.summary_file, then empties `text` (its format state is
+// kept). Throws badfilename when the summary file cannot be opened or written.
+void update_summary_file(const Parameters& params, std::ostringstream& text,
+                         std::ios_base::openmode mode);
+
+// Opens `file` for writing, gzip-compressed exactly when its extension is
+// ".gz". Announces the file in `log` before opening. Throws badfilename
+// ("Error reading file <file>: can't open file.") when it cannot be opened.
+std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file, std::ostream& log,
+                                               std::ios_base::openmode mode);
+std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
+                                               std::ios_base::openmode mode);
+
+// Flushes and closes a stream returned by open_output_file (writing the gzip
+// trailer), and throws badfilename naming `file` if any write, the flush or
+// the close failed. The stream is released either way.
+void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::filesystem::path& file);

@@ -1,0 +1,246 @@
+#include "params/tarvik_parameters.hpp"
+
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <iomanip>
+#include <iostream>
+
+#include <boost/filesystem.hpp>
+
+namespace {
+
+const double default_Ne = 11418;
+const std::int32_t default_upper = 500000000;
+
+// Values are read strictly: the whole token must be a number of the expected
+// kind, so that a typo never silently becomes 0.
+std::int32_t integer_value(const std::string& flag, const std::string& token) {
+  const char* begin = token.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(begin, &end, 10);
+  bool whole = !token.empty() && !std::isspace(static_cast<unsigned char>(token[0])) && *end == '\0';
+  if (!whole || errno == ERANGE || value < INT32_MIN || value > INT32_MAX)
+    throw GenericErrorException("flag " + flag + " expects an integer within 32 bits but got \"" +
+                                token + "\".\n");
+  return static_cast<std::int32_t>(value);
+}
+
+double real_value(const std::string& flag, const std::string& token) {
+  const char* begin = token.c_str();
+  char* end = nullptr;
+  double value = std::strtod(begin, &end);
+  bool whole = !token.empty() && !std::isspace(static_cast<unsigned char>(token[0])) && *end == '\0';
+  if (!whole || !std::isfinite(value))
+    throw GenericErrorException("flag " + flag + " expects a number but got \"" + token + "\".\n");
+  return value;
+}
+
+void require_values(const std::string& flag, int i, int count, int argc) {
+  if (i + count > argc - 1) throw MissingFlagException(flag);
+}
+
+void help_line(std::ostream& out, const std::string& synopsis, const std::string& description) {
+  out << std::left << std::setw(40) << synopsis << description;
+}
+
+}  // namespace
+
+DiseaseLocus::DiseaseLocus() : disease_allele(0), rr1(1.0), rr2(1.0), rr{1.0, 1.0, 1.0} {}
+
+DiseaseLocus::DiseaseLocus(const int& allele, const double& het_risk, const double& hom_risk)
+    : disease_allele(allele), rr1(het_risk), rr2(hom_risk) {
+  if (allele != 0 && allele != 1)
+    throw GenericErrorException("Disease allele must be 0 or 1 but got " + std::to_string(allele) +
+                                " in DiseaseLocus. \n");
+  if (allele == 1)
+    rr = {1.0, rr1, rr2};
+  else
+    rr = {rr2, rr1, 1.0};
+}
+
+TarvikParameters::TarvikParameters() {
+  reset_parameters();
+  specify_recognised_parameters();
+}
+
+void TarvikParameters::reset_parameters() {
+  command_line.clear();
+  haplotype_file = "NULL";
+  legend_file = "NULL";
+  lower = 0;
+  genetic_map_file = "NULL";
+  ncontrols = 1;
+  ncases = 1;
+  Ne = default_Ne;
+  output_directory.clear();
+  output_file.clear();
+  tag_snps_file.clear();
+  theta = -1.0;
+  upper = default_upper;
+  dl.clear();
+  summary_file = "tarvik2.summary";
+  essential_flags = {"-h", "-l", "-m", "-o"};
+  flag_dependencies.clear();
+}
+
+void TarvikParameters::specify_recognised_parameters() {
+  recognised_flags.clear();
+  for (const char* flag : {"-help", "-h", "-l", "-m", "-o", "-dl", "-int", "-n", "-t", "-theta",
+                           "-Ne", "-nrs", "-no_gens_output", "-no_haps_output",
+                           "-output_snp_summary"})
+    recognised_flags.insert(flag);
+}
+
+void TarvikParameters::process_parameters(int argc, char** argv) {
+  reset_parameters();
+  for (int i = 0; i < argc; ++i) {
+    const std::string token = argv[i];
+    command_line += token + " ";
+    if (token.empty() || token[0] != '-') continue;
+    specified_flags.insert(token);
+    if (token == "-help") throw HelpException();
+
+    if (token == "-h") {
+      require_values(token, i, 1, argc);
+      haplotype_file = argv[i + 1];
+    } else if (token == "-l") {
+      require_values(token, i, 1, argc);
+      legend_file = argv[i + 1];
+    } else if (token == "-m") {
+      require_values(token, i, 1, argc);
+      genetic_map_file = argv[i + 1];
+    } else if (token == "-o") {
+      require_values(token, i, 1, argc);
+      output_file = argv[i + 1];
+      summary_file = output_file.string() + ".summary";
+      output_directory = output_file.parent_path();
+    } else if (token == "-dl") {
+      // Groups of four values follow; the list ends at the first group whose
+      // first token begins with '-'. Within a group every token is a value.
+      int j = i + 1;
+      while (j <= argc - 1 && argv[j][0] != '-') {
+        require_values(token, j - 1, 4, argc);
+        double position = real_value(token, argv[j]);
+        int allele = integer_value(token, argv[j + 1]);
+        double het = real_value(token, argv[j + 2]);
+        double hom = real_value(token, argv[j + 3]);
+        if (het < 0 || hom < 0)
+          throw GenericErrorException("flag -dl: relative risks must not be negative but got " +
+                                      std::string(argv[j + 2]) + " and " + argv[j + 3] + ".\n");
+        DiseaseLocus locus(allele, het, hom);
+        dl.insert(std::make_pair(position, locus));
+        j += 4;
+      }
+    } else if (token == "-int") {
+      require_values(token, i, 2, argc);
+      lower = integer_value(token, argv[i + 1]);
+      if (lower < 0) lower = 0;
+      upper = integer_value(token, argv[i + 2]);
+      if (upper < 0) upper = default_upper;
+    } else if (token == "-n") {
+      require_values(token, i, 2, argc);
+      ncontrols = integer_value(token, argv[i + 1]);
+      ncases = integer_value(token, argv[i + 2]);
+      if (ncontrols < 0 || ncases < 0)
+        throw GenericErrorException("flag -n: the numbers of controls and cases must not be negative but got " +
+                                    std::string(argv[i + 1]) + " and " + argv[i + 2] + ".\n");
+    } else if (token == "-t") {
+      require_values(token, i, 1, argc);
+      tag_snps_file = argv[i + 1];
+    } else if (token == "-theta") {
+      require_values(token, i, 1, argc);
+      theta = real_value(token, argv[i + 1]);
+    } else if (token == "-Ne") {
+      require_values(token, i, 1, argc);
+      Ne = real_value(token, argv[i + 1]);
+      if (Ne < 0)
+        throw GenericErrorException("flag -Ne: the effective population size must not be negative but got " +
+                                    std::string(argv[i + 1]) + ".\n");
+    }
+  }
+
+  collect_unrecognised_flags();
+  if (specified_flags.empty()) throw HelpException();
+
+  if (Ne < 0 || Ne > 30000) std::cout << "Error: Ne needs to be set" << std::endl;
+
+  check_required_flags();
+
+  namespace fs = boost::filesystem;
+  if (!fs::exists(output_directory)) {
+    std::cout << "Creating directory " << output_directory.string() << "\n" << std::flush;
+    if (!output_directory.empty()) fs::create_directories(output_directory);
+  } else if (!fs::is_directory(output_directory)) {
+    throw fs::filesystem_error("cannot create output directory " + output_directory.string() +
+                                   ": a file of that name exists",
+                               boost::system::errc::make_error_code(boost::system::errc::not_a_directory));
+  }
+}
+
+void TarvikParameters::parameters_help(std::ostream& out) const {
+  out << "Help Menu\n\n";
+  out << "Essential flags are:\n";
+  help_line(out, "-h <file> ", ": the reference panel (e.g. HapMap) file\n");
+  help_line(out, "-l <file> ", ": the legend file to the reference panel\n");
+  help_line(out, "-m <file> ", ": the recombinaion rate file\n");
+  help_line(out, "-o <file> ", ": the output file\n");
+  help_line(out, "-dl <pos1> <allele1> <rr11> <rr12> ... ",
+            ": the list of positions, risk allele, heterozygote risk and homozygote risks for each disease locus\n");
+  help_line(out, "-int <pos1> <pos2> ", ": the physical position interval of interest (pos2>pos1) \n");
+  out << "\nOptional flags are:\n";
+  help_line(out, "-n <m> <n>", ": the number of cases (n) and controls (m) individuals to simulate\n");
+  help_line(out, "-Ne <n>", ": the effective population side, defaults to 11418\n");
+  help_line(out, "-theta <n>", ": the mutation rate\n");
+  help_line(out, "-t <file> ",
+            ": the physical positions of snps where the data will be written to the .tag.gen the output file\n");
+  help_line(out, "-no_gens_output ", ": genotype files will not be written to file\n");
+  help_line(out, "-no_haps_output ", ": haplotype files will not be written to file\n");
+  help_line(out, "-output_snp_summary ",
+            ": output pvalues and effect size estimates for the simulated disease SNPs\n");
+}
+
+void TarvikParameters::parameters_summary(std::ostream& out) const {
+  auto label = [&out](const char* text) -> std::ostream& {
+    return out << std::right << std::setw(60) << text;
+  };
+  out << "Command line input is:\n" << command_line << "\n\n";
+  write_unrecognised_warning(out);
+
+  out << "FILE INPUTS\n";
+  label("haplotype file: ") << haplotype_file.string() << "\n";
+  label("legend file: ") << legend_file << "\n";
+  label("genetic map file: ") << genetic_map_file << "\n";
+  label("tag snps file: ") << (flag_given("-t") ? tag_snps_file.string() : std::string()) << "\n";
+
+  out << "FILE OUTPUTS\n";
+  label("output file: ") << output_file.string() << "\n";
+  label("summary file: ") << summary_file << "\n";
+
+  out << "PARAMETER INPUTS\n";
+  label("no. controls to simulate: ") << ncontrols << "\n";
+  label("no. cases to simulate: ") << ncases << "\n";
+
+  out << std::fixed << std::setprecision(0);
+  int k = 1;
+  label("disease loci: ");
+  for (const auto& locus : dl) out << "(" << k++ << ") " << locus.first << " ";
+  out << "\n";
+  k = 1;
+  label("disease alleles: ");
+  for (const auto& locus : dl) out << "(" << k++ << ") " << locus.second.disease_allele << " ";
+  out << "\n";
+  k = 1;
+  label("heterozygote/homozygote risks: ");
+  for (const auto& locus : dl)
+    out << "(" << k++ << ") " << std::setprecision(2) << locus.second.rr1 << "/" << locus.second.rr2
+        << std::setprecision(0) << " ";
+  out << "\n";
+  label("lower: ") << lower << "\n";
+  label("upper: ") << upper << "\n";
+  label("Ne: ") << Ne << "\n";
+  label("theta: ") << theta << "\n";
+  out << "\n";
+}

@@ -1,0 +1,53 @@
+#pragma once
+// The simulator's parameter set: input files, interval, sample sizes,
+// population constants, disease loci and the output stem.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem/path.hpp>
+
+#include "params/parameters.hpp"
+
+class DiseaseLocus {
+ public:
+  int disease_allele;
+  double rr1;
+  double rr2;
+  // Relative risk indexed by the number of allele-1 codes in a genotype.
+  std::vector<double> rr;
+
+  DiseaseLocus();
+  DiseaseLocus(const int& allele, const double& het_risk, const double& hom_risk);
+};
+
+class TarvikParameters : public Parameters {
+ public:
+  std::string command_line;
+  boost::filesystem::path haplotype_file;
+  std::string legend_file;
+  std::int32_t lower;
+  std::string genetic_map_file;
+  std::int32_t ncontrols;
+  std::int32_t ncases;
+  double Ne;
+  boost::filesystem::path output_directory;
+  boost::filesystem::path output_file;
+  boost::filesystem::path tag_snps_file;
+  double theta;
+  std::int32_t upper;
+  std::map<double, DiseaseLocus> dl;
+
+  TarvikParameters();
+  TarvikParameters(const TarvikParameters&) = default;
+  TarvikParameters& operator=(const TarvikParameters&) = default;
+
+  void process_parameters(int argc, char** argv) override;
+  void parameters_summary(std::ostream& out) const override;
+  void parameters_help(std::ostream& out) const override;
+  void reset_parameters() override;
+  void specify_recognised_parameters();
+
+  bool flag_given(const std::string& flag) const { return specified_flags.count(flag) != 0; }
+};

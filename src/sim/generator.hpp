@@ -1,0 +1,71 @@
+#pragma once
+// The simulation engine: the reference data, the run's parameters and
+// everything simulated from them.
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "data/data.hpp"
+#include "params/tarvik_parameters.hpp"
+
+class TarvikGenerator {
+ public:
+  Data panel_data;
+  std::vector<std::vector<short>> simulated_haplotypes;
+  std::vector<int> simulated_phenotypes;
+  TarvikParameters params;
+  int num_simulated_haps;
+  std::vector<int> dl_indices;
+  std::map<std::string, std::map<double, std::vector<std::vector<int>>>> case_hap_freq_cache;
+  std::map<std::vector<int>, std::map<std::vector<int>, double>> control_hap_freq_cache;
+
+  // Working data of simulate_disease_alleles, not part of the result. For
+  // each disease locus, the allele of every candidate source at its SNP
+  // (panel haplotypes, then finished rows), so that weighting the sources of
+  // a case reads one contiguous column instead of one entry of every row.
+  // Rows finished before a case never change, so during a run the columns
+  // only grow; they are rebuilt when the loci change or a call comes with an
+  // h no larger than the previous one (a new run).
+  std::vector<std::vector<short>> disease_snp_columns;
+  std::vector<int> disease_snp_columns_indices;  // dl_indices the columns belong to
+  int disease_snp_columns_last_h = -1;           // h of the last case served
+  std::vector<double> disease_source_weights;    // reused weight buffer
+
+  // Reads the map and the panel named by the parameters.
+  explicit TarvikGenerator(const TarvikParameters& parameters);
+  // Uses reference data read earlier; reads no file.
+  TarvikGenerator(const TarvikParameters& parameters, const Data& data);
+
+  // Seeds the generator, settles theta and the disease loci, simulates every
+  // individual and writes the output files.
+  void simulate_haplotypes();
+  std::vector<std::vector<short>> return_simulated_haplotypes() const;
+
+  // Disease loci (matching to panel SNPs; exits with status 1 if none is usable).
+  void process_dl();
+
+  // Copying model.
+  void set_theta();
+  void simulate_crossovers(const std::map<int, snp>& snps, const int& N,
+                           std::vector<std::vector<int>>& segments) const;
+  void simulate_all_alleles();
+
+  // Case and control haplotype frequencies at the disease loci.
+  void calculate_control_hap_freq(const std::vector<int>& snp_indices,
+                                  std::map<std::vector<int>, double>& table) const;
+  void calculate_case_hap_freq(const std::vector<std::vector<int>>* groups,
+                               std::map<double, std::vector<std::vector<int>>>& distribution);
+
+  // Disease alleles and disease-segment sources of one case.
+  void simulate_disease_alleles(std::vector<std::vector<int>>& copying_states,
+                                std::vector<std::vector<int>>& disease_haplotypes,
+                                const double* mutation_probabilities);
+
+  // Output file set.
+  void output_haplotypes() const;
+  // Appends the genotype line of one SNP (index k) for haplotype rows
+  // [first, end) to `line`.
+  void output_snp_data_gen_format(std::map<int, snp>::const_iterator& snp_it, const int& k,
+                                  const int& first, const int& end, std::string& line) const;
+};
