@@ -1,8 +1,11 @@
 #include "params/summary.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <iostream>
 
-#include <boost/iostreams/device/file.hpp>
 #include <boost/iostreams/filter/gzip.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
@@ -10,10 +13,56 @@ namespace io = boost::iostreams;
 
 namespace {
 
-// Every output file is written through one filtering stream: a gzip
-// compressor in front of the file sink for ".gz" names, the sink alone
-// otherwise. The sink reports write and close failures as exceptions, which
-// the stream turns into its bad state; close_output_file checks both.
+// The file at the end of every output chain. It never throws: a failed write
+// or close is remembered in `failed`, which close_output_file checks, so that
+// a failure met while the chain flushes or closes itself is never lost.
+struct SinkState {
+  int fd = -1;
+  bool failed = false;
+};
+
+class checked_file_sink {
+ public:
+  typedef char char_type;
+  struct category : io::sink_tag, io::closable_tag {};
+
+  explicit checked_file_sink(std::shared_ptr<SinkState> s) : state(std::move(s)) {}
+
+  std::streamsize write(const char* data, std::streamsize n) {
+    std::streamsize done = 0;
+    while (done < n && !state->failed) {
+      ssize_t w = ::write(state->fd, data + done, static_cast<size_t>(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) state->failed = true;
+      else done += w;
+    }
+    return n;
+  }
+
+  void close() {
+    if (state->fd < 0) return;
+    if (::close(state->fd) != 0) state->failed = true;
+    state->fd = -1;
+  }
+
+ private:
+  std::shared_ptr<SinkState> state;
+};
+
+// The stream handed out by open_output_file: a filtering stream that knows
+// whether its file was written without error.
+class OutputFileStream : public io::filtering_ostream {
+ public:
+  std::shared_ptr<SinkState> state = std::make_shared<SinkState>();
+  ~OutputFileStream() override {
+    try {
+      reset();
+    } catch (...) {
+    }
+    if (state->fd >= 0) ::close(state->fd);
+  }
+};
+
 io::gzip_params gzip_settings() {
   io::gzip_params settings(io::gzip::default_compression, io::gzip::deflated,
                            15,  // window bits
@@ -25,21 +74,24 @@ io::gzip_params gzip_settings() {
   return settings;
 }
 
+const std::streamsize file_buffer_size = 1 << 16;
+
 }  // namespace
 
 std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file, std::ostream& log,
                                                std::ios_base::openmode mode) {
-  auto stream = std::make_unique<io::filtering_ostream>();
+  auto stream = std::make_unique<OutputFileStream>();
   if (file.extension() == ".gz") {
     log << "writing output file " << file.string() << " (in gzip mode) " << std::endl;
     stream->push(io::gzip_compressor(gzip_settings(), 4096));
   } else {
     log << "writing output file " << file.string() << std::endl;
   }
-  mode = (mode & ~std::ios_base::in) | std::ios_base::out | std::ios_base::binary;
-  io::file_sink sink(file.string(), mode);
-  if (!sink.is_open()) throw badfilename::reading(file.string(), "can't open file.");
-  stream->push(sink);
+  int flags = O_WRONLY | O_CREAT | O_CLOEXEC | ((mode & std::ios_base::app) ? O_APPEND : O_TRUNC);
+  int fd = ::open(file.string().c_str(), flags, 0666);
+  if (fd < 0) throw badfilename::reading(file.string(), "can't open file.");
+  stream->state->fd = fd;
+  stream->push(checked_file_sink(stream->state), file_buffer_size);
   return stream;
 }
 
@@ -52,20 +104,19 @@ std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
 void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::filesystem::path& file) {
   if (!stream) return;
   bool ok = static_cast<bool>(stream->flush());
-  auto* chain = dynamic_cast<io::filtering_ostream*>(stream.get());
-  try {
-    // Popping the whole chain writes the gzip trailer and closes the file,
-    // so that their failures are seen here rather than lost in a destructor.
-    if (chain != nullptr) {
-      chain->set_auto_close(true);
-      chain->reset();
+  if (auto* out = dynamic_cast<OutputFileStream*>(stream.get())) {
+    try {
+      // Resetting the chain writes the gzip trailer and closes the file.
+      out->reset();
+    } catch (const std::exception&) {
+      ok = false;
     }
-  } catch (const std::exception&) {
-    ok = false;
+    if (out->state->failed) ok = false;
   }
-  if (chain != nullptr && !chain->good()) ok = false;
   stream.reset();
-  if (!ok) throw badfilename::writing(file.string(), "the file could not be written completely (disk full or I/O error).");
+  if (!ok)
+    throw badfilename::writing(file.string(),
+                               "the file could not be written completely (disk full or I/O error).");
 }
 
 void update_summary_file(const Parameters& params, std::ostringstream& text,
