@@ -101,6 +101,12 @@ std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
   return open_output_file(file, discarded, mode);
 }
 
+bool output_file_failed(const std::ostream& stream) {
+  if (!stream) return true;
+  const auto* out = dynamic_cast<const OutputFileStream*>(&stream);
+  return out != nullptr && out->state->failed;
+}
+
 void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::filesystem::path& file) {
   if (!stream) return;
   bool ok = static_cast<bool>(stream->flush());

@@ -24,6 +24,10 @@ std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file, std
 std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
                                                std::ios_base::openmode mode);
 
+// True once a write to the file behind a stream returned by open_output_file
+// has failed (data may still sit in the stream's buffers and fail later).
+bool output_file_failed(const std::ostream& stream);
+
 // Flushes and closes a stream returned by open_output_file (writing the gzip
 // trailer), and throws badfilename naming `file` if any write, the flush or
 // the close failed. The stream is released either way.

@@ -1,0 +1,25 @@
+#include "output/block_writer.hpp"
+
+#include "params/errors.hpp"
+#include "params/summary.hpp"
+
+BlockWriter::BlockWriter(const boost::filesystem::path& file_name, std::ostream& log,
+                         std::string& text_buffer)
+    : file(file_name), buffer(text_buffer) {
+  buffer.clear();
+  stream = open_output_file(file, log, std::ios::out);
+}
+
+void BlockWriter::write_buffer() {
+  if (buffer.empty()) return;
+  stream->write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+  buffer.clear();
+  if (!*stream || output_file_failed(*stream))
+    throw badfilename::writing(file.string(),
+                               "the file could not be written completely (disk full or I/O error).");
+}
+
+void BlockWriter::close() {
+  write_buffer();
+  close_output_file(stream, file);
+}
