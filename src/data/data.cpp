@@ -1,0 +1,282 @@
+#include "data/data.hpp"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <utility>
+
+#include "data/input_file.hpp"
+#include "params/errors.hpp"
+#include "params/summary.hpp"
+
+namespace {
+
+// White space as stream extraction sees it in the "C" locale.
+inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Finds the next white-space separated token in [p, end), leaving p after it.
+inline bool next_token(const char*& p, const char* end, const char*& first, const char*& last) {
+  while (p < end && is_space(*p)) ++p;
+  if (p == end) return false;
+  first = p;
+  while (p < end && !is_space(*p)) ++p;
+  last = p;
+  return true;
+}
+
+// A whole token holding an optionally signed decimal integer that fits in
+// 32 bits.
+bool parse_int32(const char* first, const char* last, std::int32_t& value) {
+  bool negative = false;
+  if (first < last && (*first == '+' || *first == '-')) {
+    negative = *first == '-';
+    ++first;
+  }
+  if (first == last) return false;
+  std::int64_t magnitude = 0;
+  for (; first < last; ++first) {
+    unsigned digit = static_cast<unsigned char>(*first) - '0';
+    if (digit > 9) return false;
+    magnitude = magnitude * 10 + digit;
+    if (magnitude > std::int64_t(1) << 31) return false;
+  }
+  std::int64_t signed_value = negative ? -magnitude : magnitude;
+  if (signed_value > INT32_MAX) return false;
+  value = static_cast<std::int32_t>(signed_value);
+  return true;
+}
+
+// An allele code token: an integer whose value is 0 or 1 ("0", "1", and
+// spellings such as "+1" or "00" that stream extraction would read the same).
+bool parse_code(const char* first, const char* last, int& code) {
+  bool negative = false;
+  if (first < last && (*first == '+' || *first == '-')) {
+    negative = *first == '-';
+    ++first;
+  }
+  if (first == last) return false;
+  for (const char* q = first; q < last; ++q)
+    if (static_cast<unsigned>(static_cast<unsigned char>(*q) - '0') > 9) return false;
+  while (first < last && *first == '0') ++first;
+  if (first == last) {
+    code = 0;
+    return true;
+  }
+  if (last - first == 1 && *first == '1' && !negative) {
+    code = 1;
+    return true;
+  }
+  return false;
+}
+
+// Reads the allele codes of one haplotype-file line into `codes` (grown to
+// hold the most codes a line of this length can have; never shrunk, so that
+// one buffer serves the whole file). Returns the number of codes, or -1 when
+// a token is not a valid code. This loop runs once per code of the whole
+// panel, so the usual layout of single codes between single blanks takes a
+// short path.
+int parse_haplotype_line(const std::string& line, std::vector<int>& codes, long long& sum) {
+  const std::size_t most = line.size() / 2 + 1;
+  if (codes.size() < most) codes.resize(most);
+  int* const out = codes.data();
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  int n = 0;
+  long long total = 0;
+  for (;;) {
+    while (end - p >= 2 && static_cast<unsigned>(p[0] - '0') <= 1 && p[1] == ' ') {
+      const int code = p[0] - '0';
+      out[n++] = code;
+      total += code;
+      p += 2;
+    }
+    if (p < end && is_space(*p)) {
+      while (p < end && is_space(*p)) ++p;
+      continue;
+    }
+    if (p == end) break;
+    const char* first = p;
+    ++p;
+    while (p < end && !is_space(*p)) ++p;
+    int code;
+    const unsigned digit = static_cast<unsigned char>(*first) - '0';
+    if (p - first == 1 && digit <= 1) {
+      code = static_cast<int>(digit);
+    } else if (!parse_code(first, p, code)) {
+      return -1;
+    }
+    out[n++] = code;
+    total += code;
+  }
+  sum = total;
+  return n;
+}
+
+// One number of a map row, read the way stream extraction reads a double:
+// leading blanks skipped, the longest number taken, the rest left for the
+// next field. Only finite decimal numbers count.
+bool parse_map_number(const char*& p, double& value) {
+  while (is_space(*p)) ++p;
+  const char* digits = p;
+  if (*digits == '+' || *digits == '-') ++digits;
+  if (!((*digits >= '0' && *digits <= '9') || *digits == '.')) return false;
+  char* after = nullptr;
+  double v = std::strtod(p, &after);
+  if (after == p) return false;
+  for (const char* q = p; q < after; ++q)
+    if (*q == 'x' || *q == 'X') return false;
+  if (!std::isfinite(v)) return false;
+  value = v;
+  p = after;
+  return true;
+}
+
+}  // namespace
+
+void Data::read_genetic_map() {
+  std::ostringstream log;
+  log << "Reading genetic map file ... ";
+  update_summary_file(*this, log, std::ios::app);
+
+  InputFile map_file(genetic_map_file);
+  if (!map_file.is_open()) throw badfilename::reading(genetic_map_file, "can't open file.");
+
+  std::string line;
+  map_file.getline(line);  // header
+  int rows = 0;
+  while (map_file.getline(line)) {
+    ++rows;
+    const int line_number = rows + 1;
+    const char* p = line.c_str();
+    double position, rate, cm;
+    if (!parse_map_number(p, position) || !parse_map_number(p, rate) || !parse_map_number(p, cm))
+      throw badfilename::reading(genetic_map_file,
+                                 "bad line in rates file on line " + std::to_string(line_number));
+    // The panel reader interpolates by bisection, which needs ascending rows.
+    if (!map_positions.empty() && position < map_positions.back())
+      throw badfilename::reading(genetic_map_file,
+                                 "positions decrease on line " + std::to_string(line_number) + ".");
+    map_positions.push_back(position);
+    map_cumulative_rho.push_back((4.0 * Ne) * cm / 100.0);
+  }
+  if (rows == 0) throw badfilename::reading(genetic_map_file, "no map rows found.");
+
+  log << "done\n";
+  update_summary_file(*this, log, std::ios::app);
+  log << std::setw(60) << "number of rates read: " << rows << "\n\n";
+  update_summary_file(*this, log, std::ios::app);
+}
+
+double Data::interpolate_map(double x) const {
+  assert(!map_positions.empty() && map_positions.size() == map_cumulative_rho.size());
+  const std::vector<double>& P = map_positions;
+  const std::vector<double>& R = map_cumulative_rho;
+  if (x < P[0]) return R[0];
+  auto above = std::upper_bound(P.begin() + 1, P.end(), x);
+  if (above == P.end()) return R.back();
+  const std::size_t i = static_cast<std::size_t>(above - P.begin());
+  const std::size_t j = i - 1;
+  return ((x - P[j]) / (P[i] - P[j])) * (R[i] - R[j]) + R[j];
+}
+
+void Data::read_haplotype_data() {
+  const std::string hap_name = haplotype_file.string();
+  std::ostringstream log;
+  log << "\nReading haplotype and legend files: ";
+  log << "looking for SNPs in [" << lower << ", " << upper << "] ... ";
+  update_summary_file(*this, log, std::ios::app);
+
+  nhaplotypes = -1;
+  InputFile haps(hap_name);
+  if (!haps.is_open()) throw badfilename::reading(hap_name, "can't open haplotype file.");
+  InputFile legend(legend_file);
+  if (!legend.is_open()) throw badfilename::reading(legend_file, "can't open legend file.");
+
+  std::string hap_line, legend_line;
+  std::vector<int> codes;
+  legend.getline(legend_line);  // header
+
+  int counter = 0;
+  for (;;) {
+    const bool got_hap = haps.getline(hap_line);
+    const bool got_legend = legend.getline(legend_line);
+    if (!got_hap || !got_legend) break;
+    ++counter;
+
+    const char* p = legend_line.data();
+    const char* const end = p + legend_line.size();
+    const char *rsid_first, *rsid_last, *pos_first, *pos_last, *a0_first, *a0_last, *a1_first,
+        *a1_last;
+    std::int32_t position = 0;
+    if (!next_token(p, end, rsid_first, rsid_last) || !next_token(p, end, pos_first, pos_last) ||
+        !parse_int32(pos_first, pos_last, position) || !next_token(p, end, a0_first, a0_last) ||
+        !next_token(p, end, a1_first, a1_last))
+      throw badfilename::reading(legend_file, "bad format detected in legend file on line " +
+                                                  std::to_string(counter + 1) + ".");
+
+    // Every line is parsed and counted, but only the first SNP at each
+    // position of the interval keeps its codes.
+    const bool in_interval = position >= lower && position <= upper;
+    auto slot = snps_data.end();
+    bool keep = false;
+    if (in_interval) {
+      slot = snps_data.lower_bound(position);
+      keep = slot == snps_data.end() || slot->first != position;
+    }
+
+    long long sum = 0;
+    const int count = parse_haplotype_line(hap_line, codes, sum);
+    if (count < 0)
+      throw badfilename::reading(hap_name, "bad format detected in haplotype file on line " +
+                                               std::to_string(counter) + ".");
+
+    if (nhaplotypes == -1) {
+      // A panel without haplotypes gives nothing to copy from.
+      if (count == 0)
+        throw badfilename::reading(hap_name, "no haplotypes found in haplotype file on line " +
+                                                 std::to_string(counter) + ".");
+      nhaplotypes = count;
+    } else if (count != nhaplotypes) {
+      throw badfilename::reading(hap_name, "different number of haplotypes found in haplotype file (" +
+                                               std::to_string(nhaplotypes) + " and " +
+                                               std::to_string(count) + " on line " +
+                                               std::to_string(counter) + ".");
+    }
+
+    if (!keep) continue;
+    snp record;
+    record.haplotypes.assign(codes.begin(), codes.begin() + count);
+    record.rsid.assign(rsid_first, rsid_last);
+    record.cumulative_rho = interpolate_map(static_cast<double>(position));
+    record.allele0.assign(a0_first, a0_last);
+    record.allele1.assign(a1_first, a1_last);
+    record.frequency = static_cast<double>(sum) / count;
+    snps_data.emplace_hint(slot, position, std::move(record));
+  }
+
+  log << "done\n";
+  update_summary_file(*this, log, std::ios::app);
+
+  log << std::setw(60) << "number of haplotypes: " << nhaplotypes << "\n";
+  log << std::setw(60) << "number of SNPs in total: " << counter << "\n";
+  log << std::setw(60) << "number of SNPs in interval: " << snps_data.size() << "\n\n";
+
+  if (legend.eof() && !haps.eof())
+    std::cout << "Warning: haplotype file contained more lines than legend file, only those SNPs "
+                 "with a line in the legend file were read."
+              << std::endl;
+  else if (haps.eof() && !legend.eof())
+    std::cout << "Warning: legend file contained more lines than haplotype file, only those SNPs "
+                 "with a line in the haplotype file were read."
+              << std::endl;
+
+  if (snps_data.empty())
+    throw badfilename::reading(hap_name, "No SNPs in the interval in haplotype file!");
+  update_summary_file(*this, log, std::ios::app);
+}

@@ -1,0 +1,203 @@
+#include "data/input_file.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include "params/errors.hpp"
+
+namespace {
+
+// Large blocks keep the number of system calls and inflate calls small; the
+// panel files are tens of megabytes once decompressed.
+constexpr std::size_t block_size = 1 << 20;
+
+}  // namespace
+
+struct InputFile::Impl {
+  std::string name;
+  int fd = -1;
+  bool gzip = false;
+
+  // Bytes as they come from the file (compressed in gzip mode).
+  std::vector<char> raw;
+  std::size_t raw_filled = 0;  // bytes of `raw` holding data (plain mode)
+  bool raw_at_end = false;     // the file has no more bytes
+
+  // Decompressed bytes (gzip mode only).
+  std::vector<char> text;
+  z_stream zs{};
+  bool zs_ready = false;
+  bool member_done = false;  // the last inflate call finished a gzip member
+
+  // The unread part of the current block of text.
+  const char* pos = nullptr;
+  const char* end = nullptr;
+  bool finished = false;  // no text left at all
+  bool at_eof = false;    // as a stream's eofbit after the last getline
+
+  ~Impl() {
+    if (zs_ready) inflateEnd(&zs);
+    if (fd >= 0) ::close(fd);
+  }
+
+  badfilename error(const std::string& detail) const { return badfilename::reading(name, detail); }
+
+  // Reads up to `size` bytes into `buffer`; 0 at the end of the file.
+  std::size_t read_raw(char* buffer, std::size_t size) {
+    std::size_t got = 0;
+    while (got < size) {
+      ssize_t n = ::read(fd, buffer + got, size - got);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw error(std::string("read failed (") + std::strerror(errno) + ").");
+      }
+      if (n == 0) {
+        raw_at_end = true;
+        break;
+      }
+      got += static_cast<std::size_t>(n);
+    }
+    return got;
+  }
+
+  // Makes the next block of text available in [pos, end); false when the
+  // data is exhausted.
+  bool refill() {
+    if (finished) return false;
+    if (gzip ? inflate_block() : read_plain_block()) return true;
+    finished = true;
+    return false;
+  }
+
+  bool read_plain_block() {
+    // The first block was read when the file was opened, to look for the
+    // gzip magic bytes.
+    if (raw_filled == 0 && !raw_at_end) raw_filled = read_raw(raw.data(), raw.size());
+    if (raw_filled == 0) return false;
+    pos = raw.data();
+    end = pos + raw_filled;
+    raw_filled = 0;
+    return true;
+  }
+
+  bool inflate_block() {
+    const uInt capacity = static_cast<uInt>(text.size());
+    zs.next_out = reinterpret_cast<Bytef*>(text.data());
+    zs.avail_out = capacity;
+    while (zs.avail_out == capacity) {
+      if (zs.avail_in == 0) {
+        std::size_t n = raw_at_end ? 0 : read_raw(raw.data(), raw.size());
+        if (n == 0) {
+          // A clean end needs the last member to be complete; anything else
+          // is a cut-off file, which must not pass as a shorter panel.
+          if (member_done) break;
+          throw error("truncated or corrupt gzip data.");
+        }
+        zs.next_in = reinterpret_cast<Bytef*>(raw.data());
+        zs.avail_in = static_cast<uInt>(n);
+      }
+      if (member_done) {
+        // Further bytes after a finished member: the next member of a
+        // concatenated gzip file.
+        if (inflateReset(&zs) != Z_OK) throw error("truncated or corrupt gzip data.");
+        member_done = false;
+      }
+      int status = inflate(&zs, Z_NO_FLUSH);
+      if (status == Z_STREAM_END) {
+        member_done = true;
+      } else if (status == Z_BUF_ERROR) {
+        // No progress possible without more input; only valid when the
+        // input is used up, which the next iteration handles.
+        if (zs.avail_in != 0) throw error("truncated or corrupt gzip data.");
+      } else if (status != Z_OK) {
+        throw error("truncated or corrupt gzip data.");
+      }
+    }
+    std::size_t produced = capacity - zs.avail_out;
+    if (produced == 0) return false;
+    pos = text.data();
+    end = pos + produced;
+    return true;
+  }
+};
+
+InputFile::InputFile(const std::string& name) : impl(new Impl) {
+  impl->name = name;
+  int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;
+  impl->fd = fd;
+  struct stat info;
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    impl->fd = -1;
+    return;
+  }
+  impl->raw.resize(block_size);
+  // A file that opens but cannot be read is reported like one that does not
+  // open: the first read happens here, to sniff the gzip magic bytes.
+  try {
+    impl->raw_filled = impl->read_raw(impl->raw.data(), impl->raw.size());
+  } catch (const badfilename&) {
+    ::close(fd);
+    impl->fd = -1;
+    return;
+  }
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(impl->raw.data());
+  if (impl->raw_filled >= 2 && bytes[0] == 0x1f && bytes[1] == 0x8b) {
+    impl->gzip = true;
+    impl->text.resize(block_size);
+    // 15 + 32: full window, gzip or zlib header detected automatically.
+    if (inflateInit2(&impl->zs, 15 + 32) != Z_OK) {
+      ::close(fd);
+      impl->fd = -1;
+      return;
+    }
+    impl->zs_ready = true;
+    impl->zs.next_in = reinterpret_cast<Bytef*>(impl->raw.data());
+    impl->zs.avail_in = static_cast<uInt>(impl->raw_filled);
+    impl->raw_filled = 0;
+  }
+}
+
+InputFile::~InputFile() = default;
+
+bool InputFile::is_open() const { return impl->fd >= 0; }
+
+bool InputFile::getline(std::string& line) {
+  Impl& f = *impl;
+  line.clear();
+  if (f.fd < 0) {
+    f.at_eof = true;
+    return false;
+  }
+  bool extracted = false;
+  for (;;) {
+    if (f.pos == f.end && !f.refill()) {
+      f.at_eof = true;
+      break;
+    }
+    const char* newline =
+        static_cast<const char*>(std::memchr(f.pos, '\n', static_cast<std::size_t>(f.end - f.pos)));
+    if (newline) {
+      line.append(f.pos, newline);
+      f.pos = newline + 1;
+      extracted = true;
+      f.at_eof = false;
+      break;
+    }
+    line.append(f.pos, f.end);
+    f.pos = f.end;
+    extracted = true;
+  }
+  // Files written on Windows end their lines with a carriage return too.
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return extracted;
+}
+
+bool InputFile::eof() const { return impl->at_eof; }

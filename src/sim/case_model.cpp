@@ -1,0 +1,258 @@
+// The disease model of a case: the distribution of the pair of haplotypes a
+// case carries at the disease loci (population frequencies from the panel and
+// the finished controls, weighted by the genotype relative risks), and the
+// draw of a case's disease alleles and of the sources of its disease segments.
+#include <cassert>
+#include <cmath>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "params/errors.hpp"
+#include "sim/generator.hpp"
+#include "sim/random.hpp"
+
+namespace {
+
+// " 1500 2500": the positions of the disease loci, written in full.
+std::string disease_positions(const std::map<double, DiseaseLocus>& dl) {
+  std::ostringstream out;
+  out.precision(15);
+  for (const auto& locus : dl) out << ' ' << locus.first;
+  return out.str();
+}
+
+}  // namespace
+
+void TarvikGenerator::calculate_control_hap_freq(const std::vector<int>& snp_indices,
+                                                 std::map<std::vector<int>, double>& table) const {
+  assert(num_simulated_haps >= 2 * params.ncontrols);
+  table.clear();
+
+  const std::size_t nloci = snp_indices.size();
+  std::vector<const std::vector<int>*> panel_codes(nloci);
+  for (std::size_t l = 0; l < nloci; ++l) {
+    auto snps_data_it = panel_data.snps_data.begin();
+    for (int step = 0; step < snp_indices[l] && snps_data_it != panel_data.snps_data.end(); ++step)
+      ++snps_data_it;
+    assert(snps_data_it != panel_data.snps_data.end());
+    panel_codes[l] = &snps_data_it->second.haplotypes;
+  }
+
+  const int n = panel_data.nhaplotypes;
+  const int nsources = n + 2 * params.ncontrols;
+  const double w = 1.0 / (params.ncontrols + params.ncontrols + n);
+  std::vector<int> haplotype(nloci);
+  for (int c = 0; c < nsources; ++c) {
+    if (c < n) {
+      for (std::size_t l = 0; l < nloci; ++l) haplotype[l] = (*panel_codes[l])[c];
+    } else {
+      const std::vector<short>& row = simulated_haplotypes[c - n];
+      for (std::size_t l = 0; l < nloci; ++l) haplotype[l] = row[snp_indices[l]];
+    }
+    auto entry = table.find(haplotype);
+    if (entry == table.end())
+      table.emplace(haplotype, w);
+    else
+      entry->second += w;
+  }
+}
+
+void TarvikGenerator::calculate_case_hap_freq(
+    const std::vector<std::vector<int>>* groups,
+    std::map<double, std::vector<std::vector<int>>>& distribution) {
+  assert(num_simulated_haps >= 2 * params.ncontrols);
+
+  // Per side, every haplotype over all the loci with its population
+  // probability: loci of one group jointly, groups independently.
+  std::vector<std::vector<int>> all_haps[2];
+  std::vector<double> all_probs[2];
+  for (int k = 0; k < 2; ++k) {
+    for (const std::vector<int>& group : groups[k]) {
+      std::vector<int> snp_indices;
+      snp_indices.reserve(group.size());
+      for (int d : group) snp_indices.push_back(dl_indices[d]);
+
+      auto cached = control_hap_freq_cache.find(snp_indices);
+      if (cached == control_hap_freq_cache.end()) {
+        std::map<std::vector<int>, double> table;
+        calculate_control_hap_freq(snp_indices, table);
+        cached = control_hap_freq_cache.emplace(snp_indices, std::move(table)).first;
+      }
+      const std::map<std::vector<int>, double>& table = cached->second;
+
+      if (all_haps[k].empty()) {
+        for (const auto& entry : table) {
+          all_haps[k].push_back(entry.first);
+          all_probs[k].push_back(entry.second);
+        }
+      } else {
+        std::vector<std::vector<int>> combined;
+        std::vector<double> combined_probs;
+        combined.reserve(all_haps[k].size() * table.size());
+        combined_probs.reserve(all_haps[k].size() * table.size());
+        for (std::size_t i = 0; i < all_haps[k].size(); ++i) {
+          for (const auto& entry : table) {
+            std::vector<int> haplotype = all_haps[k][i];
+            haplotype.insert(haplotype.end(), entry.first.begin(), entry.first.end());
+            combined.push_back(std::move(haplotype));
+            combined_probs.push_back(all_probs[k][i] * entry.second);
+          }
+        }
+        all_haps[k] = std::move(combined);
+        all_probs[k] = std::move(combined_probs);
+      }
+    }
+  }
+
+  // Random pairing weighted by the multiplicative relative risks. A pair of
+  // weight zero repeats the key before it and is dropped, so it is never drawn.
+  std::vector<const std::vector<double>*> risks;
+  for (const auto& locus : params.dl) risks.push_back(&locus.second.rr);
+  std::map<double, std::vector<std::vector<int>>> cumulative;
+  double S = 0.0;
+  bool negative_weight = false;
+  for (std::size_t i = 0; i < all_haps[0].size(); ++i) {
+    const std::vector<int>& a = all_haps[0][i];
+    for (std::size_t j = 0; j < all_haps[1].size(); ++j) {
+      const std::vector<int>& b = all_haps[1][j];
+      assert(all_haps[0][i].size() == all_haps[1][j].size());
+      assert(all_haps[0][i].size() == params.dl.size());
+      double R = 1.0;
+      for (std::size_t d = 0; d < risks.size(); ++d) R *= (*risks[d])[a[d] + b[d]];
+      const double p = R * all_probs[0][i] * all_probs[1][j];
+      if (p < 0.0) negative_weight = true;
+      S += p;
+      cumulative.insert(std::make_pair(S, std::vector<std::vector<int>>{a, b}));
+    }
+  }
+
+  // Without a positive, finite total the keys are no distribution to draw from.
+  const std::string loci =
+      "the relative risks of the disease loci at positions" + disease_positions(params.dl);
+  if (negative_weight)
+    throw GenericErrorException(loci + " include a negative value, so no case can be simulated.\n");
+  if (S == 0.0)
+    throw GenericErrorException(
+        loci + " give every case genotype weight zero, so no case can be simulated.\n");
+  if (!std::isfinite(S))
+    throw GenericErrorException(loci +
+                                " give the case genotypes an infinite or undefined total weight, "
+                                "so no case can be simulated.\n");
+
+  distribution.clear();
+  for (auto& entry : cumulative)
+    distribution.insert(std::make_pair(entry.first / S, std::move(entry.second)));
+}
+
+void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& copying_states,
+                                               std::vector<std::vector<int>>& disease_haplotypes,
+                                               const double* mutation_probabilities) {
+  assert(copying_states.size() == 2);
+  assert(dl_indices.size() >= 1);
+  const int D = static_cast<int>(dl_indices.size());
+  const int n = panel_data.nhaplotypes;
+  const int h = num_simulated_haps;
+  assert(static_cast<int>(simulated_haplotypes.size()) >= h);
+
+  // Group the loci of each side by the copying segment they lie in.
+  std::vector<std::vector<int>> groups[2];
+  std::string key;
+  for (int k = 0; k < 2; ++k) {
+    const std::vector<int>& states = copying_states[k];
+    std::vector<int> current(1, 0);
+    for (int d = 1; d < D; ++d) {
+      if (states[dl_indices[d]] == states[dl_indices[d - 1]]) {
+        current.push_back(d);
+      } else {
+        key += std::to_string(current.size()) + ".";
+        groups[k].push_back(std::move(current));
+        current.assign(1, d);
+      }
+    }
+    key += std::to_string(current.size()) + "/";
+    groups[k].push_back(std::move(current));
+  }
+
+  auto cached = case_hap_freq_cache.find(key);
+  if (cached == case_hap_freq_cache.end()) {
+    std::map<double, std::vector<std::vector<int>>> distribution;
+    calculate_case_hap_freq(groups, distribution);
+    cached = case_hap_freq_cache.emplace(key, std::move(distribution)).first;
+  }
+  const std::map<double, std::vector<std::vector<int>>>& distribution = cached->second;
+
+  const double u = uniform_draw();
+  auto drawn = distribution.upper_bound(u);
+  assert(drawn != distribution.end());
+  disease_haplotypes.resize(2);
+  disease_haplotypes[0] = drawn->second[0];
+  disease_haplotypes[1] = drawn->second[1];
+
+  // Bring the candidate columns up to the h finished rows.
+  if (h <= disease_snp_columns_last_h || disease_snp_columns_indices != dl_indices ||
+      disease_snp_columns.size() != dl_indices.size()) {
+    disease_snp_columns.assign(D, std::vector<short>());
+    disease_snp_columns_indices = dl_indices;
+    auto snps_data_it = panel_data.snps_data.begin();
+    int position = 0;
+    for (int d = 0; d < D; ++d) {
+      if (dl_indices[d] < position) {
+        snps_data_it = panel_data.snps_data.begin();
+        position = 0;
+      }
+      for (; position < dl_indices[d] && snps_data_it != panel_data.snps_data.end(); ++position)
+        ++snps_data_it;
+      assert(snps_data_it != panel_data.snps_data.end());
+      const std::vector<int>& codes = snps_data_it->second.haplotypes;
+      disease_snp_columns[d].assign(codes.begin(), codes.begin() + n);
+    }
+  }
+  disease_snp_columns_last_h = h;
+  for (int d = 0; d < D; ++d) {
+    std::vector<short>& column = disease_snp_columns[d];
+    const int j = dl_indices[d];
+    for (int row = static_cast<int>(column.size()) - n; row < h; ++row)
+      column.push_back(simulated_haplotypes[row][j]);
+  }
+
+  // Source of each disease segment: the posterior of the candidates given the
+  // drawn alleles under the mutation model.
+  std::vector<double>& weights = disease_source_weights;
+  for (int k = 0; k < 2; ++k) {
+    const double mu = mutation_probabilities[k];
+    const double match = 1.0 - mu;
+    const int nfinished = n + h;
+    const int ncandidates = nfinished + k;
+    for (const std::vector<int>& group : groups[k]) {
+      weights.assign(ncandidates, 1.0);
+      for (int d : group) {
+        const short a = static_cast<short>(disease_haplotypes[k][d]);
+        const short* column = disease_snp_columns[d].data();
+        double* w = weights.data();
+        for (int c = 0; c < nfinished; ++c) w[c] *= (column[c] == a) ? match : mu;
+        if (k == 1) w[nfinished] *= (disease_haplotypes[0][d] == a) ? match : mu;
+      }
+      double sum = 0.0;
+      for (int c = 0; c < ncandidates; ++c) sum += weights[c];
+      assert(sum > 0.0);
+      for (int c = 0; c < ncandidates; ++c) weights[c] /= sum;
+      const int chosen = rmultinom(&weights) - 1;
+
+      std::vector<int>& states = copying_states[k];
+      const int first = dl_indices[group.front()];
+      const int last = dl_indices[group.back()];
+      const int label = states[first];
+      assert(copying_states[k][dl_indices[group.front()]] <= -2);
+      const int nsnps = static_cast<int>(states.size());
+      for (int j = 0; j < nsnps; ++j) {
+        if (states[j] == label)
+          states[j] = chosen;
+        else if (j > last)
+          break;
+      }
+    }
+  }
+}

@@ -1,0 +1,51 @@
+#include "sim/generator.hpp"
+
+#include <cstdlib>
+#include <ctime>
+#include <ios>
+
+#include "params/summary.hpp"
+#include "sim/random.hpp"
+
+TarvikGenerator::TarvikGenerator(const TarvikParameters& parameters)
+    : num_simulated_haps(0) {
+  // The map must be read before the panel: the panel reader places every SNP
+  // on the map by interpolation.
+  static_cast<TarvikParameters&>(panel_data) = parameters;
+  panel_data.read_genetic_map();
+  panel_data.read_haplotype_data();
+  params = parameters;
+}
+
+TarvikGenerator::TarvikGenerator(const TarvikParameters& parameters, const Data& data)
+    : panel_data(data), num_simulated_haps(0) {
+  params = parameters;
+}
+
+std::vector<std::vector<short>> TarvikGenerator::return_simulated_haplotypes() const {
+  return simulated_haplotypes;
+}
+
+void TarvikGenerator::simulate_haplotypes() {
+  std::ostringstream log;
+  num_simulated_haps = 0;
+
+  double seed = 0.12345;
+  if (!params.flag_given("-nrs")) {
+    srand(static_cast<unsigned int>(time(0)));
+    seed = rand() / 2147483647.0;
+  }
+
+  // The generator lives only for this run; its destructor puts the
+  // placeholder back, so no draw can happen after the run.
+  MT generator(seed);
+  Random::Set(generator);
+
+  log << "\nRandom seed set to " << seed << "\n";
+  update_summary_file(params, log, std::ios_base::app);
+
+  if (params.theta < 0) set_theta();
+  process_dl();
+  simulate_all_alleles();
+  output_haplotypes();
+}

@@ -1,0 +1,79 @@
+#include "sim/random.hpp"
+
+namespace {
+DummyRNG placeholder;
+}
+
+Random* Random::Dummy = &placeholder;
+Random* Random::RNG = &placeholder;
+
+void Random::Set(Random& r) { RNG = &r; }
+
+double DummyRNG::Next() { throw RandomNotSetException(); }
+
+double uniform_draw() { return Random::RNG->Next(); }
+
+namespace mt_state {
+std::uint32_t words[kWords];
+int index = kUnseeded;
+
+void regenerate() {
+  constexpr int kMiddle = 397;
+  constexpr std::uint32_t kMatrix = 0x9908B0DFu;
+  constexpr std::uint32_t kUpper = 0x80000000u;
+  constexpr std::uint32_t kLower = 0x7FFFFFFFu;
+  if (index == kUnseeded) MT::seed_word(5489u);
+  int i = 0;
+  for (; i < kWords - kMiddle; ++i) {
+    std::uint32_t y = (words[i] & kUpper) | (words[i + 1] & kLower);
+    words[i] = words[i + kMiddle] ^ (y >> 1) ^ ((y & 1u) ? kMatrix : 0u);
+  }
+  for (; i < kWords - 1; ++i) {
+    std::uint32_t y = (words[i] & kUpper) | (words[i + 1] & kLower);
+    words[i] = words[i + (kMiddle - kWords)] ^ (y >> 1) ^ ((y & 1u) ? kMatrix : 0u);
+  }
+  std::uint32_t y = (words[kWords - 1] & kUpper) | (words[0] & kLower);
+  words[kWords - 1] = words[kMiddle - 1] ^ (y >> 1) ^ ((y & 1u) ? kMatrix : 0u);
+  index = 0;
+}
+}  // namespace mt_state
+
+void MT::seed_word(std::uint32_t word) {
+  mt_state::words[0] = word;
+  for (int i = 1; i < mt_state::kWords; ++i) {
+    std::uint32_t prev = mt_state::words[i - 1];
+    mt_state::words[i] = 1812433253u * (prev ^ (prev >> 30)) + static_cast<std::uint32_t>(i);
+  }
+  mt_state::index = mt_state::kWords;
+}
+
+std::uint32_t MT::seed_word_of(double s) {
+  double x = s * 4294967296.0;
+  if (x > 4294967295.0) x = 4294967295.0;
+  if (!(x >= 0.0)) x = 0.0;  // also maps a NaN seed to 0
+  return static_cast<std::uint32_t>(x);
+}
+
+void MT::reset_unseeded() { mt_state::index = mt_state::kUnseeded; }
+
+MT::MT(double s) { seed_word(seed_word_of(s)); }
+
+MT::~MT() {
+  if (Random::RNG == this) Random::RNG = Random::Dummy;
+}
+
+double MT::Next() { return next_uniform(); }
+
+int rmultinom(std::vector<double>* p) {
+  double u = Random::RNG->Next();
+  if (u <= 0.0) return 0;
+  const std::vector<double>& weights = *p;
+  const std::size_t size = weights.size();
+  std::size_t i = 0;
+  do {
+    if (i >= size) return static_cast<int>(i);
+    u = u - weights[i];
+    ++i;
+  } while (u > 0.0);
+  return static_cast<int>(i);
+}
