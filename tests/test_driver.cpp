@@ -4,18 +4,15 @@
 
 #include "test_support.hpp"
 
-using testing_support::read_file;
-using testing_support::run_tarvik;
-using testing_support::TempDir;
+using namespace testing_support;
 
 namespace {
 
 const std::string ruler(67, '=');
 
 std::string example_inputs() {
-  return "-h " + testing_support::example_file("chr20.hap.gz") + " -l " +
-         testing_support::example_file("chr20.legend.gz") + " -m " +
-         testing_support::example_file("chr20.map.gz");
+  return "-h " + example_file("chr20.hap.gz") + " -l " + example_file("chr20.legend.gz") + " -m " +
+         example_file("chr20.map.gz");
 }
 
 bool starts_with_banner(const std::string& text) {
@@ -32,7 +29,7 @@ TEST(Driver, HelpScreenWithoutSummaryFile) {
     EXPECT_TRUE(starts_with_banner(r.output)) << r.output;
     EXPECT_NE(r.output.find(ruler + "\n\nHelp Menu\n\nEssential flags are:\n"), std::string::npos);
     EXPECT_EQ(r.output.substr(r.output.size() - 2), "\n\n");
-    EXPECT_FALSE(testing_support::file_exists(dir.file("tarvik2.summary")));
+    EXPECT_FALSE(file_exists(dir.file("tarvik2.summary")));
   }
 }
 
@@ -51,8 +48,7 @@ TEST(Driver, ReportedErrorsExitWithStatusOne) {
       {"-h H -l L -m M -o run -dl 1000 3 1 1",
        "Error encountered, program terminated: Disease allele must be 0 or 1 but got 3 in "
        "DiseaseLocus. \n\n\n"},
-      {"-h missing.hap -l L -m M -o run",
-       "Error reading file M: can't open file.\n\n"},
+      {"-h missing.hap -l L -m M -o run", "Error reading file M: can't open file.\n\n"},
   };
   for (const Case& c : cases) {
     auto r = run_tarvik(c.args, dir.path());
@@ -84,7 +80,7 @@ TEST(Driver, ParseErrorBeforeOutputDirectoryExists) {
 
 TEST(Driver, OutputDirectoryThatCannotBeCreated) {
   TempDir dir;
-  testing_support::write_file(dir.file("plain"), "x");
+  write_file(dir.file("plain"), "x");
   auto r = run_tarvik(example_inputs() + " -o plain/sub/run", dir.path());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.error.find("tarvik: Error encountered, program terminated: "), std::string::npos)

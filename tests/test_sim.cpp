@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -13,43 +14,26 @@ using testing_support::read_file;
 
 namespace {
 
-// Hands out scripted uniforms while installed; an unscripted draw throws, so
-// a test also fails when the engine draws more often than the script allows.
-class ScriptedDraws : public Random {
- public:
-  explicit ScriptedDraws(std::vector<double> script) : values(std::move(script)) {
-    Random::Set(*this);
-  }
-  ~ScriptedDraws() override {
-    if (Random::RNG == this) Random::RNG = Random::Dummy;
-  }
+// Hands out scripted uniforms while installed; an unscripted draw throws.
+struct ScriptedDraws : Random {
+  explicit ScriptedDraws(std::vector<double> v) : values(std::move(v)) { Random::Set(*this); }
+  ~ScriptedDraws() override { Random::RNG = Random::Dummy; }
   double Next() override { return values.at(used++); }
   std::vector<double> values;
   std::size_t used = 0;
 };
 
-const double kJustBelowOne = 1.0 - 1.0 / 8589934592.0;  // the largest MT draw
+using Rows = std::vector<std::vector<short>>;
 
-struct PanelSnp {
-  int position;
-  double rho;
-  std::vector<int> codes;  // one per panel haplotype
-};
-
-Data make_panel(const std::vector<PanelSnp>& snps) {
+// SNP j at position 10 (j + 1), map position rho[j] (default 0), codes[j] per panel haplotype.
+Data make_panel(const std::vector<std::vector<int>>& codes, const std::vector<double>& rho = {}) {
   Data data;
-  data.nhaplotypes = static_cast<int>(snps.front().codes.size());
-  for (const PanelSnp& s : snps) {
-    snp record;
-    record.rsid = "rs" + std::to_string(s.position);
-    record.cumulative_rho = s.rho;
-    record.haplotypes = s.codes;
-    record.allele0 = "A";
-    record.allele1 = "G";
-    double sum = 0.0;
-    for (int code : s.codes) sum += code;
-    record.frequency = sum / s.codes.size();
-    data.snps_data[s.position] = record;
+  data.nhaplotypes = static_cast<int>(codes[0].size());
+  for (std::size_t j = 0; j < codes.size(); ++j) {
+    snp& s = data.snps_data[10 * (j + 1)];
+    s.cumulative_rho = rho.empty() ? 0.0 : rho[j];
+    s.haplotypes = codes[j];
+    s.frequency = std::accumulate(codes[j].begin(), codes[j].end(), 0.0) / codes[j].size();
   }
   return data;
 }
@@ -63,279 +47,234 @@ TarvikParameters make_params(const TempDir& dir, int ncontrols, int ncases, doub
   return params;
 }
 
-std::vector<std::vector<short>> rows(std::initializer_list<std::vector<short>> list) {
-  return std::vector<std::vector<short>>(list);
-}
+// Panel haplotype 0 is 0 1 0 and haplotype 1 is 1 0 1, all at one map position.
+const Data kThreeSnps = make_panel({{0, 1}, {1, 0}, {0, 1}});
 
 TEST(SetTheta, UsesTheReciprocalOfTheHarmonicSumOverAllPanelHaplotypes) {
-  struct Case {
-    int nhaplotypes;
-    double theta;
-    std::string shown;
-  };
-  const Case cases[] = {
-      {1, 1.0, "1"},
-      {2, 1.0 / 1.5, "0.666667"},
-      {3, 1.0 / (1.0 + 0.5 + 1.0 / 3.0), "0.545455"},
-  };
-  for (const Case& c : cases) {
+  const struct { int n; double theta; std::string shown; } cases[] = {
+      {1, 1.0, "1"}, {2, 1.0 / 1.5, "0.666667"}, {3, 1.0 / (1.0 + 0.5 + 1.0 / 3.0), "0.545455"}};
+  for (const auto& c : cases) {
     TempDir dir;
-    TarvikGenerator generator(make_params(dir, 1, 0, -1.0),
-                              make_panel({{100, 0.0, std::vector<int>(c.nhaplotypes, 0)}}));
+    TarvikGenerator generator(make_params(dir, 1, 0, -1.0), make_panel({std::vector<int>(c.n, 0)}));
     generator.set_theta();
-    EXPECT_DOUBLE_EQ(generator.params.theta, c.theta) << c.nhaplotypes;
+    EXPECT_DOUBLE_EQ(generator.params.theta, c.theta) << c.n;
     EXPECT_EQ(read_file(dir.file("run.summary")),
               "theta not set, so setting to a default value of " + c.shown + "\n");
   }
 }
 
-// SNPs at 1000 (frequency 0.5), 2000 (allele 1 nowhere), 3000 (allele 1
-// everywhere) and 4000 (frequency 0.25).
-Data disease_panel() {
-  return make_panel({{1000, 0.0, {0, 1, 0, 1}},
-                     {2000, 0.0, {0, 0, 0, 0}},
-                     {3000, 0.0, {1, 1, 1, 1}},
-                     {4000, 0.0, {0, 0, 1, 0}}});
-}
-
-TEST(ProcessDl, KeepsLociOnPolymorphicPanelSnpsAndReportsTheOthers) {
-  const std::string start = "\nProcessing disease loci ... ";
-  const std::string end = "done \n\n";
+TEST(ProcessDlDeathTest, KeepsLociOnPolymorphicPanelSnpsReportsTheOthersAndExitsIfNoneIsLeft) {
+  // Frequencies 0.5 at 10, 0 at 20, 1 at 30, 0.25 at 40.
+  const Data panel = make_panel({{0, 1, 0, 1}, {0, 0, 0, 0}, {1, 1, 1, 1}, {0, 0, 1, 0}});
+  const std::string start = "\nProcessing disease loci ... ", end = "done \n\n";
   const std::string removed = ", so it has been removed from the set of disease loci.\n";
-  struct Case {
-    std::vector<double> positions;
-    std::vector<int> indices;
-    std::string log;
+  const std::string missing = "\ncannot find snp information for position ";
+  const struct { std::vector<double> loci; std::vector<int> kept; std::string log; } cases[] = {
+      {{40, 10}, {0, 3}, start + end},
+      {{10, 15, 39, 10.5, 12345678}, {0},
+       start + missing + "10.5" + removed + missing + "15" + removed + missing + "39" + removed +
+           missing + "1.23457e+07" + removed + end},
+      {{30, 10, 40}, {0, 3}, start + "\nsnp at position 30 has frequency 1" + removed + end},
+      {{20, 30}, {}, start + "\nsnp at position 20 has frequency 0" + removed +
+           "\nsnp at position 30 has frequency 1" + removed + end +
+           "No suitable disease loci. Program terminated.\n"},
   };
-  const Case cases[] = {
-      {{4000, 1000}, {0, 3}, start + end},
-      {{1000, 1500, 3999, 1000.5, 12345678},
-       {0},
-       start + "\ncannot find snp information for position 1000.5" + removed +
-           "\ncannot find snp information for position 1500" + removed +
-           "\ncannot find snp information for position 3999" + removed +
-           "\ncannot find snp information for position 1.23457e+07" + removed + end},
-      {{2000, 4000}, {3}, start + "\nsnp at position 2000 has frequency 0" + removed + end},
-      {{3000, 1000, 4000},
-       {0, 3},
-       start + "\nsnp at position 3000 has frequency 1" + removed + end},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     TempDir dir;
     TarvikParameters params = make_params(dir, 1, 1, 1.0);
-    for (double position : c.positions) params.dl[position] = DiseaseLocus(1, 2.0, 4.0);
-    TarvikGenerator generator(params, disease_panel());
-    generator.process_dl();
-    EXPECT_EQ(generator.dl_indices, c.indices);
-    ASSERT_EQ(generator.params.dl.size(), c.indices.size());
-    auto kept = generator.params.dl.begin();
-    for (int index : c.indices) {
-      EXPECT_EQ(kept->first, (index + 1) * 1000.0);
-      ++kept;
+    for (double position : c.loci) params.dl[position] = DiseaseLocus(1, 2.0, 4.0);
+    TarvikGenerator generator(params, panel);
+    if (c.kept.empty()) {
+      EXPECT_EXIT(generator.process_dl(), ::testing::ExitedWithCode(1), "");
+    } else {
+      generator.process_dl();
+      EXPECT_EQ(generator.dl_indices, c.kept);
+      EXPECT_EQ(generator.params.dl.size(), c.kept.size());
     }
     EXPECT_EQ(read_file(dir.file("run.summary")), c.log);
   }
 }
 
-TEST(ProcessDlDeathTest, EndsTheRunWithStatusOneWhenNoLocusIsUsable) {
-  TempDir dir;
-  TarvikParameters params = make_params(dir, 1, 1, 1.0);
-  params.dl[3000] = DiseaseLocus(1, 2.0, 4.0);
-  params.dl[2000] = DiseaseLocus(0, 2.0, 4.0);
-  TarvikGenerator generator(params, disease_panel());
-  EXPECT_EXIT(generator.process_dl(), ::testing::ExitedWithCode(1), "");
-  EXPECT_EQ(read_file(dir.file("run.summary")),
-            "\nProcessing disease loci ... "
-            "\nsnp at position 2000 has frequency 0, so it has been removed from the set of disease loci.\n"
-            "\nsnp at position 3000 has frequency 1, so it has been removed from the set of disease loci.\n"
-            "done \n\nNo suitable disease loci. Program terminated.\n");
-}
+const double kJustBelowOne = 1.0 - 1.0 / 8589934592.0;  // the largest MT draw
 
-TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheNoRecombinationProbability) {
+TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheStayingProbability) {
   // Map positions 0, 0, 1, 1, 3 with N = 2: staying probabilities 1, e^-0.5, 1, e^-1.
-  const Data panel = make_panel({{10, 0.0, {0}}, {20, 0.0, {0}}, {30, 1.0, {0}},
-                                 {40, 1.0, {0}}, {50, 3.0, {0}}});
-  const double stay2 = std::exp(-(1.0 - 0.0) / 2.0);
-  const double stay4 = std::exp(-(3.0 - 1.0) / 2.0);
-  struct Case {
-    std::vector<double> draws;
-    std::vector<std::vector<int>> segments;
-  };
-  const Case cases[] = {
+  const Data panel = make_panel({{0}, {0}, {0}, {0}, {0}}, {0, 0, 1, 1, 3});
+  const double stay2 = std::exp(-0.5), stay4 = std::exp(-1.0), top = kJustBelowOne;
+  const struct { std::vector<double> draws; std::vector<std::vector<int>> segments; } cases[] = {
       // A draw equal to the staying probability stays; equal positions never switch.
-      {{kJustBelowOne, stay2, kJustBelowOne, stay4}, {{0, 1, 2, 3, 4}}},
-      {{0.5, std::nextafter(stay2, 1.0), kJustBelowOne, std::nextafter(stay4, 1.0)},
-       {{0, 1}, {2, 3}, {4}}},
+      {{top, stay2, top, stay4}, {{0, 1, 2, 3, 4}}},
+      {{0.5, std::nextafter(stay2, 1.0), top, std::nextafter(stay4, 1.0)}, {{0, 1}, {2, 3}, {4}}},
       {{0.5, 0.9, 0.5, 0.1}, {{0, 1}, {2, 3, 4}}},
   };
   TempDir dir;
   TarvikGenerator generator(make_params(dir, 1, 0, 1.0), panel);
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     ScriptedDraws script(c.draws);
     std::vector<std::vector<int>> segments{{99}};
     generator.simulate_crossovers(panel.snps_data, 2, segments);
     EXPECT_EQ(segments, c.segments);
     EXPECT_EQ(script.used, 4u);  // one draw per neighbouring pair of SNPs
   }
-}
-
-TEST(SimulateCrossovers, ASingleSnpIsOneSegmentAndDrawsNothing) {
-  const Data panel = make_panel({{10, 5.0, {0, 1}}});
-  TempDir dir;
-  TarvikGenerator generator(make_params(dir, 1, 0, 1.0), panel);
+  const Data single = make_panel({{0, 1}}, {5});
   std::vector<std::vector<int>> segments;
-  generator.simulate_crossovers(panel.snps_data, 3, segments);  // the placeholder would throw
+  generator.simulate_crossovers(single.snps_data, 3, segments);  // the placeholder would throw
   EXPECT_EQ(segments, std::vector<std::vector<int>>{{0}});
 }
 
-// Runs simulate_all_alleles on `panel` with scripted draws, all of which must
-// be used.
-TarvikGenerator run_scripted(const TempDir& dir, const Data& panel, int ncontrols, int ncases,
-                             double theta, const std::vector<double>& draws) {
-  TarvikGenerator generator(make_params(dir, ncontrols, ncases, theta), panel);
-  generator.num_simulated_haps = 0;
-  ScriptedDraws script(draws);
-  generator.simulate_all_alleles();
-  EXPECT_EQ(script.used, draws.size()) << "draws left over";
-  return generator;
+TEST(SimulateAllAlleles, ScriptedDrawsPickSourcesSegmentsAndMutations) {
+  // Panel haplotypes 0 0 0 0 and 1 1 1 1 with a long map gap between SNPs 2 and 3.
+  const Data gap = make_panel({{0, 1}, {0, 1}, {0, 1}, {0, 1}}, {0, 0, 100, 100});
+  const Data one = make_panel({{0, 0}});
+  const double under25 = std::nextafter(0.25, 0.0), under20 = std::nextafter(0.2, 0.0);
+  const struct {
+    const Data& panel;
+    int ncontrols, ncases;
+    double theta;
+    std::vector<double> draws;
+    Rows rows;
+  } cases[] = {
+      // 2 + 2 crossover draws; sources: 0.9 of two candidates is panel haplotype 1 (the first
+      // control copies only from the panel), 0.9 of three is its mate; then 3 + 3 allele draws.
+      {kThreeSnps, 1, 0, 0.0, {0.5, 0.5, 0.5, 0.5, 0.9, 0.9, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5},
+       {{1, 0, 1}, {1, 0, 1}}},
+      // mu = theta/2 / (N + theta): 0.25 and 0.2; a draw flips only when strictly below mu.
+      {kThreeSnps, 1, 0, 2.0, {0.5, 0.5, 0.5, 0.5, 0.1, 0.1, 0.25, under25, 0.9, 0.2, under20, 0.1},
+       {{0, 0, 0}, {0, 0, 1}}},
+      // Haplotype 0 switches at the gap (0.9 > e^-50), haplotype 1 does not (1e-16 <= e^-33.3);
+      // each segment draws its own source.
+      {gap, 1, 0, 0.0,
+       {0.5, 0.9, 0.5, 0.5, 1e-16, 0.5, 0.1, 0.9, 0.9, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5},
+       {{0, 0, 1, 1}, {0, 0, 1, 1}}},
+      // Individual 1 may copy every earlier row: 0.99 of four is row 1, 0.99 of five its own mate.
+      {one, 2, 0, 2.0, {0.1, 0.1, 0.9, 0.01, 0.99, 0.99, 0.9, 0.9}, {{0}, {1}, {1}, {1}}},
+      {kThreeSnps, 0, 0, 1.0, {}, {}},  // -n 0 0: no draws, still reported
+      // A case at SNP 1 (rr2 1e6: pair (1, 1)) draws no ordinary sources; side 0's source is
+      // 0.5 of weights 0.75, 0.25 (panel 0), side 1's 0.99 of 0.8, 0.2, 0.8 (its mate); the
+      // other SNPs all mutate, but the disease alleles stay.
+      {kThreeSnps, 0, 1, 2.0, {0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.99, 0.01, 0.01, 0.01, 0.01},
+       {{1, 1, 1}, {0, 1, 0}}},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    TarvikParameters params = make_params(dir, c.ncontrols, c.ncases, c.theta);
+    if (c.ncases) params.dl[20] = DiseaseLocus(1, 1.0, 1e6);
+    TarvikGenerator generator(params, c.panel);
+    if (c.ncases) generator.process_dl();
+    ScriptedDraws script(c.draws);
+    generator.simulate_all_alleles();
+    EXPECT_EQ(script.used, c.draws.size()) << "draws left over";
+    EXPECT_EQ(generator.simulated_haplotypes, c.rows);
+    std::vector<int> phenotypes(c.ncontrols, 0);
+    phenotypes.resize(c.ncontrols + c.ncases, 1);
+    EXPECT_EQ(generator.simulated_phenotypes, phenotypes);
+    EXPECT_EQ(generator.num_simulated_haps, static_cast<int>(c.rows.size()));
+    const std::string log = read_file(dir.file("run.summary"));
+    const std::string done = "\nSimulating haplotypes ... done\n";
+    EXPECT_EQ(log.substr(log.size() - done.size()), done);
+  }
 }
 
-// Panel haplotype 0 is 0 1 0 and haplotype 1 is 1 0 1, all at one map position.
-Data three_snp_panel() {
-  return make_panel({{10, 0.0, {0, 1}}, {20, 0.0, {1, 0}}, {30, 0.0, {0, 1}}});
-}
-
-TEST(SimulateAllAlleles, FirstControlCopiesThePanelAndItsMateMayCopyIt) {
-  TempDir dir;
-  // Draws: 2 + 2 crossover draws; the source of haplotype 0 (0.9 of two
-  // candidates: panel haplotype 1); of haplotype 1 (0.9 of three: its mate);
-  // then 3 + 3 allele draws. Without mutation the rows are exact copies.
-  const TarvikGenerator generator =
-      run_scripted(dir, three_snp_panel(), 1, 0, 0.0,
-                   {0.5, 0.5, 0.5, 0.5, 0.9, 0.9, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5});
-  EXPECT_EQ(generator.simulated_haplotypes, rows({{1, 0, 1}, {1, 0, 1}}));
-  EXPECT_EQ(generator.simulated_phenotypes, std::vector<int>{0});
-  EXPECT_EQ(generator.num_simulated_haps, 2);
-  EXPECT_EQ(read_file(dir.file("run.summary")), "\nSimulating haplotypes ... done\n");
-}
-
-TEST(SimulateAllAlleles, FlipsAnAlleleOnlyWhenTheDrawIsBelowTheMutationProbability) {
-  TempDir dir;
-  // theta 2: mu0 = 1 / (2 + 2) = 0.25 and mu1 = 1 / (3 + 2) = 0.2. Both
-  // haplotypes copy panel haplotype 0 (0 1 0).
-  const double below0 = std::nextafter(0.25, 0.0);
-  const double below1 = std::nextafter(0.2, 0.0);
-  const TarvikGenerator generator =
-      run_scripted(dir, three_snp_panel(), 1, 0, 2.0,
-                   {0.5, 0.5, 0.5, 0.5, 0.1, 0.1, 0.25, below0, 0.9, 0.2, below1, 0.1});
-  EXPECT_EQ(generator.simulated_haplotypes, rows({{0, 0, 0}, {0, 0, 1}}));
-}
-
-TEST(SimulateAllAlleles, EachSegmentDrawsItsOwnSource) {
-  TempDir dir;
-  // Panel haplotypes 0 0 0 0 and 1 1 1 1; a long map gap between SNPs 2 and 3.
-  const Data panel = make_panel(
-      {{10, 0.0, {0, 1}}, {20, 0.0, {0, 1}}, {30, 100.0, {0, 1}}, {40, 100.0, {0, 1}}});
-  // Haplotype 0 switches at the gap (0.9 > e^-50), haplotype 1 does not
-  // (1e-16 <= e^-33.3). Sources: 0.1 -> panel 0, 0.9 -> panel 1; haplotype 1
-  // copies its mate (0.9 of three).
-  const TarvikGenerator generator =
-      run_scripted(dir, panel, 1, 0, 0.0,
-                   {0.5, 0.9, 0.5, 0.5, 1e-16, 0.5, 0.1, 0.9, 0.9, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5,
-                    0.5, 0.5});
-  EXPECT_EQ(generator.simulated_haplotypes, rows({{0, 0, 1, 1}, {0, 0, 1, 1}}));
-}
-
-TEST(SimulateAllAlleles, LaterIndividualsMayCopyEveryEarlierRow) {
-  TempDir dir;
-  const Data panel = make_panel({{10, 0.0, {0, 0}}});
-  // One SNP: no crossover draws. Individual 0: both copy panel haplotype 0,
-  // haplotype 1 mutates (0.01 < 0.2). Individual 1: 0.99 of four candidates is
-  // row 1; 0.99 of five is its own mate.
-  const TarvikGenerator generator =
-      run_scripted(dir, panel, 2, 0, 2.0, {0.1, 0.1, 0.9, 0.01, 0.99, 0.99, 0.9, 0.9});
-  EXPECT_EQ(generator.simulated_haplotypes, rows({{0}, {1}, {1}, {1}}));
-  EXPECT_EQ(generator.simulated_phenotypes, (std::vector<int>{0, 0}));
-  EXPECT_EQ(generator.num_simulated_haps, 4);
-}
-
-TEST(SimulateAllAlleles, NoIndividualsDrawNothingAndStillReport) {
-  TempDir dir;
-  TarvikGenerator generator(make_params(dir, 0, 0, 1.0), three_snp_panel());
-  generator.num_simulated_haps = 0;
-  generator.simulate_all_alleles();  // the placeholder generator would throw on a draw
-  EXPECT_TRUE(generator.simulated_haplotypes.empty());
-  EXPECT_TRUE(generator.simulated_phenotypes.empty());
-  EXPECT_EQ(read_file(dir.file("run.summary")), "\nSimulating haplotypes ... done\n");
-}
-
-TEST(SimulateAllAlleles, ACaseKeepsItsDrawnDiseaseAlleleUnmutated) {
-  TempDir dir;
-  TarvikParameters params = make_params(dir, 0, 1, 2.0);
-  // Homozygous risk genotypes are a million times likelier: the pair (1, 1).
-  params.dl[20] = DiseaseLocus(1, 1.0, 1e6);
-  TarvikGenerator generator(params, three_snp_panel());
-  generator.num_simulated_haps = 0;
-  generator.process_dl();
-  // One segment per haplotype holding the locus: no ordinary source draws.
-  // Draws: 2 + 2 crossovers; the pair (0.5); side 0's source (0.5 of weights
-  // 0.75, 0.25: panel 0, which carries allele 1); side 1's (0.99 of 0.8, 0.2,
-  // 0.8: its mate); then the two other SNPs of each haplotype, all mutated
-  // (0.01 < mu), so the mate's copies flip back.
-  ScriptedDraws script({0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.99, 0.01, 0.01, 0.01, 0.01});
-  generator.simulate_all_alleles();
-  EXPECT_EQ(script.used, 11u);
-  EXPECT_EQ(generator.simulated_haplotypes, rows({{1, 1, 1}, {0, 1, 0}}));
-  EXPECT_EQ(generator.simulated_phenotypes, std::vector<int>{1});
-}
-
-TEST(SimulateHaplotypes, FixedSeedRunReportsInOrderAndReleasesTheGenerator) {
-  TempDir dir;
-  TarvikParameters params = make_params(dir, 2, 1, -1.0);
-  params.specified_flags.insert("-nrs");
-  params.output_file = dir.file("out");
-  params.output_directory = dir.path();
-  params.dl[20] = DiseaseLocus(1, 2.0, 4.0);
-  std::vector<std::vector<short>> first;
-  for (int run = 0; run < 2; ++run) {
-    TarvikGenerator generator(params, three_snp_panel());
+TEST(SimulateHaplotypes, SeedsTheRunReportsInOrderAndReleasesTheGenerator) {
+  Rows first;
+  for (int run = 0; run < 3; ++run) {  // runs 0 and 1 with "-nrs"; run 2 with a clock seed, theta 0
+    TempDir dir;
+    TarvikParameters params = make_params(dir, 2, 1, run < 2 ? -1.0 : 0.0);
+    params.output_file = dir.file("out");
+    params.output_directory = dir.path();
+    params.dl[20] = DiseaseLocus(1, 2.0, 4.0);
+    if (run < 2) params.specified_flags.insert("-nrs");
+    TarvikGenerator generator(params, kThreeSnps);
     generator.simulate_haplotypes();
     EXPECT_EQ(Random::RNG, Random::Dummy);
-    EXPECT_EQ(generator.num_simulated_haps, 6);
-    EXPECT_EQ(generator.simulated_phenotypes, (std::vector<int>{0, 0, 1}));
-    for (const auto& row : generator.return_simulated_haplotypes()) {
-      ASSERT_EQ(row.size(), 3u);
-      for (short code : row) EXPECT_TRUE(code == 0 || code == 1);
+    const std::string log = read_file(dir.file("run.summary")), label = "\nRandom seed set to ";
+    ASSERT_EQ(log.compare(0, label.size(), label), 0) << log;
+    std::size_t digits = 0;
+    const double seed = std::stod(log.substr(label.size()), &digits);
+    EXPECT_TRUE(run < 2 ? seed == 0.12345 : seed >= 0.0 && seed <= 1.0) << seed;
+    const std::string rest =
+        (run < 2 ? "\ntheta not set, so setting to a default value of 0.666667" : "") +
+        std::string("\n\nProcessing disease loci ... done \n\n\nSimulating haplotypes ... done\n");
+    EXPECT_EQ(log.substr(label.size() + digits, rest.size()), rest);
+    if (run == 0) first = generator.simulated_haplotypes;
+    if (run == 1) {
+      EXPECT_EQ(generator.simulated_haplotypes, first);
     }
-    if (run == 0) first = generator.return_simulated_haplotypes();
-    else EXPECT_EQ(generator.simulated_haplotypes, first);
   }
-  const std::string summary = read_file(dir.file("run.summary"));
-  const std::string expected_start =
-      "\nRandom seed set to 0.12345\n"
-      "theta not set, so setting to a default value of 0.666667\n"
-      "\nProcessing disease loci ... done \n\n"
-      "\nSimulating haplotypes ... done\n";
-  EXPECT_EQ(summary.substr(0, expected_start.size()), expected_start);
 }
 
-TEST(SimulateHaplotypes, ClockSeedIsShownAsAValueBetweenZeroAndOne) {
+// Controls simulated on a 1 Mb stretch of the bundled chr20 panel.
+TEST(ExamplePanel, ControlsKeepThePanelFrequenciesAndLinkageAndRepeatWithTheSeed) {
   TempDir dir;
-  TarvikParameters params = make_params(dir, 1, 0, 0.0);
-  params.output_file = dir.file("out");
-  params.output_directory = dir.path();
-  params.dl[20] = DiseaseLocus(1, 2.0, 4.0);
-  TarvikGenerator generator(params, three_snp_panel());
-  generator.simulate_haplotypes();
-  const std::string summary = read_file(dir.file("run.summary"));
-  const std::string label = "\nRandom seed set to ";
-  ASSERT_EQ(summary.compare(0, label.size(), label), 0) << summary;
-  const double seed = std::stod(summary.substr(label.size()));
-  EXPECT_GE(seed, 0.0);
-  EXPECT_LE(seed, 1.0);
-  // A given theta (here 0) is kept: no default is announced.
-  EXPECT_EQ(summary.find("theta not set"), std::string::npos);
-  EXPECT_EQ(generator.params.theta, 0.0);
+  const int controls = 1000;
+  TarvikParameters params = make_params(dir, controls, 0, -1.0);
+  params.haplotype_file = testing_support::example_file("chr20.hap.gz");
+  params.legend_file = testing_support::example_file("chr20.legend.gz");
+  params.genetic_map_file = testing_support::example_file("chr20.map.gz");
+  params.lower = 1500000;
+  params.upper = 2500000;
+  TarvikGenerator g(params);
+  g.set_theta();
+  const auto simulate = [&g](double seed) {
+    MT rng(seed);
+    Random::Set(rng);
+    g.simulate_all_alleles();
+    return g.simulated_haplotypes;
+  };
+  const Rows rows = simulate(0.12345);
+  ASSERT_EQ(rows.size(), 2u * controls);
+  EXPECT_EQ(g.simulated_phenotypes, std::vector<int>(controls, 0));
+  EXPECT_EQ(simulate(0.12345), rows);
+  EXPECT_NE(simulate(0.54321), rows);
+
+  // Each row copies a uniformly chosen earlier one (panel or simulated), a Polya urn: at a SNP the
+  // allele-1 frequency has mean p and variance p(1-p)/m_eff, m_eff = m(n+1)/(n+m) = 462.
+  // |z| < 5 fails by chance with probability 6e-7 per SNP (p >= 0.05, z about normal); mean z^2
+  // averages a few hundred independent blocks of linked SNPs (SD near 0.1): 1 +- 0.4 is 4 SDs.
+  // Neighbours switch source with probability about 1e-4, so pairs follow the same urn: r^2 has
+  // SD <= sqrt(4 r^2 (1-r^2)^2 / m_eff) <= 0.036, so 0.18 is 5 SDs (frequencies in [0.1, 0.9]);
+  // the mean difference errs by < 0.01 over >= 100 blocks, with bias <= (1-r^2)^2 / m_eff = 0.002.
+  const double n = g.panel_data.nhaplotypes, m = rows.size(), m_eff = m * (n + 1) / (n + m);
+  const auto r2 = [](double p1, double p2, double p11) {
+    return (p11 - p1 * p2) * (p11 - p1 * p2) / (p1 * (1 - p1) * p2 * (1 - p2));
+  };
+  std::vector<const snp*> snps;
+  for (const auto& entry : g.panel_data.snps_data) snps.push_back(&entry.second);
+  int tested = 0, pairs = 0;
+  double sum_z2 = 0.0, max_z = 0.0, sum_d = 0.0, max_d = 0.0;
+  for (std::size_t j = 0; j < snps.size(); ++j) {
+    const snp& a = *snps[j];
+    double p1 = 0, p2 = 0, p11 = 0, panel11 = 0;
+    for (const auto& row : rows) {
+      ASSERT_TRUE(row.at(j) == 0 || row[j] == 1) << row[j];
+      p1 += row[j];
+    }
+    if (a.frequency >= 0.05 && a.frequency <= 0.95) {
+      const double z = (p1 / m - a.frequency) / std::sqrt(a.frequency * (1 - a.frequency) / m_eff);
+      sum_z2 += z * z;
+      max_z = std::max(max_z, std::fabs(z));
+      ++tested;
+    }
+    if (j + 1 == snps.size()) break;
+    const snp& b = *snps[j + 1];
+    if (std::fabs(a.frequency - 0.5) > 0.4 || std::fabs(b.frequency - 0.5) > 0.4) continue;
+    for (int c = 0; c < n; ++c) panel11 += a.haplotypes[c] * b.haplotypes[c];
+    for (const auto& row : rows) {
+      p2 += row[j + 1];
+      p11 += row[j] * row[j + 1];
+    }
+    const double d = r2(p1 / m, p2 / m, p11 / m) - r2(a.frequency, b.frequency, panel11 / n);
+    sum_d += d;
+    max_d = std::max(max_d, std::fabs(d));
+    ++pairs;
+  }
+  EXPECT_EQ(rows[0].size(), snps.size());
+  ASSERT_GT(tested, 1000);
+  EXPECT_LT(max_z, 5.0);
+  EXPECT_NEAR(sum_z2 / tested, 1.0, 0.4);
+  ASSERT_GT(pairs, 500);
+  EXPECT_LT(max_d, 0.18);
+  EXPECT_LT(std::fabs(sum_d / pairs), 0.03);
 }
 
 }  // namespace

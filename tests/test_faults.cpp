@@ -1,0 +1,127 @@
+// Faults of the machine during a run, through the tarvik binary: output that
+// cannot be written (a full disk, an unwritable directory or summary file, a
+// file in the way) and an input that is gone when it is needed. Each is
+// reported with status 1, and the files finished before it are exactly those
+// of an undisturbed run with the same seed.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+
+#include "test_support.hpp"
+
+using namespace testing_support;
+namespace fs = boost::filesystem;
+
+namespace {
+
+// 1155 SNPs and 300 + 300 individuals: every haplotype and genotype file is
+// larger than one write block, so a full disk strikes in the middle of a file.
+std::string run_args(const std::string& stem) {
+  return "-h " + example_file("chr20.hap.gz") + " -l " + example_file("chr20.legend.gz") + " -m " +
+         example_file("chr20.map.gz") + " -int 1000000 1150000 -n 300 300 -dl 1066806 1 1.5 2.25 -nrs -t tags -o " +
+         stem;
+}
+
+struct Fault {
+  const char* what;
+  std::string stem;                                 // the -o value
+  std::function<void(const TempDir&)> prepare;      // runs before tarvik
+  std::string message;                              // expected on the console
+  std::string error;                                // expected on standard error ("" when none)
+  std::vector<std::string> intact;                  // finished before the fault (names after the stem)
+  std::vector<std::string> absent;                  // never written
+};
+
+void full_disk(const TempDir& dir, const std::string& file) {
+  fs::create_directories(fs::path(dir.file(file)).parent_path());
+  fs::create_symlink("/dev/full", dir.file(file));
+}
+
+const std::string kIncomplete = ": the file could not be written completely (disk full or I/O error).";
+
+}  // namespace
+
+TEST(Faults, ReportedWithFinishedFilesIntact) {
+  TempDir dir;
+  write_file(dir.file("tags"), "1012512 1066806 1078996\n");
+  for (const std::string stem : {"ref/run", "ref/run.gz"}) {
+    const CommandResult r = run_tarvik(run_args(stem), dir.path());
+    ASSERT_EQ(r.status, 0) << r.output << r.error;
+  }
+  // Root writes into directories without write permission, so an
+  // unwritable directory is one of /proc's for root.
+  const bool root = geteuid() == 0;
+  const std::string unwritable = root ? "/proc/self" : dir.file("locked");
+
+  const std::vector<Fault> faults = {
+      {"full disk in the middle of a genotype file", "out/run",
+       [](const TempDir& d) { full_disk(d, "out/run.controls.gen"); },
+       "Error writing file out/run.controls.gen" + kIncomplete, "",
+       {".controls.haps", ".cases.haps", ".legend"}, {".cases.gen", ".controls.sample"}},
+      {"full disk in gzip mode", "out/run.gz", [](const TempDir& d) { full_disk(d, "out/run.cases.haps.gz"); },
+       "Error writing file out/run.cases.haps.gz" + kIncomplete, "", {".controls.haps.gz"},
+       {".legend", ".controls.gen.gz"}},
+      {"full disk for the last file", "out/run", [](const TempDir& d) { full_disk(d, "out/run.cases.sample"); },
+       "Error writing file out/run.cases.sample" + kIncomplete, "",
+       {".controls.haps", ".cases.haps", ".legend", ".controls.gen", ".cases.gen", ".controls.tags.gen",
+        ".cases.tags.gen", ".controls.sample"},
+       {}},
+      {"a directory in the way of an output file", "out/run",
+       [](const TempDir& d) { fs::create_directories(d.file("out/run.cases.gen")); },
+       "Error reading file out/run.cases.gen: can't open file.", "",
+       {".controls.haps", ".cases.haps", ".legend", ".controls.gen"}, {".controls.tags.gen"}},
+      {"the tag file is gone when the output needs it", "out/run",
+       [](const TempDir& d) { fs::rename(d.file("tags"), d.file("tags.moved")); },
+       "Error reading file tags: can't open file.", "",
+       {".controls.haps", ".cases.haps", ".legend", ".controls.gen", ".cases.gen"},
+       {".controls.tags.gen", ".controls.sample"}},
+      {"an unwritable summary file", "out/run",
+       [](const TempDir& d) {
+         // A directory that is not empty survives the removal of the old summary.
+         fs::create_directories(d.file("out/run.summary/keep"));
+       },
+       "Error reading file out/run.summary: can't open file.",
+       "tarvik: the summary file out/run.summary could not be written", {}, {".controls.haps", ".legend"}},
+      {"an unwritable output directory", unwritable + "/run",
+       [root](const TempDir& d) {
+         if (!root) {
+           fs::create_directories(d.file("locked"));
+           chmod(d.file("locked").c_str(), 0555);
+         }
+       },
+       "Error reading file " + unwritable + "/run.summary: can't open file.",
+       "tarvik: the summary file " + unwritable + "/run.summary could not be written", {}, {".controls.haps"}},
+  };
+
+  for (const Fault& fault : faults) {
+    SCOPED_TRACE(fault.what);
+    fs::remove_all(dir.file("out"));
+    if (fs::exists(dir.file("tags.moved"))) fs::rename(dir.file("tags.moved"), dir.file("tags"));
+    fault.prepare(dir);
+    const CommandResult r = run_tarvik(run_args(fault.stem), dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find(fault.message + "\n\n\nTARVIK took "), std::string::npos) << r.output;
+    if (fault.error.empty()) {
+      EXPECT_EQ(r.error, "");
+      // The summary file holds the report too.
+      EXPECT_NE(read_file(dir.file(fault.stem + ".summary")).find(fault.message), std::string::npos);
+    } else {
+      EXPECT_NE(r.error.find(fault.error), std::string::npos) << r.error;
+    }
+    EXPECT_EQ(r.error.find("Sanitizer"), std::string::npos) << r.error;
+    // Gzip mode names its files after the stem without ".gz".
+    std::string base = fault.stem;
+    if (base.size() > 3 && base.compare(base.size() - 3, 3, ".gz") == 0) base.resize(base.size() - 3);
+    if (base[0] != '/') base = dir.file(base);
+    for (const std::string& suffix : fault.intact)
+      EXPECT_EQ(read_file(base + suffix), read_file(dir.file("ref/run" + suffix))) << suffix;
+    for (const std::string& suffix : fault.absent) EXPECT_FALSE(file_exists(base + suffix)) << suffix;
+  }
+  chmod(dir.file("locked").c_str(), 0755);
+}
