@@ -119,6 +119,8 @@ const std::vector<Row>& catalogue() {
       {"an unreadable haplotype file", {}, kRun + " -h /proc/self/mem", 1,
        {"Error reading file /proc/self/mem: can't open haplotype file."}},
       {"a missing map", {}, kRun + " -m nowhere.map", 1, {"Error reading file nowhere.map: can't open file."}},
+      {"an endless device as the map", {}, kRun + " -m /dev/zero", 1,
+       {"Error reading file /dev/zero: line 1 is longer than 268435456 bytes (not a text file?)."}},
       // Flag values.
       {"too few values after -n", {}, kInputs + "-n 5", 1, {"ERROR!!! Must specify a value for flag: -n\n"}},
       {"too few values after -int", {}, kInputs + "-int 5", 1, {"ERROR!!! Must specify a value for flag: -int\n"}},
@@ -194,6 +196,17 @@ const std::vector<Row>& catalogue() {
         "No suitable disease loci. Program terminated.\n"}},
       {"a disease locus outside the interval", {}, kRun + " -int 2500 4000", 1,
        {"cannot find snp information for position 2000", "No suitable disease loci. Program terminated.\n"}},
+      {"disease loci spread over too many segments", {},
+       "-h " + example_file("chr20.hap.gz") + " -l " + example_file("chr20.legend.gz") + " -m " +
+           example_file("chr20.map.gz") + " -o out/run -n 5 5 -nrs -dl " + [] {
+             std::string loci;
+             for (const char* p : {"1002042", "1291393", "1403385", "1714095", "2161943", "2239569", "2477143",
+                                   "2603711", "2721391", "2885193", "3061986", "3249142", "3613606", "3736528",
+                                   "3887171"})
+               loci += std::string(p) + " 1 1.5 2.25 ";
+             return loci;
+           }(),
+       1, {"possible pairs, too many to simulate; use fewer disease loci or loci closer together."}},
       {"a disease locus at a monomorphic SNP", {{"panel.hap", "0 1 0 1\n1 1 1 1\n0 0 1 1\n1 0 1 0\n"}}, kRun, 1,
        {"snp at position 2000 has frequency 1, so it has been removed from the set of disease loci.",
         "No suitable disease loci. Program terminated.\n"}},

@@ -1,14 +1,18 @@
 // Faults of the machine during a run, through the tarvik binary: output that
 // cannot be written (a full disk, an unwritable directory or summary file, a
-// file in the way) and an input that is gone when it is needed. Each is
+// file in the way) and an input that disappears during the run. Each is
 // reported with status 1, and the files finished before it are exactly those
 // of an undisturbed run with the same seed.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <boost/filesystem.hpp>
@@ -76,11 +80,6 @@ TEST(Faults, ReportedWithFinishedFilesIntact) {
        [](const TempDir& d) { fs::create_directories(d.file("out/run.cases.gen")); },
        "Error reading file out/run.cases.gen: can't open file.", "",
        {".controls.haps", ".cases.haps", ".legend", ".controls.gen"}, {".controls.tags.gen"}},
-      {"the tag file is gone when the output needs it", "out/run",
-       [](const TempDir& d) { fs::rename(d.file("tags"), d.file("tags.moved")); },
-       "Error reading file tags: can't open file.", "",
-       {".controls.haps", ".cases.haps", ".legend", ".controls.gen", ".cases.gen"},
-       {".controls.tags.gen", ".controls.sample"}},
       {"an unwritable summary file", "out/run",
        [](const TempDir& d) {
          // A directory that is not empty survives the removal of the old summary.
@@ -102,7 +101,6 @@ TEST(Faults, ReportedWithFinishedFilesIntact) {
   for (const Fault& fault : faults) {
     SCOPED_TRACE(fault.what);
     fs::remove_all(dir.file("out"));
-    if (fs::exists(dir.file("tags.moved"))) fs::rename(dir.file("tags.moved"), dir.file("tags"));
     fault.prepare(dir);
     const CommandResult r = run_tarvik(run_args(fault.stem), dir.path());
     EXPECT_EQ(r.status, 1);
@@ -124,4 +122,47 @@ TEST(Faults, ReportedWithFinishedFilesIntact) {
     for (const std::string& suffix : fault.absent) EXPECT_FALSE(file_exists(base + suffix)) << suffix;
   }
   chmod(dir.file("locked").c_str(), 0755);
+}
+
+TEST(Faults, TagFileRemovedDuringTheRun) {
+  TempDir dir;
+  write_file(dir.file("tags"), "1012512 1066806 1078996\n");
+  ASSERT_EQ(run_tarvik(run_args("ref/run"), dir.path()).status, 0);
+
+  // The haplotype file comes through a pipe, so the run is surely under way
+  // (it has opened the panel) when the tag file is removed, and surely before
+  // its output stage, which waits for the panel's last byte.
+  const std::string haps = read_file(example_file("chr20.hap.gz"));
+  ASSERT_EQ(mkfifo(dir.file("panel.hap").c_str(), 0600), 0);
+  std::string args = run_args("out/run");
+  args.replace(args.find(example_file("chr20.hap.gz")), example_file("chr20.hap.gz").size(), "panel.hap");
+  signal(SIGPIPE, SIG_IGN);  // a run that stops reading must fail the test, not end it
+  CommandResult r;
+  std::thread run([&] { r = run_tarvik(args, dir.path()); });
+  int fd = -1;
+  for (int tries = 0; fd < 0 && tries < 3000; ++tries) {
+    fd = open(dir.file("panel.hap").c_str(), O_WRONLY | O_NONBLOCK);  // fails until the reader opens
+    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (fd >= 0) {
+    fs::remove(dir.file("tags"));
+    fcntl(fd, F_SETFL, 0);
+    for (std::size_t done = 0; done < haps.size();) {
+      const ssize_t n = write(fd, haps.data() + done, haps.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    close(fd);
+  }
+  run.join();
+  ASSERT_GE(fd, 0) << "tarvik never opened the haplotype file\n" << r.output;
+
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.output.find("Error reading file tags: can't open file.\n\n\nTARVIK took "), std::string::npos)
+      << r.output;
+  EXPECT_EQ(r.error, "");
+  for (const std::string suffix : {".controls.haps", ".cases.haps", ".legend", ".controls.gen", ".cases.gen"})
+    EXPECT_EQ(read_file(dir.file("out/run" + suffix)), read_file(dir.file("ref/run" + suffix))) << suffix;
+  for (const std::string suffix : {".controls.tags.gen", ".controls.sample"})
+    EXPECT_FALSE(file_exists(dir.file("out/run" + suffix))) << suffix;
 }

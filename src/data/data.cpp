@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <iomanip>
 #include <iostream>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -137,6 +138,8 @@ bool parse_map_number(const char*& p, double& value) {
   return true;
 }
 
+constexpr double max_map_value = std::numeric_limits<double>::max() / 2;
+
 }  // namespace
 
 void Data::read_genetic_map() {
@@ -162,8 +165,17 @@ void Data::read_genetic_map() {
     if (!map_positions.empty() && position < map_positions.back())
       throw badfilename::reading(genetic_map_file,
                                  "positions decrease on line " + std::to_string(line_number) + ".");
+    // Interpolation subtracts positions and map values from each other;
+    // keeping both within half the double range keeps every difference, and
+    // so every SNP's map position, finite.
+    const double rho = (4.0 * Ne) * cm / 100.0;
+    if (!(std::abs(position) <= max_map_value) || !(std::abs(rho) <= max_map_value))
+      throw badfilename::reading(genetic_map_file,
+                                 "bad line in rates file on line " + std::to_string(line_number) +
+                                     ": the position or the scaled map distance (4 Ne cM / 100) "
+                                     "is out of range.");
     map_positions.push_back(position);
-    map_cumulative_rho.push_back((4.0 * Ne) * cm / 100.0);
+    map_cumulative_rho.push_back(rho);
   }
   if (rows == 0) throw badfilename::reading(genetic_map_file, "no map rows found.");
 

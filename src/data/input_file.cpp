@@ -17,6 +17,11 @@ namespace {
 // panel files are tens of megabytes once decompressed.
 constexpr std::size_t block_size = 1 << 20;
 
+// No line of a panel, map or tag file comes near this (it would hold over a
+// hundred million allele codes); a longer one is binary data or an endless
+// device, which would otherwise be gathered until memory runs out.
+constexpr std::size_t max_line_bytes = std::size_t(1) << 28;
+
 }  // namespace
 
 struct InputFile::Impl {
@@ -40,6 +45,7 @@ struct InputFile::Impl {
   const char* end = nullptr;
   bool finished = false;  // no text left at all
   bool at_eof = false;    // as a stream's eofbit after the last getline
+  long lines_read = 0;     // lines returned so far
 
   ~Impl() {
     if (zs_ready) inflateEnd(&zs);
@@ -138,7 +144,12 @@ InputFile::InputFile(const std::string& name) : impl(new Impl) {
     impl->fd = -1;
     return;
   }
-  impl->raw.resize(block_size);
+  // Small files (tag lists, hand-made panels) need no megabyte block; one
+  // byte more than the size lets the first read see the end of the file.
+  std::size_t raw_size = block_size;
+  if (S_ISREG(info.st_mode) && static_cast<std::size_t>(info.st_size) < block_size)
+    raw_size = static_cast<std::size_t>(info.st_size) + 1;
+  impl->raw.resize(raw_size);
   // A file that opens but cannot be read is reported like one that does not
   // open: the first read happens here, to sniff the gzip magic bytes.
   try {
@@ -194,9 +205,13 @@ bool InputFile::getline(std::string& line) {
     line.append(f.pos, f.end);
     f.pos = f.end;
     extracted = true;
+    if (line.size() > max_line_bytes)
+      throw f.error("line " + std::to_string(f.lines_read + 1) + " is longer than " +
+                    std::to_string(max_line_bytes) + " bytes (not a text file?).");
   }
   // Files written on Windows end their lines with a carriage return too.
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (extracted) ++f.lines_read;
   return extracted;
 }
 

@@ -12,7 +12,7 @@ BlockWriter::BlockWriter(const boost::filesystem::path& file_name, std::ostream&
 
 void BlockWriter::write_buffer() {
   if (buffer.empty()) return;
-  stream->write(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+  write_output_block(*stream, buffer.data(), buffer.size());
   buffer.clear();
   if (!*stream || output_file_failed(*stream))
     throw badfilename::writing(file.string(),

@@ -9,6 +9,8 @@
 #include <boost/iostreams/filter/gzip.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
+#include "driver/progress.hpp"
+
 namespace io = boost::iostreams;
 
 namespace {
@@ -21,6 +23,18 @@ struct SinkState {
   bool failed = false;
 };
 
+// Writes all n bytes to the file, retrying interrupted and partial writes;
+// a failure is remembered in `state` and ends the writing.
+void write_all(SinkState& state, const char* data, std::size_t n) {
+  std::size_t done = 0;
+  while (done < n && !state.failed) {
+    ssize_t w = ::write(state.fd, data + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) state.failed = true;
+    else done += static_cast<std::size_t>(w);
+  }
+}
+
 class checked_file_sink {
  public:
   typedef char char_type;
@@ -29,13 +43,7 @@ class checked_file_sink {
   explicit checked_file_sink(std::shared_ptr<SinkState> s) : state(std::move(s)) {}
 
   std::streamsize write(const char* data, std::streamsize n) {
-    std::streamsize done = 0;
-    while (done < n && !state->failed) {
-      ssize_t w = ::write(state->fd, data + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) state->failed = true;
-      else done += w;
-    }
+    write_all(*state, data, static_cast<std::size_t>(n));
     return n;
   }
 
@@ -54,6 +62,7 @@ class checked_file_sink {
 class OutputFileStream : public io::filtering_ostream {
  public:
   std::shared_ptr<SinkState> state = std::make_shared<SinkState>();
+  bool compressed = false;
   ~OutputFileStream() override {
     try {
       reset();
@@ -84,6 +93,7 @@ std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file, std
   if (file.extension() == ".gz") {
     log << "writing output file " << file.string() << " (in gzip mode) " << std::endl;
     stream->push(io::gzip_compressor(gzip_settings(), 4096));
+    stream->compressed = true;
   } else {
     log << "writing output file " << file.string() << std::endl;
   }
@@ -105,6 +115,18 @@ bool output_file_failed(const std::ostream& stream) {
   if (!stream) return true;
   const auto* out = dynamic_cast<const OutputFileStream*>(&stream);
   return out != nullptr && out->state->failed;
+}
+
+void write_output_block(std::ostream& stream, const char* data, std::size_t size) {
+  auto* out = dynamic_cast<OutputFileStream*>(&stream);
+  if (out == nullptr || out->compressed || out->state->fd < 0) {
+    stream.write(data, static_cast<std::streamsize>(size));
+    return;
+  }
+  // A plain file takes the block in one system call, without a copy through
+  // the stream's buffer; whatever that buffer still holds goes first.
+  if (!stream.flush()) return;
+  write_all(*out->state, data, size);
 }
 
 void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::filesystem::path& file) {
@@ -130,6 +152,7 @@ void update_summary_file(const Parameters& params, std::ostringstream& text,
   boost::filesystem::path file(params.summary_file);
   std::unique_ptr<std::ostream> out = open_output_file(file, mode);
   const std::string content = text.str();
+  Progress::hide_active();  // the console text goes where the progress line would be
   std::cout << content << std::flush;
   *out << content;
   text.str("");

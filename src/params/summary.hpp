@@ -28,6 +28,11 @@ std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
 // has failed (data may still sit in the stream's buffers and fail later).
 bool output_file_failed(const std::ostream& stream);
 
+// Writes a block of bytes to a stream returned by open_output_file, as
+// stream.write would; a plain file gets it in one system call, without a copy
+// through the stream's buffer. Failures show as for any write to the stream.
+void write_output_block(std::ostream& stream, const char* data, std::size_t size);
+
 // Flushes and closes a stream returned by open_output_file (writing the gzip
 // trailer), and throws badfilename naming `file` if any write, the flush or
 // the close failed. The stream is released either way.

@@ -24,6 +24,40 @@ std::string disease_positions(const std::map<double, DiseaseLocus>& dl) {
   return out.str();
 }
 
+// The case distribution holds every pair of haplotypes over the disease loci,
+// and loci in separately copied segments multiply their numbers; loci spread
+// over many segments could need more memory and time than any machine has.
+// Beyond this many pairs (about a gigabyte) the run stops with a message.
+constexpr std::size_t max_case_pairs = std::size_t(1) << 22;
+
+void check_case_pairs(const std::map<double, DiseaseLocus>& dl, std::size_t pairs) {
+  if (pairs > max_case_pairs)
+    throw GenericErrorException(
+        "the disease loci at positions" + disease_positions(dl) +
+        " lie in so many separately copied segments of a case that its disease haplotypes have more "
+        "than " + std::to_string(max_case_pairs) +
+        " possible pairs, too many to simulate; use fewer disease loci or loci closer together.\n");
+}
+
+// Loci of a disease segment whose source weights are looked up by pattern:
+// a table of 2^max_pattern_loci values per group.
+constexpr int max_pattern_loci = 8;
+
+// rmultinom over weight(0) .. weight(size - 1), read through a function
+// instead of a vector: the same draw, the same subtractions, the same result.
+template <class Weight>
+int rmultinom_of(int size, const Weight& weight) {
+  double u = uniform_draw();
+  if (u <= 0.0) return 0;
+  int i = 0;
+  do {
+    if (i >= size) return i;
+    u = u - weight(i);
+    ++i;
+  } while (u > 0.0);
+  return i;
+}
+
 }  // namespace
 
 void TarvikGenerator::calculate_control_hap_freq(const std::vector<int>& snp_indices,
@@ -89,6 +123,7 @@ void TarvikGenerator::calculate_case_hap_freq(
           all_probs[k].push_back(entry.second);
         }
       } else {
+        check_case_pairs(params.dl, all_haps[k].size() * table.size());
         std::vector<std::vector<int>> combined;
         std::vector<double> combined_probs;
         combined.reserve(all_haps[k].size() * table.size());
@@ -111,6 +146,7 @@ void TarvikGenerator::calculate_case_hap_freq(
   // weight zero repeats the key before it and is dropped, so it is never drawn.
   std::vector<const std::vector<double>*> risks;
   for (const auto& locus : params.dl) risks.push_back(&locus.second.rr);
+  check_case_pairs(params.dl, all_haps[0].size() * all_haps[1].size());
   std::map<double, std::vector<std::vector<int>>> cumulative;
   double S = 0.0;
   bool negative_weight = false;
@@ -180,6 +216,12 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& co
   if (cached == case_hap_freq_cache.end()) {
     std::map<double, std::vector<std::vector<int>>> distribution;
     calculate_case_hap_freq(groups, distribution);
+    // A distribution depends only on its key once the controls are done, so
+    // emptying the cache changes no result; it keeps many large
+    // distributions from piling up in memory.
+    std::size_t cached_pairs = distribution.size();
+    for (const auto& entry : case_hap_freq_cache) cached_pairs += entry.second.size();
+    if (cached_pairs > max_case_pairs) case_hap_freq_cache.clear();
     cached = case_hap_freq_cache.emplace(key, std::move(distribution)).first;
   }
   const std::map<double, std::vector<std::vector<int>>>& distribution = cached->second;
@@ -219,7 +261,12 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& co
   }
 
   // Source of each disease segment: the posterior of the candidates given the
-  // drawn alleles under the mutation model.
+  // drawn alleles under the mutation model. A candidate's weight is the
+  // product, in locus order, of `match` or `mu` per locus of the group, so it
+  // depends only on which of the group's drawn alleles the candidate carries:
+  // the weights of small groups are looked up by that pattern instead of
+  // multiplied out, and normalised once per pattern instead of once per
+  // candidate. The values, the sum and its order are those of the product.
   std::vector<double>& weights = disease_source_weights;
   for (int k = 0; k < 2; ++k) {
     const double mu = mutation_probabilities[k];
@@ -227,19 +274,59 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& co
     const int nfinished = n + h;
     const int ncandidates = nfinished + k;
     for (const std::vector<int>& group : groups[k]) {
-      weights.assign(ncandidates, 1.0);
-      for (int d : group) {
+      const int size = static_cast<int>(group.size());
+      int chosen;
+      if (size == 1) {
+        const int d = group[0];
         const short a = static_cast<short>(disease_haplotypes[k][d]);
         const short* column = disease_snp_columns[d].data();
-        double* w = weights.data();
-        for (int c = 0; c < nfinished; ++c) w[c] *= (column[c] == a) ? match : mu;
-        if (k == 1) w[nfinished] *= (disease_haplotypes[0][d] == a) ? match : mu;
+        // Pattern 1: the candidate carries the drawn allele.
+        const double value[2] = {1.0 * mu, 1.0 * match};
+        const int mate = k == 1 && disease_haplotypes[0][d] == a ? 1 : 0;
+        const auto pattern = [&](int c) { return c < nfinished ? (column[c] == a ? 1 : 0) : mate; };
+        double sum = 0.0;
+        for (int c = 0; c < nfinished; ++c) sum += value[column[c] == a ? 1 : 0];
+        if (k == 1) sum += value[mate];
+        assert(sum > 0.0);
+        const double normalised[2] = {value[0] / sum, value[1] / sum};
+        chosen = rmultinom_of(ncandidates, [&](int c) { return normalised[pattern(c)]; }) - 1;
+      } else if (size <= max_pattern_loci) {
+        double value[1 << max_pattern_loci];
+        for (int p = 0; p < (1 << size); ++p) {
+          double v = 1.0;
+          for (int t = 0; t < size; ++t) v *= (p >> t & 1) ? match : mu;
+          value[p] = v;
+        }
+        const auto pattern = [&](int c) {
+          int p = 0;
+          for (int t = 0; t < size; ++t) {
+            const int d = group[t];
+            const int allele = c < nfinished ? disease_snp_columns[d][c] : disease_haplotypes[0][d];
+            if (allele == disease_haplotypes[k][d]) p |= 1 << t;
+          }
+          return p;
+        };
+        double sum = 0.0;
+        for (int c = 0; c < ncandidates; ++c) sum += value[pattern(c)];
+        assert(sum > 0.0);
+        double normalised[1 << max_pattern_loci];
+        for (int p = 0; p < (1 << size); ++p) normalised[p] = value[p] / sum;
+        chosen = rmultinom_of(ncandidates, [&](int c) { return normalised[pattern(c)]; }) - 1;
+      } else {
+        weights.assign(ncandidates, 1.0);
+        for (int d : group) {
+          const short a = static_cast<short>(disease_haplotypes[k][d]);
+          const short* column = disease_snp_columns[d].data();
+          double* w = weights.data();
+          for (int c = 0; c < nfinished; ++c) w[c] *= (column[c] == a) ? match : mu;
+          if (k == 1) w[nfinished] *= (disease_haplotypes[0][d] == a) ? match : mu;
+        }
+        double sum = 0.0;
+        for (int c = 0; c < ncandidates; ++c) sum += weights[c];
+        assert(sum > 0.0);
+        for (int c = 0; c < ncandidates; ++c) weights[c] /= sum;
+        chosen = rmultinom(&weights) - 1;
       }
-      double sum = 0.0;
-      for (int c = 0; c < ncandidates; ++c) sum += weights[c];
-      assert(sum > 0.0);
-      for (int c = 0; c < ncandidates; ++c) weights[c] /= sum;
-      const int chosen = rmultinom(&weights) - 1;
 
       std::vector<int>& states = copying_states[k];
       const int first = dl_indices[group.front()];

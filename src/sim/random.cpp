@@ -4,6 +4,15 @@ namespace {
 DummyRNG placeholder;
 }
 
+// The loops over the whole state run once per word drawn in bulk; with GCC on
+// x86-64 they are also compiled for AVX2, and the processor picks the version
+// when the program loads. The words are the same either way.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
+#define WORD_LOOP __attribute__((target_clones("avx2", "default")))
+#else
+#define WORD_LOOP
+#endif
+
 Random* Random::Dummy = &placeholder;
 Random* Random::RNG = &placeholder;
 
@@ -17,7 +26,7 @@ namespace mt_state {
 std::uint32_t words[kWords];
 int index = kUnseeded;
 
-void regenerate() {
+WORD_LOOP void regenerate() {
   constexpr int kMiddle = 397;
   constexpr std::uint32_t kMatrix = 0x9908B0DFu;
   constexpr std::uint32_t kUpper = 0x80000000u;
@@ -76,4 +85,36 @@ int rmultinom(std::vector<double>* p) {
     ++i;
   } while (u > 0.0);
   return static_cast<int>(i);
+}
+
+WORD_LOOP void MT::fill_words(std::uint32_t* out, std::size_t count) {
+  while (count > 0) {
+    if (mt_state::index >= mt_state::kWords) mt_state::regenerate();
+    std::size_t take = static_cast<std::size_t>(mt_state::kWords - mt_state::index);
+    if (take > count) take = count;
+    const std::uint32_t* words = mt_state::words + mt_state::index;
+    for (std::size_t i = 0; i < take; ++i) {
+      std::uint32_t y = words[i];
+      y ^= y >> 11;
+      y ^= (y << 7) & 0x9D2C5680u;
+      y ^= (y << 15) & 0xEFC60000u;
+      y ^= y >> 18;
+      out[i] = y;
+    }
+    mt_state::index += static_cast<int>(take);
+    out += take;
+    count -= take;
+  }
+}
+
+int rmultinom_equal(int size, double weight) {
+  double u = Random::RNG->Next();
+  if (u <= 0.0) return 0;
+  int i = 0;
+  do {
+    if (i >= size) return i;
+    u = u - weight;
+    ++i;
+  } while (u > 0.0);
+  return i;
 }

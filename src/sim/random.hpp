@@ -1,6 +1,8 @@
 #pragma once
 // Uniform random numbers for the simulation: a process-wide current generator
 // (a 32-bit Mersenne Twister during a run) and categorical draws built on it.
+#include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <typeinfo>
 #include <vector>
@@ -50,7 +52,12 @@ class MT : public Random {
     return y;
   }
   // Next() without the virtual call, for loops that draw once per allele.
-  static double next_uniform() { return (next_word() + 0.5) * 2.3283064365386963e-10; }
+  static double next_uniform() { return uniform_of(next_word()); }
+  // The uniform draw that Next() makes of a raw word.
+  static double uniform_of(std::uint32_t word) { return (word + 0.5) * 2.3283064365386963e-10; }
+  // The next `count` raw words, exactly as `count` calls of next_word() give
+  // them, for loops that draw once per SNP and compare the words themselves.
+  static void fill_words(std::uint32_t* out, std::size_t count);
   // Seeds the shared state with a 32-bit word (the standard initialisation).
   static void seed_word(std::uint32_t word);
   // The seed word that MT(s) uses: s * 2^32 clamped to [0, 2^32 - 1], truncated.
@@ -61,6 +68,28 @@ class MT : public Random {
 
 // One uniform draw from the current generator.
 double uniform_draw();
+
+// Comparisons of a draw with a probability p, moved to raw words: the draw of
+// word w is (w + 0.5) * 2^-32 exactly, so it is below p exactly when
+// w < words_below(p), and at most p exactly when w < words_at_most(p).
+// Both return a count of words from 0 to 2^32.
+//
+// The draw is below p when w < p * 2^32 - 0.5, a bound that double holds
+// exactly for every p of interest (p * 2^32 is exact, and below 2^32 so is
+// the subtraction of 0.5): the count of such w is the bound's ceiling. The
+// draw is at most p when w <= that bound: its floor, plus one.
+inline std::uint64_t words_below(double p) {
+  const double bound = p * 4294967296.0 - 0.5;
+  if (!(bound > 0.0)) return 0;  // NaN included
+  if (bound >= 4294967296.0) return std::uint64_t(1) << 32;
+  return static_cast<std::uint64_t>(std::ceil(bound));
+}
+inline std::uint64_t words_at_most(double p) {
+  const double bound = p * 4294967296.0 - 0.5;
+  if (!(bound >= 0.0)) return 0;
+  if (bound >= 4294967296.0) return std::uint64_t(1) << 32;
+  return static_cast<std::uint64_t>(std::floor(bound)) + 1;
+}
 
 // The current generator, looked up once: when it is the plain MT, draws skip
 // the virtual call and read the shared state directly; the values are the same
@@ -78,6 +107,10 @@ class UniformDraws {
 // Draws a category from the weights: returns its 1-based number (the size of
 // p if the weights run out first; 0 for an empty p). One uniform draw.
 int rmultinom(std::vector<double>* p);
+
+// rmultinom over `size` weights that all equal `weight`, without the vector:
+// the same draw, the same subtractions, the same result.
+int rmultinom_equal(int size, double weight);
 
 // Thrown by DummyRNG::Next().
 class RandomNotSetException {

@@ -1,0 +1,113 @@
+#include "driver/progress.hpp"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace {
+
+// The phase whose line may be on the terminal; one at a time.
+Progress* active = nullptr;
+
+// Redraws at most this often; a phase shorter than this shows nothing.
+constexpr std::chrono::milliseconds redraw_interval(250);
+
+// Terminal controls (VT100): the line is drawn below the cursor's place, which
+// is saved first and restored when the line is erased, so that console text
+// written before and after continues where it was, even mid-line.
+const char make_room[] = "\033D\033M";  // down and back up: scrolls if at the bottom
+const char save_cursor[] = "\0337";
+const char next_line[] = "\033D\r";
+const char erase_line[] = "\r\033[K";
+const char restore_cursor[] = "\0338";
+
+void write_stderr(const std::string& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t w = ::write(STDERR_FILENO, text.data() + done, text.size() - done);
+    if (w <= 0) return;  // a console that cannot be written only loses the line
+    done += static_cast<std::size_t>(w);
+  }
+}
+
+// Terminal columns, or 0 when unknown.
+int terminal_width() {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+}  // namespace
+
+std::string clock_text(double seconds) {
+  long s = seconds > 0 ? static_cast<long>(seconds) : 0;
+  const long hours = s / 3600, minutes = s / 60 % 60;
+  s %= 60;
+  char text[32];
+  if (hours > 0)
+    std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", hours, minutes, s);
+  else
+    std::snprintf(text, sizeof text, "%ld:%02ld", minutes, s);
+  return text;
+}
+
+std::string progress_text(const std::string& what, long done, long total,
+                          const std::string& detail, double elapsed_seconds) {
+  const long percent = total > 0 ? static_cast<long>(100.0 * done / total) : 0;
+  std::string text = what + ": " + std::to_string(percent) + "%";
+  if (!detail.empty()) text += " (" + detail + ")";
+  text += ", " + clock_text(elapsed_seconds) + " elapsed";
+  if (done > 0 && total >= done)
+    text += ", about " + clock_text(elapsed_seconds * (total - done) / done) + " left";
+  return text;
+}
+
+Progress::Progress(std::string what_text, std::string unit_text)
+    : enabled(::isatty(STDERR_FILENO) == 1),
+      what(std::move(what_text)),
+      unit(std::move(unit_text)),
+      start(std::chrono::steady_clock::now()),
+      last_draw(start),
+      previous(active) {
+  if (previous) previous->hide();
+  active = this;
+}
+
+Progress::~Progress() {
+  hide();
+  active = previous;
+}
+
+void Progress::update(long done, long total) {
+  if (!enabled) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_draw < redraw_interval) return;
+  last_draw = now;
+  draw(done, total);
+}
+
+void Progress::draw(long done, long total) {
+  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const std::string shown_detail =
+      !detail.empty() ? detail : std::to_string(done) + " of " + std::to_string(total) + " " + unit;
+  std::string line = progress_text(what, done, total, shown_detail, elapsed);
+  // One line only: a wrapped line could not be erased in place.
+  const int width = terminal_width();
+  if (width > 1 && line.size() >= static_cast<std::size_t>(width)) line.resize(width - 1);
+  std::string out;
+  if (!shown) out = std::string(make_room) + save_cursor + next_line;
+  out += erase_line + line;
+  write_stderr(out);
+  shown = true;
+}
+
+void Progress::hide() {
+  if (!shown) return;
+  write_stderr(std::string(erase_line) + restore_cursor);
+  shown = false;
+}
+
+void Progress::hide_active() {
+  if (active) active->hide();
+}
