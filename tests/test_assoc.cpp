@@ -126,22 +126,6 @@ TEST(Cdfchi, ReferenceValuesAndErrorStatusesInCheckOrder) {
   }
 }
 
-TEST(NewtonRaphson, FindsRootAndReportsHowItEnded) {
-  using numerical::newton_raphson;
-  const auto score = [](const Matrix& x) { return column({x(1, 1) * x(1, 1) - 2.0}); };
-  const auto slope = [](const Matrix& x) { return column({2.0 * x(1, 1)}); };
-  const numerical::SolverResult root = newton_raphson(column({1.0}), score, slope, 1e-28);
-  EXPECT_EQ(root.status, SolverStatus::converged);
-  EXPECT_NEAR(root.root(1, 1), std::sqrt(2.0), 1e-13);
-  const auto status = [&](double start, int steps) {
-    return newton_raphson(column({start}), score, slope, 1e-20, steps).status;
-  };
-  EXPECT_EQ(status(9.0, 3), SolverStatus::iteration_limit);
-  EXPECT_EQ(status(0.0, 100), SolverStatus::singular_hessian);  // a flat start
-  const auto nan_score = [](const Matrix&) { return column({kNan}); };
-  EXPECT_EQ(newton_raphson(column({1.0}), nan_score, slope, 1e-20).status, SolverStatus::diverged);
-}
-
 TEST(Likelihood, NullValueScoreAndHessianAreConsistentAndOverflowSafe) {
   Sample s = random_sample(200, -0.3, {0.5, 0.2, -0.4}, 5);
   std::set<int> snps{0, 1, 2};
@@ -197,12 +181,8 @@ TEST(RunTest, NoAssociationGivesPValueExactlyOne) {
 
 TEST(RunTest, PValueHasOneDegreeOfFreedomPerSnpSeIncludesCovariancesAndOrderIsIrrelevant) {
   const Sample s = random_sample(1000, -0.4, {0.4, 0.1, 0.25}, 21);
-  Sample reversed;
-  for (int k = static_cast<int>(s.phenotypes.size()) - 1; k >= 0; --k) {
-    reversed.haplotypes.push_back(s.haplotypes[2 * k]);
-    reversed.haplotypes.push_back(s.haplotypes[2 * k + 1]);
-    reversed.phenotypes.push_back(s.phenotypes[k]);
-  }
+  const Sample reversed{{s.haplotypes.rbegin(), s.haplotypes.rend()},
+                        {s.phenotypes.rbegin(), s.phenotypes.rend()}};
   for (const std::set<int>& snps : std::vector<std::set<int>>{{0}, {0, 2}, {0, 1, 2}}) {
     const Fit f = fit(s, snps), g = fit(reversed, snps);
     ASSERT_EQ(f.status, SolverStatus::converged);
@@ -210,10 +190,7 @@ TEST(RunTest, PValueHasOneDegreeOfFreedomPerSnpSeIncludesCovariancesAndOrderIsIr
     EXPECT_GT(f.chisq, 1.0);
     EXPECT_NEAR(f.pvalue / upper_tail(f.chisq, snps.size()), 1.0, 1e-12) << snps.size();
     EXPECT_NEAR(f.pvalue / g.pvalue, 1.0, 1e-8);
-    for (int i = 1; i <= f.beta.Nrows(); ++i) {
-      EXPECT_NEAR(f.beta(i, 1), g.beta(i, 1), 1e-10);
-      EXPECT_NEAR(f.se(i, 1), g.se(i, 1), 1e-10);
-    }
+    EXPECT_LT((f.beta - g.beta).MaximumAbsoluteValue() + (f.se - g.se).MaximumAbsoluteValue(), 1e-10);
     if (snps.size() > 1) continue;
     // The inverse of the information [a b; b d] has diagonal d/det, a/det.
     const Matrix h = sst::hessian_function(f.beta, s.haplotypes, s.phenotypes, snps);
@@ -241,22 +218,6 @@ TEST(RunTest, UnestimableModelsGiveNanInsteadOfThrowing) {
       EXPECT_TRUE(std::isnan(f.beta(i, 1)) && std::isnan(f.se(i, 1))) << i;
   }
   EXPECT_EQ(fit(s, {2}).status, SolverStatus::converged);
-}
-
-TEST(RunTest, StrongAssociationGivesATinyPValueWithoutOverflow) {
-  // Cases mostly homozygous for allele 1, controls for allele 0; every genotype in both groups.
-  std::vector<std::vector<int>> g;
-  std::vector<int> y;
-  for (int k = 0; k < 400; ++k) {
-    y.push_back(k % 2);
-    g.push_back({k % 2 ? (k % 20 == 1 ? 1 : k % 100 == 3 ? 0 : 2)
-                       : (k % 20 == 0 ? 1 : k % 100 == 2 ? 2 : 0)});
-  }
-  const Fit f = fit(make_sample(g, y), {0});
-  ASSERT_EQ(f.status, SolverStatus::converged);
-  EXPECT_GT(f.beta(2, 1), 3.0);
-  EXPECT_TRUE(f.pvalue > 0.0 && f.pvalue < 1e-60) << f.pvalue;
-  EXPECT_NEAR(f.pvalue / upper_tail(f.chisq, 1), 1.0, 1e-12);
 }
 
 // Runs the report on twelve individuals (controls first) at three SNPs, SNP 1 never carried, and

@@ -15,6 +15,12 @@
 
 namespace {
 
+// Any generator but the plain MT takes the generic draw path; this one gives MT's draws.
+struct ForwardedMT : Random {
+  ~ForwardedMT() override { Random::RNG = Random::Dummy; }
+  double Next() override { return MT::next_uniform(); }
+};
+
 using Pair = std::vector<std::vector<int>>;
 using Groups = std::vector<std::vector<int>>;
 const double kNoMutation[2] = {0.0, 0.0};
@@ -215,9 +221,10 @@ TEST(CaseModelOnPanel, CasesCarryTheRiskAlleleAndItsLinkedSnpAsTheModelSays) {
   params.upper = 2150000;
   params.ncontrols = params.ncases = subjects;
   params.summary_file = dir.file("run.summary");
-  const auto simulate = [](TarvikGenerator g) {
+  const auto simulate = [](TarvikGenerator g, bool forwarded = false) {
     MT rng(0.12345);
-    Random::Set(rng);
+    ForwardedMT forward;
+    Random::Set(forwarded ? static_cast<Random&>(forward) : rng);
     g.set_theta();
     g.process_dl();
     g.simulate_all_alleles();
@@ -225,6 +232,9 @@ TEST(CaseModelOnPanel, CasesCarryTheRiskAlleleAndItsLinkedSnpAsTheModelSays) {
   };
   params.dl[disease] = DiseaseLocus(1, 1.5, 2.25);
   const TarvikGenerator risk = simulate(TarvikGenerator(params));
+  // The word path taken for the plain MT draws exactly what the generic path draws.
+  EXPECT_EQ(simulate(TarvikGenerator(params, risk.panel_data), true).simulated_haplotypes,
+            risk.simulated_haplotypes);
   params.dl[disease] = DiseaseLocus(1, 1.0, 1.0);
   const TarvikGenerator neutral = simulate(TarvikGenerator(params, risk.panel_data));
   const auto& snps = risk.panel_data.snps_data;

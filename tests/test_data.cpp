@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -30,24 +31,21 @@ std::vector<int> positions_of(const Data& data) {
   return keys;
 }
 
-void expect_same_panel(const Data& a, const Data& b) {
-  EXPECT_EQ(a.nhaplotypes, b.nhaplotypes);
-  EXPECT_EQ(a.map_positions, b.map_positions);
-  EXPECT_EQ(a.map_cumulative_rho, b.map_cumulative_rho);
-  ASSERT_EQ(positions_of(a), positions_of(b));
-  for (const auto& [position, s] : a.snps_data) {
-    const snp& t = b.snps_data.at(position);
-    EXPECT_TRUE(s.rsid == t.rsid && s.allele0 == t.allele0 && s.allele1 == t.allele1 &&
-                s.haplotypes == t.haplotypes && s.frequency == t.frequency && s.cumulative_rho == t.cumulative_rho)
-        << position;
-  }
+bool same_panel(const Data& a, const Data& b) {
+  auto same = [](const snp& s, const snp& t) {
+    return s.rsid == t.rsid && s.allele0 == t.allele0 && s.allele1 == t.allele1 && s.haplotypes == t.haplotypes &&
+           s.frequency == t.frequency && s.cumulative_rho == t.cumulative_rho;
+  };
+  return a.nhaplotypes == b.nhaplotypes && a.map_positions == b.map_positions &&
+         a.map_cumulative_rho == b.map_cumulative_rho && positions_of(a) == positions_of(b) &&
+         std::equal(a.snps_data.begin(), a.snps_data.end(), b.snps_data.begin(),
+                    [&](const auto& x, const auto& y) { return same(x.second, y.second); });
 }
 
 class DataTest : public ::testing::Test {
  protected:
   TempDir dir;
 
-  // The panel files are prefix + ".hap"/".legend"/".map" + suffix.
   Data fresh(int lower = 0, int upper = 1000000, std::string prefix = "", const std::string& suffix = "") {
     if (prefix.empty()) prefix = dir.file("panel");
     Data data;
@@ -65,7 +63,7 @@ class DataTest : public ::testing::Test {
     write_file(dir.file("panel.legend"), legend);
     write_file(dir.file("panel.map"), map);
   }
-  // Reads map and panel; returns the error message ("" when none) and puts the console text in `console`.
+  // The error message, "" when none.
   std::string read_all(Data& data, std::string* console = nullptr) {
     std::string message;
     testing::internal::CaptureStdout();
@@ -119,11 +117,6 @@ TEST_F(DataTest, MapErrors) {
     write_file(name, content);
     Data data = fresh();
     EXPECT_EQ(read_all(data), "Error reading file " + name + ": " + detail) << content;
-  }
-  for (const std::string& unreadable : {dir.file("absent.map"), dir.path()}) {
-    Data data = fresh();
-    data.genetic_map_file = unreadable;
-    EXPECT_EQ(read_all(data), "Error reading file " + unreadable + ": can't open file.");
   }
 }
 
@@ -212,7 +205,6 @@ TEST_F(DataTest, PanelErrors) {
       {"0 1\n1 1\n1 1\n", kHeader + "\n", legend_line + "2."},
       {"0 1\n1 x\n1 1\n", kHeader + "a 10 A C\nb B A C\n", legend_line + "3."},  // legend line checked first
       {"0 1\n1 2\n1 1\n", good_legend, hap_line + "2."},
-      {"0 1\n1 -1\n1 1\n", good_legend, hap_line + "2."},
       {"0 1\n1 1\n1 a\n", good_legend, hap_line + "3."},
       {"0 1.0\n1 1\n1 1\n", good_legend, hap_line + "1."},
       // The count check applies outside the interval too.
@@ -221,15 +213,12 @@ TEST_F(DataTest, PanelErrors) {
       {"\n1 1\n1 1\n", good_legend, "no haplotypes found in haplotype file on line 1."},
       {"0 1\n", kHeader + "a 5000000 A C\n", "No SNPs in the interval in haplotype file!"},
       {"", good_legend, "No SNPs in the interval in haplotype file!"},
-      {"/", good_legend, "can't open haplotype file."},
       {"0 1\n", "/", "can't open legend file."},
   };
   for (const auto& c : cases) {
     write_panel(c[0], c[1]);
     Data data = fresh();
-    // "/" stands for a file that cannot be opened: the name of a directory.
-    if (c[0] == "/") data.haplotype_file = dir.path();
-    if (c[1] == "/") data.legend_file = dir.file("absent.legend");
+    if (c[1] == "/") data.legend_file = dir.file("absent.legend");  // cannot be opened
     const bool legend = c[2].find("legend file") != std::string::npos;
     const std::string file = (legend ? data.legend_file : data.haplotype_file).string();
     std::string out;
@@ -237,22 +226,6 @@ TEST_F(DataTest, PanelErrors) {
         << c[0] << "|" << c[1];
     EXPECT_EQ(out.find("number of SNPs"), std::string::npos);
   }
-}
-
-TEST_F(DataTest, GzipInputIsRecognisedByContent) {
-  const std::string legend = kHeader + "a 10 A C\nb 20 A G\nc 30 T C\n";
-  write_panel("0 1 1\n1 1 0\n0 0 1\n", legend);
-  Data plain = fresh();
-  ASSERT_EQ(read_all(plain), "");
-  // Names without ".gz", and a haplotype file of two concatenated members.
-  write_gzip(dir.file("part1"), "0 1 1\n1 1");
-  write_gzip(dir.file("part2"), " 0\n0 0 1\n");
-  write_file(dir.file("panel.hap"), read_file(dir.file("part1")) + read_file(dir.file("part2")));
-  write_gzip(dir.file("panel.legend"), legend);
-  write_gzip(dir.file("panel.map"), kMap);
-  Data zipped = fresh();
-  ASSERT_EQ(read_all(zipped), "");
-  expect_same_panel(plain, zipped);
 }
 
 TEST_F(DataTest, DamagedGzipIsAnError) {
@@ -266,8 +239,7 @@ TEST_F(DataTest, DamagedGzipIsAnError) {
   std::string corrupt = good;
   corrupt[corrupt.size() / 2] ^= 0x55;
   corrupt[corrupt.size() - 6] ^= 0x55;  // inside the CRC
-  // Trailer cut short, data cut short, header only, corrupt, trailing garbage:
-  // an error, never a panel cut short.
+  // Never a panel cut short.
   for (const std::string& damaged : {good.substr(0, good.size() - 1), good.substr(0, good.size() / 2),
                                      good.substr(0, 10), corrupt, good + "garbage"}) {
     write_panel(damaged, legend);
@@ -288,9 +260,9 @@ TEST_F(DataTest, ExamplePanel) {
     ASSERT_EQ(run_command("(zcat '" + example_file(name) + ".gz' > '" + dir.file(name) + "')").status, 0);
   Data plain = fresh(0, INT32_MAX, dir.file("chr20"));
   ASSERT_EQ(read_all(plain), "");
-  expect_same_panel(zipped, plain);
+  EXPECT_TRUE(same_panel(zipped, plain));
 
-  // A sub-interval against an independent count of the legend's distinct positions in it.
+  // An independent count of distinct positions in a sub-interval.
   const CommandResult count = run_command("awk 'NR > 1 && $2 >= 2000000 && $2 <= 2500000 { print $2 }' " +
                                           dir.file("chr20.legend") + " | sort -u | wc -l");
   ASSERT_EQ(count.status, 0) << count.error;

@@ -11,7 +11,6 @@
 
 #include <boost/filesystem.hpp>
 
-#include "output/block_transpose.hpp"
 #include "output/output_files.hpp"
 #include "params/summary.hpp"
 #include "sim/generator.hpp"
@@ -188,43 +187,28 @@ TEST(OutputFiles, TagFileReading) {
   }
 }
 
-TEST(OutputFiles, FileThatCannotBeOpenedStopsTheRun) {
-  struct Case {
-    std::string output;
-    std::vector<const char*> flags;
-    std::string blocked;                // made a directory, so it cannot be opened as a file
-    std::vector<std::string> existing;  // the complete files left behind
-  };
-  const Case cases[] = {
-      {"missing/run", {}, "missing/run.controls.haps", {}},
-      {"run.gz", {}, "run.legend", {"run.cases.haps.gz", "run.controls.haps.gz"}},
-      {"run", {"-no_haps_output", "-t"}, "tags", {"run.cases.gen", "run.controls.gen"}},
-      {"run", {"-no_gens_output"}, "run.cases.sample",
-       {"run.cases.haps", "run.controls.haps", "run.controls.sample", "run.legend"}},
-  };
-  for (const Case& c : cases) {
-    OutputRun r(c.output, c.flags);
-    if (c.output != "missing/run") fs::create_directory(r.dir.file(c.blocked));
-    EXPECT_EQ(error_of([&] { r.run(); }), "Error reading file " + r.dir.file(c.blocked) + ": can't open file.");
-    EXPECT_EQ(r.files(), c.existing) << c.blocked;
-    for (const std::string& name : c.existing)
-      EXPECT_EQ(r.content(name), expected_content.at(name.substr(4, name.find(".gz") - 4))) << name;
-  }
-}
-
-TEST(OutputFiles, FullDiskStopsTheRun) {
-  // `full` is symlinked to /dev/full; 1000 controls make the data exceed one block.
-  const std::vector<std::pair<std::string, int>> cases = {{"run.controls.haps", 2}, {"run.controls.haps", 1000},
-      {"run.controls.gen.gz", 2}, {"run.controls.gen.gz", 1000}, {"run.cases.sample", 2}};
-  for (const auto& [full, ncontrols] : cases) {
-    OutputRun r(gz_name(full) ? "run.gz" : "run");
-    r.randomise(ncontrols, 1, 300);
-    fs::create_symlink("/dev/full", r.dir.file(full));
-    EXPECT_EQ(error_of([&] { r.run(); }), "Error writing file " + r.dir.file(full) +
-                                             ": the file could not be written completely (disk full or I/O error).");
+TEST(OutputFiles, FileThatCannotBeOpenedOrFilledStopsTheRunThere) {
+  // Full files are symlinked to /dev/full (1000 controls exceed one write block); the others are
+  // made directories, so they cannot be opened.
+  const struct { std::string output, file; bool full; int ncontrols; } cases[] = {
+      {"run", "run.controls.haps", true, 2}, {"run", "run.controls.haps", true, 1000},
+      {"run.gz", "run.controls.gen.gz", true, 2}, {"run.gz", "run.controls.gen.gz", true, 1000},
+      {"run", "run.cases.sample", true, 2}, {"run.gz", "run.legend", false, 2},
+      {"run", "tags", false, 2}, {"missing/run", "missing/run.controls.haps", false, 2}};
+  for (const auto& c : cases) {
+    OutputRun r(c.output, {"-t"});
+    r.randomise(c.ncontrols, 1, 300);
+    if (c.file != "tags") write_file(r.dir.file("tags"), "");
+    if (c.full) fs::create_symlink("/dev/full", r.dir.file(c.file));
+    else if (c.output != "missing/run") fs::create_directory(r.dir.file(c.file));
+    EXPECT_EQ(error_of([&] { r.run(); }),
+              c.full ? "Error writing file " + r.dir.file(c.file) +
+                           ": the file could not be written completely (disk full or I/O error)."
+                     : "Error reading file " + r.dir.file(c.file) + ": can't open file.");
+    if (!c.full) continue;
     // The failed file is the last one announced: nothing was written after it.
     const std::string summary = r.summary();
-    EXPECT_EQ(summary.substr(summary.rfind("writing output file ")), r.announcement(full));
+    EXPECT_EQ(summary.substr(summary.rfind("writing output file ")), r.announcement(c.file));
   }
 }
 
@@ -258,30 +242,6 @@ TEST(OutputFiles, EmptyCaseGroupAndCodesOtherThanZeroAndOne) {
             std::string::npos);
   EXPECT_NE(r.summary().find("gen\n2 0 4 2 2\n" + bad + "genotypes is 4\n" + r.announcement("run.cases.gen")),
             std::string::npos);
-}
-
-TEST(BlockTranspose, MatchesElementCopyOnRandomData) {
-  std::mt19937 random(12345);
-  const std::vector<std::vector<int>> cases = {  // rows, first, end, width
-      {5, 0, 5, 1}, {37, 3, 36, 64}, {10, 4, 4, 13}, {130, 0, 130, 65}, {9, 2, 9, 7}};
-  for (const auto& c : cases) {
-    const int first = c[1], end = c[2], width = c[3], n = end - first;
-    Rows rows(c[0], std::vector<short>(200));
-    for (auto& row : rows)
-      for (short& v : row) v = static_cast<short>(random() % 2);
-    std::vector<int> snps(width);
-    for (int& k : snps) k = static_cast<int>(random() % 200);
-    std::vector<short> tile(width * n + 1, 99);
-    EXPECT_TRUE(transpose_block(rows, first, end, snps.data(), width, tile.data()));
-    for (int j = 0; j < width; ++j)
-      for (int h = first; h < end; ++h) ASSERT_EQ(tile[j * n + h - first], rows[h][snps[j]]);
-    EXPECT_EQ(tile.back(), 99) << "wrote past the tile";
-    for (short odd : {2, -1, -32768}) {
-      if (n == 0) break;
-      rows[end - 1][snps[width - 1]] = odd;
-      EXPECT_FALSE(transpose_block(rows, first, end, snps.data(), width, tile.data()));
-    }
-  }
 }
 
 // Many SNPs (not a multiple of the block size) and individuals: every file

@@ -1,5 +1,5 @@
-// Command-line parsing, the parameter summary and help screen, the summary
-// file and the output file opener.
+// Command-line parsing, the parameter summary, the summary file and the
+// output file opener.
 #include <gtest/gtest.h>
 
 #include <iomanip>
@@ -17,7 +17,6 @@ using namespace testing_support;
 
 namespace {
 
-// Parses a blank-separated command line (program name first).
 void parse(TarvikParameters& params, const std::string& line) {
   std::istringstream in(line);
   std::vector<std::string> tokens;
@@ -42,7 +41,6 @@ TEST(Parse, CommandLinesThatStop) {
       {"tarvik file1 file2", "help"},
       {"tarvik -n 1 1 -help -n", "help"},
       {"tarvik -l L -m M -o x", missing + "-h"},
-      {"tarvik -h H", missing + "-l"},
       {"tarvik -h H -l L -o x", missing + "-m"},
       {"tarvik -H H -l L -m M -o x", missing + "-h"},
       {base + "-n 5", missing + "-n"},
@@ -96,7 +94,7 @@ TEST(Parse, ValuesAndFlagBookkeeping) {
 
 TEST(Parse, DefaultsAndOutputDirectory) {
   TempDir dir;
-  TarvikParameters p, bare, blocked;
+  TarvikParameters p, bare;
   testing::internal::CaptureStdout();
   parse(p, "tarvik -h H -l L -m M -o " + dir.file("a/b/run"));
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Creating directory " + dir.file("a/b") + "\n");
@@ -104,15 +102,11 @@ TEST(Parse, DefaultsAndOutputDirectory) {
   EXPECT_EQ(p.haplotype_file.string() + p.legend_file + p.genetic_map_file, "HLM");
   EXPECT_EQ(p.summary_file, dir.file("a/b/run") + ".summary");
   EXPECT_EQ(std::make_pair(p.ncontrols, p.ncases), std::make_pair(1, 1));
-  EXPECT_EQ(p.upper, 500000000);
   // A bare stem: the message names nothing and nothing is created.
   testing::internal::CaptureStdout();
   parse(bare, "tarvik -h H -l L -m M -o run");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Creating directory \n");
   EXPECT_TRUE(bare.output_directory.empty());
-  write_file(dir.file("plain"), "x");
-  EXPECT_THROW(parse(blocked, "tarvik -h H -l L -m M -o " + dir.file("plain/run")),
-               boost::filesystem::filesystem_error);
 }
 
 TEST(Summary, ExactLayout) {
@@ -137,17 +131,6 @@ TEST(Summary, ExactLayout) {
   out.str("");
   out << 12.7 << " " << 0.0005;
   EXPECT_EQ(out.str(), "13 0");
-}
-
-TEST(Summary, HelpScreenLines) {
-  std::ostringstream out;
-  TarvikParameters().parameters_help(out);
-  const std::string help = out.str();
-  EXPECT_EQ(help.substr(0, 32), "Help Menu\n\nEssential flags are:\n");
-  EXPECT_NE(help.find("-m <file>                               : the recombinaion rate file\n"), std::string::npos);
-  EXPECT_NE(help.find("\nOptional flags are:\n-n <m> <n>                              : the number"),
-            std::string::npos);
-  EXPECT_EQ(help.find("-nrs"), std::string::npos);
 }
 
 TEST(SummaryFile, FlushesAppendAndKeepFormat) {
@@ -176,26 +159,7 @@ TEST(SummaryFile, FlushesAppendAndKeepFormat) {
   EXPECT_EQ(log.str(), "kept");
 }
 
-TEST(OutputFile, GzipExactlyForGzNames) {
-  TempDir dir;
-  const std::string text = "line one\nline two 0 1 0\n";
-  for (const std::string name : {"run.controls.haps.gz", "run.legend", "run.GZ", "run.gzip"}) {
-    const bool gz = name == "run.controls.haps.gz";
-    std::ostringstream log;
-    auto out = open_output_file(dir.file(name), log, std::ios::out);
-    *out << text;
-    close_output_file(out, dir.file(name));
-    EXPECT_EQ(log.str(), "writing output file " + dir.file(name) + (gz ? " (in gzip mode) \n" : "\n"));
-    const std::string raw = read_file(dir.file(name));
-    EXPECT_EQ(gz ? read_gzip_file(dir.file(name)) : raw, text) << name;
-    if (gz) {
-      EXPECT_EQ(raw.substr(0, 2) + raw.substr(4, 4), std::string("\x1f\x8b\0\0\0\0", 6));  // modification time 0
-      EXPECT_EQ(run_command("gzip -t '" + dir.file(name) + "'").status, 0);
-    }
-  }
-}
-
-TEST(OutputFile, TruncateOrAppendAndFailures) {
+TEST(OutputFile, TruncateOrAppendAndGzipHeader) {
   TempDir dir;
   const std::string name = dir.file("f.txt");
   write_file(name, "old\n");
@@ -206,21 +170,12 @@ TEST(OutputFile, TruncateOrAppendAndFailures) {
     close_output_file(out, name);
     EXPECT_EQ(read_file(name), expected);
   }
-  // The announcement precedes the failed attempt.
-  std::ostringstream log;
-  try {
-    open_output_file(dir.file("nodir/x.gz"), log, std::ios::out);
-    ADD_FAILURE() << "no error";
-  } catch (const badfilename& e) {
-    EXPECT_EQ(e.message, "Error reading file " + dir.file("nodir/x.gz") + ": can't open file.");
-  }
-  EXPECT_EQ(log.str(), "writing output file " + dir.file("nodir/x.gz") + " (in gzip mode) \n");
-  // A full disk is reported when the data cannot be written, plain and gzip.
-  for (const std::string& link : {dir.file("full.txt"), dir.file("full.gz")}) {
-    boost::filesystem::create_symlink("/dev/full", link);
-    auto s = open_output_file(link, std::ios::out);
-    *s << std::string(1 << 20, 'x');
-    EXPECT_THROW(close_output_file(s, link), badfilename) << link;
-    EXPECT_FALSE(s);
-  }
+  // Gzip output carries no timestamp, so reruns give identical files.
+  const std::string gz = dir.file("f.gz");
+  auto out = open_output_file(gz, std::ios::out);
+  *out << "new\n";
+  close_output_file(out, gz);
+  const std::string raw = read_file(gz);
+  EXPECT_EQ(raw.substr(0, 2) + raw.substr(4, 4), std::string("\x1f\x8b\0\0\0\0", 6));
+  EXPECT_EQ(run_command("gzip -t '" + gz + "'").status, 0);
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -41,6 +43,9 @@ TEST(MersenneTwister, EveryGeneratorAndDrawPathContinuesOneSharedStandardStream)
     const double u = i % 3 == 0 ? uniform_draw() : i % 3 == 1 ? first.Next() : draws.next();
     ASSERT_EQ(u, (reference() + 0.5) * 2.3283064365386963e-10) << "draw " << i;  // in (0, 1)
   }
+  std::vector<std::uint32_t> words(1500);
+  MT::fill_words(words.data(), words.size());  // crosses two regenerations of the state
+  for (std::uint32_t w : words) ASSERT_EQ(w, reference());
 }
 
 TEST(CurrentGenerator, PlaceholderRefusesToDrawUntilAGeneratorIsSet) {
@@ -57,7 +62,7 @@ TEST(CurrentGenerator, PlaceholderRefusesToDrawUntilAGeneratorIsSet) {
   EXPECT_THROW(UniformDraws().next(), RandomNotSetException);
 }
 
-TEST(Rmultinom, ReducesTheDrawWeightByWeight) {
+TEST(Rmultinom, ReducesTheDrawWeightByWeightAndTheEqualWeightFormAgrees) {
   const std::vector<double> quarter{0.25, 0.25, 0.5};
   const struct { std::vector<double> weights; double draw; int category; } cases[] = {
       {quarter, 0.25, 1},  // a remainder of exactly 0 picks the current category
@@ -71,6 +76,35 @@ TEST(Rmultinom, ReducesTheDrawWeightByWeight) {
     ScriptedDraws script({c.draw});
     EXPECT_EQ(rmultinom(&weights), c.category) << "draw " << c.draw << " over " << weights.size();
     EXPECT_EQ(script.used, 1u);
+  }
+  MT generator(0.5);
+  Random::Set(generator);
+  for (int size : {1, 2, 7, 600, 4001}) {
+    std::vector<double> weights(size, 1.0 / size);
+    for (int draw = 0; draw < 200; ++draw) {
+      MT::seed_word(1000u * size + draw);
+      const int expected = rmultinom(&weights);
+      MT::seed_word(1000u * size + draw);
+      ASSERT_EQ(rmultinom_equal(size, 1.0 / size), expected) << size << " " << draw;
+    }
+  }
+}
+
+// Word thresholds agree with the double comparisons they replace, at the
+// words next to each threshold, for probabilities across the whole range.
+TEST(WordThresholds, MatchTheComparisonOfTheDrawWithTheProbability) {
+  std::vector<double> probabilities = {0.0, -1.0, 1.0, 2.0, 1e-300, 0.5 / 4294967296.0,
+                                       std::nextafter(0.5 / 4294967296.0, 1.0), 0.25, 0.999999,
+                                       MT::uniform_of(12345), MT::uniform_of(4294967295u)};
+  for (double p = 1e-12; p < 1.0; p *= 1.37) probabilities.push_back(p);
+  for (const double p : probabilities) {
+    const std::uint64_t below = words_below(p), at_most = words_at_most(p);
+    for (const std::int64_t b : {std::int64_t(below), std::int64_t(at_most)})
+      for (std::int64_t w = std::max<std::int64_t>(b - 2, 0); w <= std::min<std::int64_t>(b + 1, 4294967295LL); ++w) {
+        const double u = MT::uniform_of(static_cast<std::uint32_t>(w));
+        ASSERT_EQ(static_cast<std::uint64_t>(w) < below, u < p) << p << " " << w;
+        ASSERT_EQ(static_cast<std::uint64_t>(w) < at_most, u <= p) << p << " " << w;
+      }
   }
 }
 

@@ -196,10 +196,10 @@ TEST(SimulateHaplotypes, SeedsTheRunReportsInOrderAndReleasesTheGenerator) {
         (run < 2 ? "\ntheta not set, so setting to a default value of 0.666667" : "") +
         std::string("\n\nProcessing disease loci ... done \n\n\nSimulating haplotypes ... done\n");
     EXPECT_EQ(log.substr(label.size() + digits, rest.size()), rest);
-    if (run == 0) first = generator.simulated_haplotypes;
     if (run == 1) {
       EXPECT_EQ(generator.simulated_haplotypes, first);
     }
+    first = generator.simulated_haplotypes;
   }
 }
 
