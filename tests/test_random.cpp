@@ -7,17 +7,10 @@
 #include <vector>
 
 #include "sim/random.hpp"
+#include "scripted_draws.hpp"
 
 namespace {
 
-// Hands out scripted uniforms, to aim draws at chosen categories.
-struct ScriptedDraws : Random {
-  explicit ScriptedDraws(std::vector<double> v) : values(std::move(v)) { Random::Set(*this); }
-  ~ScriptedDraws() override { Random::RNG = Random::Dummy; }
-  double Next() override { return values.at(used++); }
-  std::vector<double> values;
-  std::size_t used = 0;
-};
 
 TEST(MersenneTwister, ReferenceOutputsAndSeedWords) {
   MT::reset_unseeded();

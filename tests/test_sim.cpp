@@ -7,6 +7,7 @@
 
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
+#include "scripted_draws.hpp"
 #include "test_support.hpp"
 
 using testing_support::TempDir;
@@ -14,14 +15,6 @@ using testing_support::read_file;
 
 namespace {
 
-// Hands out scripted uniforms while installed; an unscripted draw throws.
-struct ScriptedDraws : Random {
-  explicit ScriptedDraws(std::vector<double> v) : values(std::move(v)) { Random::Set(*this); }
-  ~ScriptedDraws() override { Random::RNG = Random::Dummy; }
-  double Next() override { return values.at(used++); }
-  std::vector<double> values;
-  std::size_t used = 0;
-};
 
 using Rows = std::vector<std::vector<short>>;
 
