@@ -11,7 +11,6 @@
 
 namespace {
 
-
 TEST(MersenneTwister, ReferenceOutputsAndSeedWords) {
   MT::reset_unseeded();
   EXPECT_EQ(MT::next_word(), 3499211612u);
