@@ -539,15 +539,20 @@ void TarvikGenerator::output_haplotypes() const {
     out.close();
   }
 
-  if (gens) {
+  // One genotype file per group over the given SNPs (whole interval or tags).
+  auto write_genotype_files = [&](const boost::filesystem::path* group_names,
+                                  const std::vector<SnpIterator>& which,
+                                  const std::vector<int>& indices) {
     for (int j = 0; j < 2; ++j) {
       progress.next_file();
-      BlockWriter out(names.gen[j], log, text);
+      BlockWriter out(group_names[j], log, text);
       update_summary_file(params, log, std::ios::app);
-      write_genotype_lines(*this, all_snps, all_indices, bounds[j], bounds[j + 1], out, progress);
+      write_genotype_lines(*this, which, indices, bounds[j], bounds[j + 1], out, progress);
       out.close();
     }
-  }
+  };
+
+  if (gens) write_genotype_files(names.gen, all_snps, all_indices);
 
   if (tags) {
     const std::set<int> tag_positions = read_tag_positions(params.tag_snps_file);
@@ -566,13 +571,7 @@ void TarvikGenerator::output_haplotypes() const {
       }
     }
     progress.add_work(genotype_file_bytes(static_cast<double>(tag_snps.size()), rows));
-    for (int j = 0; j < 2; ++j) {
-      progress.next_file();
-      BlockWriter out(names.tags[j], log, text);
-      update_summary_file(params, log, std::ios::app);
-      write_genotype_lines(*this, tag_snps, tag_indices, bounds[j], bounds[j + 1], out, progress);
-      out.close();
-    }
+    write_genotype_files(names.tags, tag_snps, tag_indices);
   }
 
   for (int j = 0; j < 2; ++j) {
