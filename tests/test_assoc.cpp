@@ -12,15 +12,16 @@
 #include <vector>
 
 #include "assoc/cdfchi.hpp"
-#include "assoc/single_snp_test.hpp"
+#include "assoc/logistic_regression.hpp"
 #include "driver/association_report.hpp"
 #include "numerical.hpp"
 #include "sim/generator.hpp"
+#include "store/dense_rows.hpp"
 #include "test_support.hpp"
 
 using NEWMAT::Matrix;
 using numerical::SolverStatus;
-namespace sst = single_snp_test;
+namespace sst = logistic_regression;
 
 namespace {
 
@@ -33,6 +34,11 @@ struct Sample {
 
 // One individual per entry of allele-1 counts at SNPs 0, 1, ...; heterozygotes carry allele 1 on
 // their first row.
+sst::GenotypeDesign design(const Sample& s, const std::set<int>& snps) {
+  const std::size_t nsnps = s.haplotypes.empty() ? 0 : s.haplotypes[0].size();
+  return sst::GenotypeDesign(DenseRows(s.haplotypes, nsnps), s.phenotypes, snps);
+}
+
 Sample make_sample(const std::vector<std::vector<int>>& genotypes, const std::vector<int>& status) {
   Sample s{{}, status};
   for (const std::vector<int>& g : genotypes) {
@@ -84,10 +90,10 @@ struct Fit {
 
 Fit fit(const Sample& s, const std::set<int>& snps) {
   Fit f;
-  f.status = sst::run_test(s.haplotypes, s.phenotypes, snps, f.beta, f.se, f.pvalue);
+  f.status = sst::run_test(design(s, snps), f.beta, f.se, f.pvalue);
   Matrix beta, variance;
   double l1 = 0;
-  sst::maximise_likelihood_snp(s.haplotypes, s.phenotypes, snps, beta, l1, variance);
+  sst::maximise_likelihood_snp(design(s, snps), beta, l1, variance);
   f.chisq = -2.0 * (null_loglikelihood(s.phenotypes) - l1);
   return f;
 }
@@ -128,13 +134,13 @@ TEST(Likelihood, NullValueScoreAndHessianAreConsistentAndOverflowSafe) {
   Sample s = random_sample(200, -0.3, {0.5, 0.2, -0.4}, 5);
   std::set<int> snps{0, 1, 2};
   const auto l = [&](const std::vector<double>& b) {
-    return sst::loglikelihood_function(column(b), s.haplotypes, s.phenotypes, snps);
+    return sst::loglikelihood_function(column(b), design(s, snps));
   };
   const auto score = [&](const std::vector<double>& b) {
-    return sst::score_function(column(b), s.haplotypes, s.phenotypes, snps);
+    return sst::score_function(column(b), design(s, snps));
   };
   const auto hessian = [&](const std::vector<double>& b) {
-    return sst::hessian_function(column(b), s.haplotypes, s.phenotypes, snps);
+    return sst::hessian_function(column(b), design(s, snps));
   };
   // L0: the log-likelihood at the intercept log(n1/n0) without effects.
   const double n1 = std::count(s.phenotypes.begin(), s.phenotypes.end(), 1);
@@ -191,7 +197,7 @@ TEST(RunTest, PValueHasOneDegreeOfFreedomPerSnpSeIncludesCovariancesAndOrderIsIr
     EXPECT_LT((f.beta - g.beta).MaximumAbsoluteValue() + (f.se - g.se).MaximumAbsoluteValue(), 1e-10);
     if (snps.size() > 1) continue;
     // The inverse of the information [a b; b d] has diagonal d/det, a/det.
-    const Matrix h = sst::hessian_function(f.beta, s.haplotypes, s.phenotypes, snps);
+    const Matrix h = sst::hessian_function(f.beta, design(s, snps));
     const double a = -h(1, 1), b = -h(1, 2), d = -h(2, 2), det = a * d - b * b;
     EXPECT_NEAR(f.se(1, 1) / std::sqrt(d / det), 1.0, 1e-10);
     EXPECT_NEAR(f.se(2, 1) / std::sqrt(a / det), 1.0, 1e-10);

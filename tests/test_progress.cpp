@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/progress.hpp"
+#include "params/progress.hpp"
 
 namespace {
 

@@ -5,16 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "assoc/single_snp_test.hpp"
+#include "assoc/logistic_regression.hpp"
 #include "params/summary.hpp"
 #include "sim/generator.hpp"
+#include "store/dense_rows.hpp"
 
 namespace {
 
 void write_failure(std::ostringstream& log, const std::string& model,
                    numerical::SolverStatus status, const char* rows) {
   log << "Warning: " << model << " could not be estimated ("
-      << single_snp_test::describe_failure(status) << "); " << rows << " nan.\n";
+      << logistic_regression::describe_failure(status) << "); " << rows << " nan.\n";
 }
 
 }  // namespace
@@ -22,7 +23,8 @@ void write_failure(std::ostringstream& log, const std::string& model,
 void association_report(const TarvikGenerator& engine, std::ostringstream& log) {
   // The rows are read in place: they can take gigabytes, and each fit copies
   // only the genotypes of the SNPs it tests.
-  const std::vector<std::vector<short>>& haplotypes = engine.simulated_haplotypes;
+  const std::vector<std::vector<short>>& rows = engine.simulated_haplotypes;
+  const DenseRows haplotypes(rows, rows.empty() ? 0 : rows[0].size());
   const std::vector<int>& phenotypes = engine.simulated_phenotypes;
   const std::set<int> snp_indices(engine.dl_indices.begin(), engine.dl_indices.end());
 
@@ -41,7 +43,8 @@ void association_report(const TarvikGenerator& engine, std::ostringstream& log) 
   std::vector<numerical::SolverStatus> failures;
   for (int s : snp_indices) {
     const numerical::SolverStatus status =
-        single_snp_test::run_test(haplotypes, phenotypes, std::set<int>{s}, beta, beta_se, pvalue);
+        logistic_regression::run_test(
+        logistic_regression::GenotypeDesign(haplotypes, phenotypes, {s}), beta, beta_se, pvalue);
     if (status != numerical::SolverStatus::converged) {
       failed_snps.push_back(s);
       failures.push_back(status);
@@ -54,7 +57,9 @@ void association_report(const TarvikGenerator& engine, std::ostringstream& log) 
                   failures[i], "its row shows");
 
   const numerical::SolverStatus status =
-      single_snp_test::run_test(haplotypes, phenotypes, snp_indices, beta, beta_se, pvalue);
+      logistic_regression::run_test(
+      logistic_regression::GenotypeDesign(haplotypes, phenotypes, snp_indices), beta, beta_se,
+      pvalue);
   log << "\n\nThe pvalue for the full disease model is " << pvalue << ":" << "\n";
   log << std::setw(15) << "Disease_locus_index" << std::setw(15) << "beta" << std::setw(15)
       << "beta_se" << "\n";

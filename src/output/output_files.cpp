@@ -17,7 +17,7 @@
 #endif
 
 #include "data/input_file.hpp"
-#include "driver/progress.hpp"
+#include "params/progress.hpp"
 #include "output/block_transpose.hpp"
 #include "output/block_writer.hpp"
 #include "params/errors.hpp"

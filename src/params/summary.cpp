@@ -9,7 +9,7 @@
 #include <boost/iostreams/filter/gzip.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
-#include "driver/progress.hpp"
+#include "params/progress.hpp"
 
 namespace io = boost::iostreams;
 

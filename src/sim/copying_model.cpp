@@ -16,7 +16,7 @@
 #include <unistd.h>
 #endif
 
-#include "driver/progress.hpp"
+#include "params/progress.hpp"
 #include "params/summary.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"

@@ -9,8 +9,9 @@
 #include <newmat/newmat.h>
 
 #include "numerical.hpp"
+#include "store/haplotype_source.hpp"
 
-namespace single_snp_test {
+namespace logistic_regression {
 
 using NEWMAT::Matrix;
 
@@ -24,10 +25,10 @@ struct GenotypeDesign {
   std::vector<unsigned char> genotypes;  // individual k, SNP t at k * snps + t
   std::vector<int> phenotypes;         // 0 = control, 1 = case
 
-  // Individual k owns haplotype rows 2k and 2k+1; the SNPs of snp_indices
-  // become columns in ascending index order.
-  GenotypeDesign(const std::vector<std::vector<short>>& haplotypes,
-                 const std::vector<int>& phenotypes, const std::set<int>& snp_indices);
+  // Individual k owns haplotypes 2k and 2k+1 of the source; the SNPs of
+  // snp_indices become columns in ascending index order.
+  GenotypeDesign(const HaplotypeSource& haplotypes, const std::vector<int>& phenotypes,
+                 const std::set<int>& snp_indices);
 };
 
 // Log-likelihood, score (gradient, (m+1) x 1) and Hessian ((m+1) x (m+1)) of
@@ -37,11 +38,6 @@ double loglikelihood_function(const Matrix& effect_sizes, const GenotypeDesign& 
 Matrix score_function(const Matrix& effect_sizes, const GenotypeDesign& design);
 Matrix hessian_function(const Matrix& effect_sizes, const GenotypeDesign& design);
 
-double loglikelihood_function(const Matrix& effect_sizes,
-                              const std::vector<std::vector<short>>& haplotypes,
-                              const std::vector<int>& phenotypes, const std::set<int>& snp_indices);
-Matrix score_function(const Matrix& effect_sizes, const std::vector<std::vector<short>>& haplotypes,
-                      const std::vector<int>& phenotypes, const std::set<int>& snp_indices);
 Matrix hessian_function(const Matrix& effect_sizes,
                         const std::vector<std::vector<short>>& haplotypes,
                         const std::vector<int>& phenotypes, const std::set<int>& snp_indices);
@@ -55,10 +51,6 @@ constexpr double tolerance = 1e-5;
 // variance, and the log-likelihood, are NaN (beta keeps its m + 1 rows).
 numerical::SolverStatus maximise_likelihood_snp(const GenotypeDesign& design, Matrix& beta,
                                                 double& max_loglikelihood, Matrix& variance);
-numerical::SolverStatus maximise_likelihood_snp(const std::vector<std::vector<short>>& haplotypes,
-                                                const std::vector<int>& phenotypes,
-                                                const std::set<int>& snp_indices, Matrix& beta,
-                                                double& max_loglikelihood, Matrix& variance);
 
 // Fits the model and tests it against the intercept-only model: beta and
 // beta_se are (m+1) x 1 (intercept first) and pvalue is the upper chi-squared
@@ -67,12 +59,8 @@ numerical::SolverStatus maximise_likelihood_snp(const std::vector<std::vector<sh
 // pvalue are NaN and the returned status says why.
 numerical::SolverStatus run_test(const GenotypeDesign& design, Matrix& beta, Matrix& beta_se,
                                  double& pvalue);
-numerical::SolverStatus run_test(const std::vector<std::vector<short>>& haplotypes,
-                                 const std::vector<int>& phenotypes,
-                                 const std::set<int>& snp_indices, Matrix& beta, Matrix& beta_se,
-                                 double& pvalue);
 
 // Why a fit failed, as a phrase for a warning ("singular information matrix").
 std::string describe_failure(numerical::SolverStatus status);
 
-}  // namespace single_snp_test
+}  // namespace logistic_regression

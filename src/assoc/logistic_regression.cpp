@@ -1,4 +1,4 @@
-#include "assoc/single_snp_test.hpp"
+#include "assoc/logistic_regression.hpp"
 
 #include <cassert>
 #include <cmath>
@@ -9,7 +9,7 @@
 
 #include "assoc/cdfchi.hpp"
 
-namespace single_snp_test {
+namespace logistic_regression {
 
 namespace {
 
@@ -95,25 +95,27 @@ Matrix filled(int rows, int cols, double value) {
 
 }  // namespace
 
-GenotypeDesign::GenotypeDesign(const std::vector<std::vector<short>>& haplotypes,
+GenotypeDesign::GenotypeDesign(const HaplotypeSource& haplotypes,
                                const std::vector<int>& phenotypes_in,
                                const std::set<int>& snp_indices)
     : individuals(static_cast<int>(phenotypes_in.size())),
       snps(static_cast<int>(snp_indices.size())),
       phenotypes(phenotypes_in) {
-  assert(haplotypes.size() / 2 == phenotypes_in.size() &&
-         "haplotypes.size() / 2 == phenotypes.size()");
+  assert(haplotypes.haplotypes() / 2 == phenotypes_in.size() &&
+         "haplotypes / 2 == phenotypes.size()");
   const std::vector<int> columns(snp_indices.begin(), snp_indices.end());
+  for (int s : columns) {
+    assert(s >= 0 && static_cast<std::size_t>(s) < haplotypes.snps() && "snp index within the source");
+    (void)s;
+  }
+  Tile tile;
+  haplotypes.decode_snps(columns, tile);
   genotypes.resize(static_cast<std::size_t>(individuals) * snps);
-  std::size_t cell = 0;
-  for (int k = 0; k < individuals; ++k) {
-    const std::vector<short>& first = haplotypes[2 * k];
-    const std::vector<short>& second = haplotypes[2 * k + 1];
-    for (int s : columns) {
-      assert(s >= 0 && static_cast<std::size_t>(s) < first.size() &&
-             static_cast<std::size_t>(s) < second.size() && "snp index within haplotypes row");
-      genotypes[cell++] = static_cast<unsigned char>(first[s] + second[s]);
-    }
+  for (int t = 0; t < snps; ++t) {
+    const std::uint8_t* allele = tile.snp(t);
+    for (int k = 0; k < individuals; ++k)
+      genotypes[static_cast<std::size_t>(k) * snps + t] =
+          static_cast<unsigned char>(allele[2 * k] + allele[2 * k + 1]);
   }
 }
 
@@ -178,23 +180,6 @@ Matrix hessian_function(const Matrix& effect_sizes, const GenotypeDesign& design
   return hessian;
 }
 
-double loglikelihood_function(const Matrix& effect_sizes,
-                              const std::vector<std::vector<short>>& haplotypes,
-                              const std::vector<int>& phenotypes, const std::set<int>& snp_indices) {
-  return loglikelihood_function(effect_sizes, GenotypeDesign(haplotypes, phenotypes, snp_indices));
-}
-
-Matrix score_function(const Matrix& effect_sizes, const std::vector<std::vector<short>>& haplotypes,
-                      const std::vector<int>& phenotypes, const std::set<int>& snp_indices) {
-  return score_function(effect_sizes, GenotypeDesign(haplotypes, phenotypes, snp_indices));
-}
-
-Matrix hessian_function(const Matrix& effect_sizes,
-                        const std::vector<std::vector<short>>& haplotypes,
-                        const std::vector<int>& phenotypes, const std::set<int>& snp_indices) {
-  return hessian_function(effect_sizes, GenotypeDesign(haplotypes, phenotypes, snp_indices));
-}
-
 numerical::SolverStatus maximise_likelihood_snp(const GenotypeDesign& design, Matrix& beta,
                                                 double& max_loglikelihood, Matrix& variance) {
   const int n = design.snps + 1;
@@ -233,14 +218,6 @@ numerical::SolverStatus maximise_likelihood_snp(const GenotypeDesign& design, Ma
     max_loglikelihood = not_a_number;
   }
   return status;
-}
-
-numerical::SolverStatus maximise_likelihood_snp(const std::vector<std::vector<short>>& haplotypes,
-                                                const std::vector<int>& phenotypes,
-                                                const std::set<int>& snp_indices, Matrix& beta,
-                                                double& max_loglikelihood, Matrix& variance) {
-  return maximise_likelihood_snp(GenotypeDesign(haplotypes, phenotypes, snp_indices), beta,
-                                 max_loglikelihood, variance);
 }
 
 numerical::SolverStatus run_test(const GenotypeDesign& design, Matrix& beta, Matrix& beta_se,
@@ -283,13 +260,6 @@ numerical::SolverStatus run_test(const GenotypeDesign& design, Matrix& beta, Mat
   return status;
 }
 
-numerical::SolverStatus run_test(const std::vector<std::vector<short>>& haplotypes,
-                                 const std::vector<int>& phenotypes,
-                                 const std::set<int>& snp_indices, Matrix& beta, Matrix& beta_se,
-                                 double& pvalue) {
-  return run_test(GenotypeDesign(haplotypes, phenotypes, snp_indices), beta, beta_se, pvalue);
-}
-
 std::string describe_failure(numerical::SolverStatus status) {
   switch (status) {
     case numerical::SolverStatus::converged:
@@ -305,4 +275,4 @@ std::string describe_failure(numerical::SolverStatus status) {
   return "unknown failure";
 }
 
-}  // namespace single_snp_test
+}  // namespace logistic_regression

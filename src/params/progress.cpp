@@ -1,4 +1,4 @@
-#include "driver/progress.hpp"
+#include "params/progress.hpp"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

@@ -1,0 +1,31 @@
+#pragma once
+// The one way simulated alleles leave the engine: SNP-major tiles. Every
+// writer and the association design read tiles from a HaplotypeSource, so
+// the way haplotypes are held (dense rows, mosaics of the panel) is the
+// source's business alone.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Alleles of SNPs [snp0, snp0 + nsnps) for haplotypes [hap0, hap0 + nhaps),
+// SNP-major: allele[s * nhaps + h] is 0 or 1.
+struct Tile {
+  std::size_t snp0 = 0, nsnps = 0, hap0 = 0, nhaps = 0;
+  std::vector<std::uint8_t> allele;
+
+  const std::uint8_t* snp(std::size_t s) const { return allele.data() + s * nhaps; }
+  std::uint8_t* snp(std::size_t s) { return allele.data() + s * nhaps; }
+};
+
+class HaplotypeSource {
+ public:
+  virtual ~HaplotypeSource() = default;
+  virtual std::size_t snps() const = 0;
+  virtual std::size_t haplotypes() const = 0;
+  // Fills `out` with SNPs [snp0, snp0 + nsnps) of every haplotype; the
+  // tile's storage is reused from call to call.
+  virtual void decode(std::size_t snp0, std::size_t nsnps, Tile& out) const = 0;
+  // The same for the listed SNPs only (ascending indices), as rows
+  // 0 .. indices.size() of the tile: tag SNPs and disease SNPs.
+  virtual void decode_snps(const std::vector<int>& indices, Tile& out) const;
+};
