@@ -55,7 +55,7 @@ TEST(SetTheta, UsesTheReciprocalOfTheHarmonicSumOverAllPanelHaplotypes) {
   }
 }
 
-TEST(ProcessDlDeathTest, KeepsLociOnPolymorphicPanelSnpsReportsTheOthersAndExitsIfNoneIsLeft) {
+TEST(ProcessDl, KeepsLociOnPolymorphicPanelSnpsReportsTheOthersAndStopsIfNoneIsLeft) {
   // Frequencies 0.5 at 10, 0 at 20, 1 at 30, 0.25 at 40.
   const Data panel = make_panel({{0, 1, 0, 1}, {0, 0, 0, 0}, {1, 1, 1, 1}, {0, 0, 1, 0}});
   const std::string start = "\nProcessing disease loci ... ", end = "done \n\n";
@@ -77,7 +77,7 @@ TEST(ProcessDlDeathTest, KeepsLociOnPolymorphicPanelSnpsReportsTheOthersAndExits
     for (double position : c.loci) params.dl[position] = DiseaseLocus(1, 2.0, 4.0);
     TarvikGenerator generator(params, panel);
     if (c.kept.empty()) {
-      EXPECT_EXIT(generator.process_dl(), ::testing::ExitedWithCode(1), "");
+      EXPECT_THROW(generator.process_dl(), RunTerminated);
     } else {
       generator.process_dl();
       EXPECT_EQ(generator.dl_indices, c.kept);

@@ -72,6 +72,8 @@ int run_tarvik(int argc, char** argv) {
       if (params.ncases > 1 && params.flag_given("-output_snp_summary"))
         association_report(engine, log);
     }
+  } catch (const RunTerminated&) {
+    return 1;  // the reason is in the summary file already
   } catch (MissingFlagException e) {
     log << e.message << "\n\n";
     status = 1;

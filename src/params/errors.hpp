@@ -45,3 +45,7 @@ class GenericErrorException {
   explicit GenericErrorException(std::string detail_text)
       : prefix(m_prefix), detail(std::move(detail_text)) {}
 };
+
+// The run stops after its reason has been written to the summary file: the
+// driver ends it with status 1 and writes nothing more, not even the run time.
+class RunTerminated {};

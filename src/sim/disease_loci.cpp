@@ -1,7 +1,7 @@
-#include <cstdlib>
 #include <ios>
 #include <map>
 
+#include "params/errors.hpp"
 #include "params/summary.hpp"
 #include "sim/generator.hpp"
 
@@ -45,6 +45,6 @@ void TarvikGenerator::process_dl() {
   if (params.dl.empty()) {
     log << "No suitable disease loci. Program terminated.\n";
     update_summary_file(params, log, std::ios_base::app);
-    std::exit(1);
+    throw RunTerminated();
   }
 }

@@ -42,7 +42,7 @@ class TarvikGenerator {
   void simulate_haplotypes();
   std::vector<std::vector<short>> return_simulated_haplotypes() const;
 
-  // Disease loci (matching to panel SNPs; exits with status 1 if none is usable).
+  // Disease loci (matching to panel SNPs; throws RunTerminated if none is usable).
   void process_dl();
 
   // Copying model.
