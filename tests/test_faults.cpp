@@ -62,11 +62,10 @@ TEST(Faults, ReportedWithFinishedFilesIntact) {
   const std::vector<Fault> faults = {
       {"full disk in the middle of a genotype file", "out/run",
        [](const TempDir& d) { full_disk(d, "out/run.controls.gen"); },
-       "Error writing file out/run.controls.gen" + kIncomplete, "",
-       {".controls.haps", ".cases.haps", ".legend"}, {".cases.gen", ".controls.sample"}},
+       "Error writing file out/run.controls.gen" + kIncomplete, "", {}, {".controls.sample"}},
       {"full disk in gzip mode", "out/run.gz", [](const TempDir& d) { full_disk(d, "out/run.cases.haps.gz"); },
-       "Error writing file out/run.cases.haps.gz" + kIncomplete, "", {".controls.haps.gz"},
-       {".legend", ".controls.gen.gz"}},
+       "Error writing file out/run.cases.haps.gz" + kIncomplete, "", {},
+       {".controls.sample"}},
       {"an unwritable summary file", "out/run",
        // Not empty, so it survives the removal of an old summary.
        [](const TempDir& d) { fs::create_directories(d.file("out/run.summary/keep")); },

@@ -18,19 +18,6 @@
 
 namespace {
 
-// White space as stream extraction sees it in the "C" locale.
-inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-// Finds the next white-space separated token in [p, end), leaving p after it.
-inline bool next_token(const char*& p, const char* end, const char*& first, const char*& last) {
-  while (p < end && is_space(*p)) ++p;
-  if (p == end) return false;
-  first = p;
-  while (p < end && !is_space(*p)) ++p;
-  last = p;
-  return true;
-}
-
 // A whole token holding an optionally signed decimal integer that fits in
 // 32 bits.
 bool parse_int32(const char* first, const char* last, std::int32_t& value) {

@@ -28,3 +28,17 @@ class InputFile {
   struct Impl;
   std::unique_ptr<Impl> impl;
 };
+
+// White space as stream extraction sees it in the "C" locale.
+inline bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The tokeniser of every reader: finds the next white-space separated token
+// in [p, end) as [first, last), leaving p after it. False when none is left.
+inline bool next_token(const char*& p, const char* end, const char*& first, const char*& last) {
+  while (p < end && is_space(*p)) ++p;
+  if (p == end) return false;
+  first = p;
+  while (p < end && !is_space(*p)) ++p;
+  last = p;
+  return true;
+}

@@ -1,19 +1,29 @@
 #include "output/block_writer.hpp"
 
+#include <algorithm>
+
 #include "params/errors.hpp"
 #include "params/summary.hpp"
 
-BlockWriter::BlockWriter(const boost::filesystem::path& file_name, std::ostream& log,
-                         std::string& text_buffer)
-    : file(file_name), buffer(text_buffer) {
-  buffer.clear();
+BlockWriter::BlockWriter(const boost::filesystem::path& file_name, std::ostream& log)
+    : file(file_name) {
   stream = open_output_file(file, log, std::ios::out);
 }
 
+void BlockWriter::grow(std::size_t bytes) {
+  // new char[] leaves the bytes as they are: the text is written once, not
+  // zero-filled first.
+  const std::size_t size = std::max({bytes, 2 * capacity, flush_threshold + (flush_threshold >> 2)});
+  std::unique_ptr<char[]> larger(new char[size]);
+  if (used > 0) std::memcpy(larger.get(), buffer.get(), used);
+  buffer = std::move(larger);
+  capacity = size;
+}
+
 void BlockWriter::write_buffer() {
-  if (buffer.empty()) return;
-  write_output_block(*stream, buffer.data(), buffer.size());
-  buffer.clear();
+  if (used == 0) return;
+  write_output_block(*stream, buffer.get(), used);
+  used = 0;
   if (!*stream || output_file_failed(*stream))
     throw badfilename::writing(file.string(),
                                "the file could not be written completely (disk full or I/O error).");

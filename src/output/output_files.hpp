@@ -1,28 +1,18 @@
 #pragma once
-// Names of the output file set and the tag-SNP position reader, shared by
-// TarvikGenerator::output_haplotypes and its tests.
-#include <set>
+// The output file set of a run: haplotype, legend, genotype, tag-SNP genotype
+// and sample files for controls and cases, written from a HaplotypeSource.
+#include <map>
 
-#include <boost/filesystem/path.hpp>
-
+#include "data/data.hpp"
+#include "data/tag_positions.hpp"
+#include "output/file_names.hpp"
 #include "params/tarvik_parameters.hpp"
+#include "store/haplotype_source.hpp"
 
-// The nine files of a run; index 0 is the control group, 1 the case group.
-struct OutputFileNames {
-  boost::filesystem::path haps[2];
-  boost::filesystem::path legend;
-  boost::filesystem::path gen[2];
-  boost::filesystem::path tags[2];
-  boost::filesystem::path sample[2];
-};
-
-// Plain mode appends each suffix to output_file. Gzip mode (output_file ends
-// in exactly ".gz") puts stem + suffix in output_directory and adds ".gz" to
-// the haplotype, genotype and tag-SNP genotype files, so that only these are
-// compressed: out/run.gz gives out/run.controls.haps.gz and out/run.legend.
-OutputFileNames output_file_names(const TarvikParameters& params);
-
-// Reads the tag-SNP positions: whitespace-separated decimal integers, plain or
-// gzip text. Throws badfilename naming the file when it cannot be opened or
-// read, or when a token is not an integer within the range of an int.
-std::set<int> read_tag_positions(const boost::filesystem::path& file);
+// Writes every file the parameters ask for. The source holds the run's
+// haplotypes, controls first (2 per individual), at the SNPs of `snps` in
+// order. Throws GenericErrorException, before any file is written, when the
+// source's haplotype count does not match the parameters; badfilename when a
+// file cannot be opened or written.
+void write_output_files(const HaplotypeSource& source, const std::map<int, snp>& snps,
+                        const TarvikParameters& params);

@@ -11,9 +11,11 @@
 #include <sstream>
 #include <string>
 
+#include "output/output_files.hpp"
 #include "params/errors.hpp"
 #include "params/summary.hpp"
 #include "sim/random.hpp"
+#include "store/dense_rows.hpp"
 
 namespace {
 
@@ -136,4 +138,9 @@ void TarvikGenerator::simulate_haplotypes() {
   process_dl();
   simulate_all_alleles();
   output_haplotypes();
+}
+
+void TarvikGenerator::output_haplotypes() const {
+  write_output_files(DenseRows(simulated_haplotypes, panel_data.snps_data.size()),
+                     panel_data.snps_data, params);
 }

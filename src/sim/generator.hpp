@@ -62,10 +62,6 @@ class TarvikGenerator {
                                 std::vector<std::vector<int>>& disease_haplotypes,
                                 const double* mutation_probabilities);
 
-  // Output file set.
+  // Output file set: every file of the run, from the simulated haplotypes.
   void output_haplotypes() const;
-  // Appends the genotype line of one SNP (index k) for haplotype rows
-  // [first, end) to `line`.
-  void output_snp_data_gen_format(std::map<int, snp>::const_iterator& snp_it, const int& k,
-                                  const int& first, const int& end, std::string& line) const;
 };

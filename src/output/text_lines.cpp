@@ -1,0 +1,102 @@
+#include "output/text_lines.hpp"
+
+#include <charconv>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr std::size_t genotype_text_size = 6;
+// Padded to eight bytes, so that one 8-byte copy writes a genotype.
+const char genotype_text[3][8] = {" 1 0 0", " 0 1 0", " 0 0 1"};
+
+// The texts of two neighbouring genotypes with sums s and t at index
+// 3 * s + t, padded to sixteen bytes so that one 16-byte copy writes both;
+// the padding falls where the next genotypes are written afterwards.
+struct GenotypePairs {
+  char text[9][16] = {};
+  GenotypePairs() {
+    for (int s = 0; s < 3; ++s)
+      for (int t = 0; t < 3; ++t) {
+        std::memcpy(text[3 * s + t], genotype_text[s], genotype_text_size);
+        std::memcpy(text[3 * s + t] + genotype_text_size, genotype_text[t], genotype_text_size);
+      }
+  }
+};
+const GenotypePairs genotype_pairs;
+
+// Bytes a formatter may write past its text before shrinking back.
+constexpr std::size_t slack = 32;
+
+}  // namespace
+
+void append_int(BlockWriter& out, long value) {
+  char digits[24];
+  const std::to_chars_result result = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, static_cast<std::size_t>(result.ptr - digits));
+}
+
+void append_haplotype_line(const Tile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
+                           BlockWriter& out) {
+  const std::size_t n = hap1 - hap0;
+  const std::uint8_t* allele = tile.snp(row) + (hap0 - tile.hap0);
+  char* const text = out.extend(2 * n + 1 + slack);
+  std::size_t h = 0;
+#if defined(__SSE2__)
+  // Sixteen alleles become sixteen "a " cells: the digit, interleaved with blanks.
+  const __m128i zero = _mm_set1_epi8('0'), blank = _mm_set1_epi8(' ');
+  for (; h + 16 <= n; h += 16) {
+    const __m128i digits =
+        _mm_add_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(allele + h)), zero);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(text + 2 * h), _mm_unpacklo_epi8(digits, blank));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(text + 2 * h + 16), _mm_unpackhi_epi8(digits, blank));
+  }
+#endif
+  for (; h < n; ++h) {
+    text[2 * h] = static_cast<char>('0' + allele[h]);
+    text[2 * h + 1] = ' ';
+  }
+  text[2 * n] = '\n';
+  out.shrink(slack);
+}
+
+void append_genotype_line(const Tile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
+                          int index, const SnpIterator& snp_it, BlockWriter& out) {
+  out.append("snp_", 4);
+  append_int(out, index);
+  out.append(' ');
+  out.append(snp_it->second.rsid);
+  out.append(' ');
+  append_int(out, snp_it->first);
+  out.append(' ');
+  out.append(snp_it->second.allele0);
+  out.append(' ');
+  out.append(snp_it->second.allele1);
+
+  const std::size_t individuals = (hap1 - hap0) / 2;
+  const std::uint8_t* allele = tile.snp(row) + (hap0 - tile.hap0);
+  char* const text = out.extend(genotype_text_size * individuals + 1 + slack);
+  std::size_t i = 0;
+  for (; i + 2 <= individuals; i += 2, allele += 4) {
+    const int pair = 3 * (allele[0] + allele[1]) + (allele[2] + allele[3]);
+    std::memcpy(text + genotype_text_size * i, genotype_pairs.text[pair], 16);
+  }
+  if (i < individuals)
+    std::memcpy(text + genotype_text_size * i, genotype_text[allele[0] + allele[1]], 8);
+  text[genotype_text_size * individuals] = '\n';
+  out.shrink(slack);
+}
+
+void append_legend_line(const SnpIterator& snp_it, BlockWriter& out) {
+  out.append(snp_it->second.rsid);
+  out.append(' ');
+  append_int(out, snp_it->first);
+  out.append(' ');
+  out.append(snp_it->second.allele0);
+  out.append(' ');
+  out.append(snp_it->second.allele1);
+  out.append('\n');
+}
