@@ -35,9 +35,10 @@ TarvikGenerator make_generator(const std::vector<std::vector<int>>& codes,
   params.ncases = 1;
   for (const auto& locus : loci) params.dl[1000.0 * (locus.first + 1)] = locus.second;
   Data data;
-  data.nhaplotypes = static_cast<int>(codes[0].size());
+  data.start_panel(static_cast<int>(codes[0].size()));
   for (std::size_t j = 0; j < codes.size(); ++j)
-    data.snps_data[1000 * (j + 1)].haplotypes = codes[j];
+    data.add_panel_snp(static_cast<int>(1000 * (j + 1)), "", "", "", 0.0, codes[j].data());
+  data.finish_panel();
   TarvikGenerator g(params, data);
   for (const auto& locus : loci) g.dl_indices.push_back(locus.first);
   g.simulated_haplotypes = controls;

@@ -25,10 +25,10 @@ std::vector<int> positions_of(const Data& data) {
 
 bool same_panel(const Data& a, const Data& b) {
   auto same = [](const snp& s, const snp& t) {
-    return s.rsid == t.rsid && s.allele0 == t.allele0 && s.allele1 == t.allele1 && s.haplotypes == t.haplotypes &&
+    return s.rsid == t.rsid && s.allele0 == t.allele0 && s.allele1 == t.allele1 &&
            s.frequency == t.frequency && s.cumulative_rho == t.cumulative_rho;
   };
-  return a.nhaplotypes == b.nhaplotypes && a.map_positions == b.map_positions &&
+  return a.nhaplotypes == b.nhaplotypes && a.panel == b.panel && a.map_positions == b.map_positions &&
          a.map_cumulative_rho == b.map_cumulative_rho && positions_of(a) == positions_of(b) &&
          std::equal(a.snps_data.begin(), a.snps_data.end(), b.snps_data.begin(),
                     [&](const auto& x, const auto& y) { return same(x.second, y.second); });
@@ -130,7 +130,9 @@ TEST_F(DataTest, PanelWithinInclusiveBounds) {
   ASSERT_EQ(positions_of(data), (std::vector<int>{100, 5000}));
   const snp& first = data.snps_data.at(100);  // the first of the duplicates
   EXPECT_EQ(first.rsid + first.allele0 + first.allele1, "rs2GT");
-  EXPECT_EQ(first.haplotypes, (std::vector<int>{1, 1, 0, 0}));
+  std::vector<int> codes;
+  for (int c = 0; c < 4; ++c) codes.push_back(data.panel.get(0, c));
+  EXPECT_EQ(codes, (std::vector<int>{1, 1, 0, 0}));
   EXPECT_EQ(first.frequency, 0.5);
   EXPECT_EQ(first.cumulative_rho, data.interpolate_map(100));
   EXPECT_EQ(data.snps_data.at(5000).cumulative_rho, 4.0 * 11418 * 0.5 / 100.0);
@@ -207,7 +209,8 @@ TEST_F(DataTest, ExamplePanel) {
   EXPECT_EQ(zipped.nhaplotypes, 600);
   EXPECT_NE(read_file(dir.file("run.summary")).find(right60("number of SNPs in total: ") + "24990\n"),
             std::string::npos);
-  for (const auto& entry : zipped.snps_data) ASSERT_EQ(entry.second.haplotypes.size(), 600u);
+  ASSERT_EQ(zipped.panel.rows(), zipped.snps_data.size());
+  ASSERT_EQ(zipped.panel.columns(), 600u);
   for (const char* name : {"chr20.hap", "chr20.legend", "chr20.map"})
     ASSERT_EQ(run_command("(zcat '" + example_file(name) + ".gz' > '" + dir.file(name) + "')").status, 0);
   Data plain = fresh(0, INT32_MAX, dir.file("chr20"));

@@ -57,8 +57,8 @@ struct OutputRun {
   std::vector<int> phenotypes = {0, 0, 1};
 
   explicit OutputRun(const std::string& output = "run", const std::vector<const char*>& flags = {}) {
-    data.snps_data = {{100, snp{"rs1", 0, {}, "A", "G"}}, {200, snp{"rs2", 0, {}, "C", "T"}},
-                      {300, snp{"rs3", 0, {}, "G", "GA"}}};
+    data.snps_data = {{100, snp{"rs1", 0, "A", "G"}}, {200, snp{"rs2", 0, "C", "T"}},
+                      {300, snp{"rs3", 0, "G", "GA"}}};
     params.ncontrols = 2;
     params.ncases = 1;
     params.summary_file = dir.file("log.summary");
@@ -73,7 +73,7 @@ struct OutputRun {
     params.ncontrols = ncontrols;
     params.ncases = ncases;
     data.snps_data.clear();
-    for (int k = 0; k < nsnps; ++k) data.snps_data[1000 + 10 * k] = snp{"rs" + std::to_string(k), 0, {}, "A", "C"};
+    for (int k = 0; k < nsnps; ++k) data.snps_data[1000 + 10 * k] = snp{"rs" + std::to_string(k), 0, "A", "C"};
     rows.assign(2 * (ncontrols + ncases), std::vector<short>(nsnps));
     for (auto& row : rows)
       for (short& v : row) v = static_cast<short>(random() & 1);

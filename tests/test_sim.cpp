@@ -20,13 +20,11 @@ using Rows = std::vector<std::vector<short>>;
 // SNP j at position 10 (j + 1), map position rho[j] (default 0), codes[j] per panel haplotype.
 Data make_panel(const std::vector<std::vector<int>>& codes, const std::vector<double>& rho = {}) {
   Data data;
-  data.nhaplotypes = static_cast<int>(codes[0].size());
-  for (std::size_t j = 0; j < codes.size(); ++j) {
-    snp& s = data.snps_data[10 * (j + 1)];
-    s.cumulative_rho = rho.empty() ? 0.0 : rho[j];
-    s.haplotypes = codes[j];
-    s.frequency = std::accumulate(codes[j].begin(), codes[j].end(), 0.0) / codes[j].size();
-  }
+  data.start_panel(static_cast<int>(codes[0].size()));
+  for (std::size_t j = 0; j < codes.size(); ++j)
+    data.add_panel_snp(static_cast<int>(10 * (j + 1)), "", "", "", rho.empty() ? 0.0 : rho[j],
+                       codes[j].data());
+  data.finish_panel();
   return data;
 }
 
@@ -238,7 +236,7 @@ TEST(ExamplePanel, ControlsKeepThePanelFrequenciesAndLinkage) {
     if (j + 1 == snps.size()) break;
     const snp& b = *snps[j + 1];
     if (std::fabs(a.frequency - 0.5) > 0.4 || std::fabs(b.frequency - 0.5) > 0.4) continue;
-    for (int c = 0; c < n; ++c) panel11 += a.haplotypes[c] * b.haplotypes[c];
+    for (int c = 0; c < n; ++c) panel11 += g.panel_data.panel.get(j, c) * g.panel_data.panel.get(j + 1, c);
     for (const auto& row : rows) {
       p2 += row[j + 1];
       p11 += row[j] * row[j + 1];

@@ -69,19 +69,17 @@ bool parse_code(const char* first, const char* last, int& code) {
 // a token is not a valid code. This loop runs once per code of the whole
 // panel, so the usual layout of single codes between single blanks takes a
 // short path.
-int parse_haplotype_line(const std::string& line, std::vector<int>& codes, long long& sum) {
+int parse_haplotype_line(const std::string& line, std::vector<int>& codes) {
   const std::size_t most = line.size() / 2 + 1;
   if (codes.size() < most) codes.resize(most);
   int* const out = codes.data();
   const char* p = line.data();
   const char* const end = p + line.size();
   int n = 0;
-  long long total = 0;
   for (;;) {
     while (end - p >= 2 && static_cast<unsigned>(p[0] - '0') <= 1 && p[1] == ' ') {
       const int code = p[0] - '0';
       out[n++] = code;
-      total += code;
       p += 2;
     }
     if (p < end && is_space(*p)) {
@@ -100,9 +98,7 @@ int parse_haplotype_line(const std::string& line, std::vector<int>& codes, long 
       return -1;
     }
     out[n++] = code;
-    total += code;
   }
-  sum = total;
   return n;
 }
 
@@ -221,16 +217,9 @@ void Data::read_haplotype_data() {
 
     // Every line is parsed and counted, but only the first SNP at each
     // position of the interval keeps its codes.
-    const bool in_interval = position >= lower && position <= upper;
-    auto slot = snps_data.end();
-    bool keep = false;
-    if (in_interval) {
-      slot = snps_data.lower_bound(position);
-      keep = slot == snps_data.end() || slot->first != position;
-    }
+    const bool keep = position >= lower && position <= upper && snps_data.count(position) == 0;
 
-    long long sum = 0;
-    const int count = parse_haplotype_line(hap_line, codes, sum);
+    const int count = parse_haplotype_line(hap_line, codes);
     if (count < 0)
       throw badfilename::reading(hap_name, "bad format detected in haplotype file on line " +
                                                std::to_string(counter) + ".");
@@ -240,7 +229,7 @@ void Data::read_haplotype_data() {
       if (count == 0)
         throw badfilename::reading(hap_name, "no haplotypes found in haplotype file on line " +
                                                  std::to_string(counter) + ".");
-      nhaplotypes = count;
+      start_panel(count);
     } else if (count != nhaplotypes) {
       throw badfilename::reading(hap_name, "different number of haplotypes found in haplotype file (" +
                                                std::to_string(nhaplotypes) + " and " +
@@ -248,17 +237,13 @@ void Data::read_haplotype_data() {
                                                std::to_string(counter) + ".");
     }
 
-    if (!keep) continue;
-    snp record;
-    record.haplotypes.assign(codes.begin(), codes.begin() + count);
-    record.rsid.assign(rsid_first, rsid_last);
-    record.cumulative_rho = interpolate_map(static_cast<double>(position));
-    record.allele0.assign(a0_first, a0_last);
-    record.allele1.assign(a1_first, a1_last);
-    record.frequency = static_cast<double>(sum) / count;
-    snps_data.emplace_hint(slot, position, std::move(record));
+    if (keep)
+      add_panel_snp(position, std::string(rsid_first, rsid_last), std::string(a0_first, a0_last),
+                    std::string(a1_first, a1_last), interpolate_map(static_cast<double>(position)),
+                    codes.data());
   }
 
+  finish_panel();
   log << "done\n";
   update_summary_file(*this, log, std::ios::app);
 
@@ -278,4 +263,45 @@ void Data::read_haplotype_data() {
   if (snps_data.empty())
     throw badfilename::reading(hap_name, "No SNPs in the interval in haplotype file!");
   update_summary_file(*this, log, std::ios::app);
+}
+
+void Data::start_panel(int haplotypes) {
+  nhaplotypes = haplotypes;
+  panel = BitMatrix(static_cast<std::size_t>(haplotypes));
+  snps_data.clear();
+  arrival.clear();
+}
+
+void Data::add_panel_snp(std::int32_t position, std::string rsid, std::string allele0,
+                         std::string allele1, double cumulative_rho, const int* codes) {
+  if (position < lower || position > upper) return;
+  auto slot = snps_data.lower_bound(position);
+  if (slot != snps_data.end() && slot->first == position) return;
+  std::uint64_t* bits = panel.add_row();
+  long long sum = 0;
+  for (int c = 0; c < nhaplotypes; ++c) {
+    sum += codes[c];
+    bits[c >> 6] |= static_cast<std::uint64_t>(codes[c] & 1) << (c & 63);
+  }
+  snp record;
+  record.rsid = std::move(rsid);
+  record.cumulative_rho = cumulative_rho;
+  record.allele0 = std::move(allele0);
+  record.allele1 = std::move(allele1);
+  record.frequency = static_cast<double>(sum) / nhaplotypes;
+  snps_data.emplace_hint(slot, position, std::move(record));
+  arrival.push_back(position);
+}
+
+void Data::finish_panel() {
+  // Rows arrive in file order; the model reads them in position order.
+  if (!std::is_sorted(arrival.begin(), arrival.end())) {
+    std::vector<std::size_t> order(arrival.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t a, std::size_t b) { return arrival[a] < arrival[b]; });
+    panel.reorder(order);
+  }
+  arrival.clear();
+  arrival.shrink_to_fit();
 }

@@ -1,16 +1,17 @@
 #pragma once
 // The reference data of a run: the genetic map and the panel SNPs of the
 // interval, each placed on the population-scaled genetic map.
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "data/bit_matrix.hpp"
 #include "params/tarvik_parameters.hpp"
 
 struct snp {
   std::string rsid;
   double cumulative_rho = 0.0;
-  std::vector<int> haplotypes;  // allele code of every panel haplotype
   std::string allele0;
   std::string allele1;
   double frequency = 0.0;  // mean of the codes: the panel frequency of allele1
@@ -22,6 +23,9 @@ class Data : public TarvikParameters {
   std::vector<double> map_cumulative_rho;
   int nhaplotypes = -1;
   std::map<int, snp> snps_data;  // keyed by base-pair position, ascending
+  // The panel's alleles: row k holds the nhaplotypes codes of the k-th SNP
+  // of snps_data.
+  BitMatrix panel;
 
   // Reads genetic_map_file; must run before read_haplotype_data().
   void read_genetic_map();
@@ -29,4 +33,18 @@ class Data : public TarvikParameters {
   void read_haplotype_data();
   // The population-scaled map position at base-pair position x.
   double interpolate_map(double x) const;
+
+  // How every panel reader fills the panel: start_panel once the number of
+  // haplotypes is known, add_panel_snp for each SNP in file order (it keeps
+  // the first SNP at each position of [lower, upper]; codes holds
+  // nhaplotypes codes 0 or 1; readers place the SNP with interpolate_map),
+  // finish_panel at the end.
+  void start_panel(int haplotypes);
+  void add_panel_snp(std::int32_t position, std::string rsid, std::string allele0,
+                     std::string allele1, double cumulative_rho, const int* codes);
+  void finish_panel();
+
+ private:
+  std::vector<std::int32_t> arrival;  // positions of the panel rows, in the order added
+
 };

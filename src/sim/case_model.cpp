@@ -66,22 +66,14 @@ void TarvikGenerator::calculate_control_hap_freq(const std::vector<int>& snp_ind
   table.clear();
 
   const std::size_t nloci = snp_indices.size();
-  std::vector<const std::vector<int>*> panel_codes(nloci);
-  for (std::size_t l = 0; l < nloci; ++l) {
-    auto snps_data_it = panel_data.snps_data.begin();
-    for (int step = 0; step < snp_indices[l] && snps_data_it != panel_data.snps_data.end(); ++step)
-      ++snps_data_it;
-    assert(snps_data_it != panel_data.snps_data.end());
-    panel_codes[l] = &snps_data_it->second.haplotypes;
-  }
-
+  const BitMatrix& panel = panel_data.panel;
   const int n = panel_data.nhaplotypes;
   const int nsources = n + 2 * params.ncontrols;
   const double w = 1.0 / (params.ncontrols + params.ncontrols + n);
   std::vector<int> haplotype(nloci);
   for (int c = 0; c < nsources; ++c) {
     if (c < n) {
-      for (std::size_t l = 0; l < nloci; ++l) haplotype[l] = (*panel_codes[l])[c];
+      for (std::size_t l = 0; l < nloci; ++l) haplotype[l] = panel.get(snp_indices[l], c);
     } else {
       const std::vector<short>& row = simulated_haplotypes[c - n];
       for (std::size_t l = 0; l < nloci; ++l) haplotype[l] = row[snp_indices[l]];
@@ -238,19 +230,9 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& co
       disease_snp_columns.size() != dl_indices.size()) {
     disease_snp_columns.assign(D, std::vector<short>());
     disease_snp_columns_indices = dl_indices;
-    auto snps_data_it = panel_data.snps_data.begin();
-    int position = 0;
-    for (int d = 0; d < D; ++d) {
-      if (dl_indices[d] < position) {
-        snps_data_it = panel_data.snps_data.begin();
-        position = 0;
-      }
-      for (; position < dl_indices[d] && snps_data_it != panel_data.snps_data.end(); ++position)
-        ++snps_data_it;
-      assert(snps_data_it != panel_data.snps_data.end());
-      const std::vector<int>& codes = snps_data_it->second.haplotypes;
-      disease_snp_columns[d].assign(codes.begin(), codes.begin() + n);
-    }
+    for (int d = 0; d < D; ++d)
+      for (int c = 0; c < n; ++c)
+        disease_snp_columns[d].push_back(static_cast<short>(panel_data.panel.get(dl_indices[d], c)));
   }
   disease_snp_columns_last_h = h;
   for (int d = 0; d < D; ++d) {

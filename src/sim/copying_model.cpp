@@ -261,15 +261,13 @@ void simulate_individuals(TarvikGenerator& g, Draws draws) {
   advise_huge_pages(panel_rows.data(), panel_rows.capacity() * sizeof(short));
   panel_rows.resize(static_cast<std::size_t>(n) * nsnps);
   {
-    std::vector<const int*> codes;
-    codes.reserve(nsnps);
-    for (const auto& entry : snps) codes.push_back(entry.second.haplotypes.data());
+    const BitMatrix& bits = g.panel_data.panel;
     constexpr int block = 64;
     for (int j0 = 0; j0 < nsnps; j0 += block) {
       const int j1 = std::min(j0 + block, nsnps);
       for (int c = 0; c < n; ++c) {
         short* out = panel_rows.data() + static_cast<std::size_t>(c) * nsnps;
-        for (int j = j0; j < j1; ++j) out[j] = static_cast<short>(codes[j][c]);
+        for (int j = j0; j < j1; ++j) out[j] = static_cast<short>(bits.get(j, c));
       }
     }
   }
