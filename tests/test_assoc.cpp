@@ -17,6 +17,7 @@
 #include "numerical.hpp"
 #include "sim/generator.hpp"
 #include "store/dense_rows.hpp"
+#include "engine_support.hpp"
 #include "test_support.hpp"
 
 using NEWMAT::Matrix;
@@ -230,14 +231,19 @@ std::string report_text(const std::vector<int>& dl_indices, std::ostringstream& 
   testing_support::TempDir dir;
   TarvikParameters params;
   params.summary_file = dir.file("run.summary");
-  TarvikGenerator engine(params, Data());
+  Data panel;  // one haplotype of zeros at three SNPs: the rows below are its mutants
+  panel.start_panel(1);
+  const int zero = 0;
+  for (int j = 0; j < 3; ++j) panel.add_panel_snp(j + 1, "", "", "", 0.0, &zero);
+  panel.finish_panel();
+  TarvikGenerator engine(params, panel);
   const Sample s = make_sample({{0, 0, 1}, {1, 0, 0}, {0, 0, 0}, {2, 0, 1}, {0, 0, 2}, {1, 0, 0},
                                 {1, 0, 1}, {2, 0, 2}, {0, 0, 1}, {1, 0, 0}, {2, 0, 1}, {0, 0, 2}},
                                {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1});
-  engine.simulated_haplotypes = s.haplotypes;
+  engine.dl_indices = dl_indices;
+  testing_support::set_simulated(engine, s.haplotypes);
   engine.simulated_phenotypes = s.phenotypes;
   engine.num_simulated_haps = static_cast<int>(s.haplotypes.size());
-  engine.dl_indices = dl_indices;
   association_report(engine, log);
   EXPECT_EQ(log.str(), "");  // flushed into the summary file
   return testing_support::read_file(params.summary_file);

@@ -11,6 +11,7 @@
 #include "params/errors.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
+#include "engine_support.hpp"
 #include "test_support.hpp"
 
 namespace {
@@ -41,7 +42,7 @@ TarvikGenerator make_generator(const std::vector<std::vector<int>>& codes,
   data.finish_panel();
   TarvikGenerator g(params, data);
   for (const auto& locus : loci) g.dl_indices.push_back(locus.first);
-  g.simulated_haplotypes = controls;
+  testing_support::set_simulated(g, controls);
   g.num_simulated_haps = static_cast<int>(controls.size());
   return g;
 }
@@ -95,7 +96,7 @@ TEST(CaseDistribution, LociOfOneGroupAreDrawnJointlyAndGroupsIndependently) {
   TarvikGenerator g =
       make_generator({{0, 0, 1, 1, 0}, {0, 1, 0, 0, 0}}, {{0, 0}, {0, 0}},
                      {{0, DiseaseLocus(1, 1.0, 1.0)}, {1, DiseaseLocus(0, 1.0, 1.0)}});
-  g.simulated_haplotypes.push_back({1, 1});  // a half-built case row is no source
+  testing_support::add_simulated(g, {1, 1});  // a half-built case row is no source
   const std::map<Pair, double> p = probabilities(g, {{0}, {1}}, {{0, 1}});
   const double p0 = 2.0 / 7, p1 = 1.0 / 7;  // allele-1 frequencies at the two loci
   const std::map<std::vector<int>, double> side0 = {{{0, 0}, (1 - p0) * (1 - p1)},
@@ -144,7 +145,7 @@ TEST(DiseaseAlleles, EachDiseaseSegmentTakesOneSourceCarryingTheDrawnAlleles) {
   Random::Set(rng);
   int mate_chosen = 0;
   for (int round = 0; round < 2; ++round) {
-    if (round == 1) g.simulated_haplotypes = {std::vector<short>(10, 0), std::vector<short>(10, 1)};
+    if (round == 1) testing_support::set_simulated(g, {std::vector<short>(10, 0), std::vector<short>(10, 1)});
     if (round == 1) g.num_simulated_haps = 2;  // a new run, with fewer and different rows
     for (int i = 0; i < 150; ++i) {
       Pair states = {
@@ -157,16 +158,17 @@ TEST(DiseaseAlleles, EachDiseaseSegmentTakesOneSourceCarryingTheDrawnAlleles) {
       ASSERT_TRUE(s >= 0 && a >= 0 && b >= 0 && s < n + h && a <= n + h && b <= n + h);
       const auto allele = [&](int c, int d) {  // of candidate c at locus d
         return c < n       ? alleles[c]
-               : c < n + h ? g.simulated_haplotypes[c - n][3 + 2 * d]
+               : c < n + h ? g.simulated.disease_allele(d, c - n)
                            : drawn[0][d];
       };
       ASSERT_EQ((Pair{{allele(s, 0), allele(s, 1)}, {allele(a, 0), allele(b, 1)}}), drawn) << i;
       mate_chosen += (a == n + h) + (b == n + h);
       if (round == 1) continue;
       for (int k = 0; k < 2; ++k) {  // the finished case becomes a candidate of the next
-        g.simulated_haplotypes.emplace_back(10, 0);
-        g.simulated_haplotypes.back()[3] = static_cast<short>(drawn[k][0]);
-        g.simulated_haplotypes.back()[5] = static_cast<short>(drawn[k][1]);
+        std::vector<short> row(10, 0);
+        row[3] = static_cast<short>(drawn[k][0]);
+        row[5] = static_cast<short>(drawn[k][1]);
+        testing_support::add_simulated(g, row);
       }
       g.num_simulated_haps += 2;
     }
@@ -230,16 +232,17 @@ TEST(CaseModelOnPanel, CasesCarryTheRiskAlleleAndItsLinkedSnpAsTheModelSays) {
   params.dl[disease] = DiseaseLocus(1, 1.5, 2.25);
   const TarvikGenerator risk = simulate(TarvikGenerator(params));
   // The word path taken for the plain MT draws exactly what the generic path draws.
-  EXPECT_EQ(simulate(TarvikGenerator(params, risk.panel_data), true).simulated_haplotypes,
-            risk.simulated_haplotypes);
+  EXPECT_EQ(simulate(TarvikGenerator(params, risk.panel_data), true).return_simulated_haplotypes(),
+            risk.return_simulated_haplotypes());
   params.dl[disease] = DiseaseLocus(1, 1.0, 1.0);
   const TarvikGenerator neutral = simulate(TarvikGenerator(params, risk.panel_data));
   const auto& snps = risk.panel_data.snps_data;
   const auto freq = [&](const TarvikGenerator& g, bool cases, int position) {
     const std::size_t j = std::distance(snps.begin(), snps.find(position));
     double total = 0;
+    const auto rows = g.return_simulated_haplotypes();
     for (int r = 0; r < 2 * subjects; ++r)
-      total += g.simulated_haplotypes[r + cases * 2 * subjects][j];
+      total += rows[r + cases * 2 * subjects][j];
     return total / (2 * subjects);
   };
   const double n = risk.panel_data.nhaplotypes, m = 2.0 * subjects, fp = snps.at(disease).frequency;

@@ -13,7 +13,7 @@
 
 #include "output/output_files.hpp"
 #include "params/summary.hpp"
-#include "sim/generator.hpp"
+#include "store/dense_rows.hpp"
 #include "test_support.hpp"
 
 using namespace testing_support;
@@ -81,10 +81,7 @@ struct OutputRun {
     std::fill(phenotypes.begin(), phenotypes.begin() + ncontrols, 0);
   }
   void run() const {
-    TarvikGenerator generator(params, data);
-    generator.simulated_haplotypes = rows;
-    generator.simulated_phenotypes = phenotypes;
-    generator.output_haplotypes();
+    write_output_files(DenseRows(rows, data.snps_data.size()), data.snps_data, params);
   }
   std::string summary() const { return file_exists(params.summary_file) ? read_file(params.summary_file) : ""; }
   // A file's text, decompressed when its name ends in ".gz"; only those are gzip data.

@@ -153,7 +153,7 @@ TEST(SimulateAllAlleles, ScriptedDrawsPickSourcesSegmentsAndMutations) {
     ScriptedDraws script(c.draws);
     generator.simulate_all_alleles();
     EXPECT_EQ(script.used, c.draws.size()) << "draws left over";
-    EXPECT_EQ(generator.simulated_haplotypes, c.rows);
+    EXPECT_EQ(generator.return_simulated_haplotypes(), c.rows);
     std::vector<int> phenotypes(c.ncontrols, 0);
     phenotypes.resize(c.ncontrols + c.ncases, 1);
     EXPECT_EQ(generator.simulated_phenotypes, phenotypes);
@@ -202,7 +202,7 @@ TEST(ExamplePanel, ControlsKeepThePanelFrequenciesAndLinkage) {
   MT rng(0.12345);
   Random::Set(rng);
   g.simulate_all_alleles();
-  const Rows& rows = g.simulated_haplotypes;
+  const Rows rows = g.return_simulated_haplotypes();
   ASSERT_EQ(rows.size(), 2u * controls);
 
   // Each row copies a uniformly chosen earlier one (panel or simulated), a Polya urn: at a SNP the

@@ -8,7 +8,6 @@
 #include "assoc/logistic_regression.hpp"
 #include "params/summary.hpp"
 #include "sim/generator.hpp"
-#include "store/dense_rows.hpp"
 
 namespace {
 
@@ -21,10 +20,8 @@ void write_failure(std::ostringstream& log, const std::string& model,
 }  // namespace
 
 void association_report(const TarvikGenerator& engine, std::ostringstream& log) {
-  // The rows are read in place: they can take gigabytes, and each fit copies
-  // only the genotypes of the SNPs it tests.
-  const std::vector<std::vector<short>>& rows = engine.simulated_haplotypes;
-  const DenseRows haplotypes(rows, rows.empty() ? 0 : rows[0].size());
+  // Each fit decodes only the genotypes of the SNPs it tests.
+  const MosaicSource haplotypes = engine.source();
   const std::vector<int>& phenotypes = engine.simulated_phenotypes;
   const std::set<int> snp_indices(engine.dl_indices.begin(), engine.dl_indices.end());
 

@@ -3,6 +3,7 @@
 // the finished controls, weighted by the genotype relative risks), and the
 // draw of a case's disease alleles and of the sources of its disease segments.
 #include <cassert>
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <sstream>
@@ -67,6 +68,14 @@ void TarvikGenerator::calculate_control_hap_freq(const std::vector<int>& snp_ind
 
   const std::size_t nloci = snp_indices.size();
   const BitMatrix& panel = panel_data.panel;
+  // Simulated haplotypes are read at their disease-locus columns.
+  std::vector<std::size_t> locus(nloci);
+  const std::vector<int>& stored = simulated.disease_snps();
+  for (std::size_t l = 0; l < nloci; ++l) {
+    const auto at = std::lower_bound(stored.begin(), stored.end(), snp_indices[l]);
+    assert(at != stored.end() && *at == snp_indices[l]);
+    locus[l] = static_cast<std::size_t>(at - stored.begin());
+  }
   const int n = panel_data.nhaplotypes;
   const int nsources = n + 2 * params.ncontrols;
   const double w = 1.0 / (params.ncontrols + params.ncontrols + n);
@@ -75,8 +84,7 @@ void TarvikGenerator::calculate_control_hap_freq(const std::vector<int>& snp_ind
     if (c < n) {
       for (std::size_t l = 0; l < nloci; ++l) haplotype[l] = panel.get(snp_indices[l], c);
     } else {
-      const std::vector<short>& row = simulated_haplotypes[c - n];
-      for (std::size_t l = 0; l < nloci; ++l) haplotype[l] = row[snp_indices[l]];
+      for (std::size_t l = 0; l < nloci; ++l) haplotype[l] = simulated.disease_allele(locus[l], c - n);
     }
     auto entry = table.find(haplotype);
     if (entry == table.end())
@@ -183,7 +191,8 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& co
   const int D = static_cast<int>(dl_indices.size());
   const int n = panel_data.nhaplotypes;
   const int h = num_simulated_haps;
-  assert(static_cast<int>(simulated_haplotypes.size()) >= h);
+  assert(static_cast<int>(simulated.haplotypes()) >= h);
+  assert(simulated.disease_snps() == dl_indices);
 
   // Group the loci of each side by the copying segment they lie in.
   std::vector<std::vector<int>> groups[2];
@@ -237,9 +246,8 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& co
   disease_snp_columns_last_h = h;
   for (int d = 0; d < D; ++d) {
     std::vector<short>& column = disease_snp_columns[d];
-    const int j = dl_indices[d];
     for (int row = static_cast<int>(column.size()) - n; row < h; ++row)
-      column.push_back(simulated_haplotypes[row][j]);
+      column.push_back(simulated.disease_allele(d, row));
   }
 
   // Source of each disease segment: the posterior of the candidates given the

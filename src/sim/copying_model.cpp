@@ -37,6 +37,26 @@ struct WordDraws {
   static Bound at_most(double p) { return words_at_most(p); }
   static Bound below(double p) { return words_below(p); }
   static bool is_below(Value v, Bound bound) { return v < bound; }
+  // Whether some draw of v[0 .. count) is below the probability of `bound`.
+  static bool any_below(const Value* v, int count, Bound bound) {
+    if (bound == 0 || count == 0) return false;
+    if (bound > 0xFFFFFFFFu) return true;
+    const std::uint32_t highest = static_cast<std::uint32_t>(bound - 1);
+    int i = 0;
+    bool below = false;
+#if defined(__SSE2__)
+    const __m128i sign = _mm_set1_epi32(INT_MIN);
+    const __m128i limit = _mm_set1_epi32(static_cast<int>(highest ^ 0x80000000u));
+    __m128i all_above = _mm_set1_epi32(-1);
+    for (; i + 4 <= count; i += 4) {
+      const __m128i words = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), sign);
+      all_above = _mm_and_si128(all_above, _mm_cmpgt_epi32(words, limit));
+    }
+    below = _mm_movemask_epi8(all_above) != 0xFFFF;
+#endif
+    for (; i < count; ++i) below |= v[i] <= highest;
+    return below;
+  }
   // Whether every draw of v[0 .. count) is at most the probability of `bound`.
   static bool all_at_most(const Value* v, int count, Bound bound) {
     if (bound > 0xFFFFFFFFu) return true;
@@ -72,6 +92,11 @@ struct DoubleDraws {
   static Bound at_most(double p) { return p; }
   static Bound below(double p) { return p; }
   static bool is_below(Value v, Bound bound) { return v < bound; }
+  static bool any_below(const Value* v, int count, Bound bound) {
+    bool any = false;
+    for (int i = 0; i < count; ++i) any |= v[i] < bound;
+    return any;
+  }
   static bool all_at_most(const Value* v, int count, Bound bound) {
     bool all = true;
     for (int i = 0; i < count; ++i) all &= v[i] <= bound;
@@ -145,239 +170,136 @@ void cut_segments(const MapSteps& map, const int N, Draws& draws,
 // weights 1/N.
 int uniform_candidate(int N) { return rmultinom_equal(N, 1.0 / N) - 1; }
 
-// Copies the alleles of SNPs [first, end) from `source`, flipping each whose
-// draw is below the mutation probability: allele a becomes 1 - a.
+// Appends to `mutations` the SNPs among SNPs [first, end) whose draws
+// u[0 .. end - first) are below the mutation probability. Mutations are rare,
+// so blocks of draws are first checked together.
 template <class Draws>
-void copy_alleles(const short* source, short* row, int first, int end,
-                  const typename Draws::Value* u, typename Draws::Bound mutation) {
-  for (int j = first; j < end; ++j) {
-    const short allele = source[j];
-    row[j] = Draws::is_below(u[j - first], mutation) ? static_cast<short>(1 - allele) : allele;
+void find_mutations(const typename Draws::Value* u, int first, int end,
+                    typename Draws::Bound mutation, std::vector<int>& mutations) {
+  for (int j = first; j < end; j += kCutBlock) {
+    const int stop = std::min(j + kCutBlock, end);
+    if (!Draws::any_below(u + (j - first), stop - j, mutation)) continue;
+    for (int k = j; k < stop; ++k)
+      if (Draws::is_below(u[k - first], mutation)) mutations.push_back(k);
   }
 }
 
-#if defined(__SSE2__)
-// The same for raw words, eight alleles at a time: a + (flip ? 1 - 2a : 0).
-template <>
-void copy_alleles<WordDraws>(const short* source, short* row, int first, int end,
-                             const std::uint32_t* u, std::uint64_t mutation) {
-  int j = first;
-  if (mutation <= 0xFFFFFFFFu) {
-    // Unsigned comparison through signed: both sides shifted by 2^31.
-    const __m128i sign = _mm_set1_epi32(INT_MIN);
-    const __m128i bound = _mm_set1_epi32(static_cast<int>(static_cast<std::uint32_t>(mutation) ^ 0x80000000u));
-    const __m128i one = _mm_set1_epi16(1);
-    for (; j + 8 <= end; j += 8) {
-      const __m128i low = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + (j - first))), sign);
-      const __m128i high = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + (j - first) + 4)), sign);
-      const __m128i flip = _mm_packs_epi32(_mm_cmplt_epi32(low, bound), _mm_cmplt_epi32(high, bound));
-      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + j));
-      const __m128i change = _mm_sub_epi16(one, _mm_add_epi16(a, a));
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(row + j), _mm_add_epi16(a, _mm_and_si128(flip, change)));
+// The simulation state of one individual: its two haplotypes' segment
+// starts and sources, and for a case the copying state of every SNP.
+struct Pair {
+  std::vector<int> starts[2];
+  std::vector<int> sources[2];
+  std::vector<std::vector<int>> copying_states;
+  std::vector<std::vector<int>> disease_haplotypes{2};
+  std::vector<int> mutations[2];
+  std::vector<Segment> segments;
+};
+
+// One uniformly chosen source per ordinary segment, in SNP order. A case's
+// segments that hold a disease locus get their sources from the disease
+// model instead; until then they carry the label -2 - ordinal.
+void draw_sources(Pair& pair, int k, int N, int nsnps, bool is_case, const std::vector<int>& loci) {
+  const std::vector<int>& starts = pair.starts[k];
+  std::vector<int>& sources = pair.sources[k];
+  const int nsegments = static_cast<int>(starts.size());
+  sources.resize(nsegments);
+  for (int i = 0; i < nsegments; ++i) {
+    const int first = starts[i];
+    const int end = i + 1 < nsegments ? starts[i + 1] : nsnps;
+    bool disease_segment = false;
+    if (is_case)
+      for (const int locus : loci) disease_segment |= locus >= first && locus < end;
+    sources[i] = disease_segment ? -2 - i : uniform_candidate(N);
+  }
+}
+
+// The disease model works on the copying states SNP by SNP; afterwards each
+// segment takes the source its first SNP was given.
+void apply_disease_model(TarvikGenerator& g, Pair& pair, int nsnps, const double* mu) {
+  pair.copying_states.resize(2);
+  for (int k = 0; k < 2; ++k) {
+    std::vector<int>& states = pair.copying_states[k];
+    states.assign(nsnps, -1);
+    const int nsegments = static_cast<int>(pair.starts[k].size());
+    for (int i = 0; i < nsegments; ++i) {
+      const int end = i + 1 < nsegments ? pair.starts[k][i + 1] : nsnps;
+      std::fill(states.begin() + pair.starts[k][i], states.begin() + end, pair.sources[k][i]);
     }
   }
-  for (; j < end; ++j) {
-    const short allele = source[j];
-    row[j] = u[j - first] < mutation ? static_cast<short>(1 - allele) : allele;
-  }
-}
-#endif
-
-// Asks for transparent huge pages over the whole 2 MiB pages inside
-// [start, start + bytes), before anything there is touched; see RowHeap.
-void advise_huge_pages(const void* start, std::size_t bytes) {
-#if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
-  constexpr std::uintptr_t huge = std::uintptr_t(2) << 20;
-  const std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(start) + huge - 1) & ~(huge - 1);
-  const std::uintptr_t last = (reinterpret_cast<std::uintptr_t>(start) + bytes) & ~(huge - 1);
-  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-#else
-  (void)start;
-  (void)bytes;
-#endif
+  g.simulate_disease_alleles(pair.copying_states, pair.disease_haplotypes, mu);
+  for (int k = 0; k < 2; ++k)
+    for (std::size_t i = 0; i < pair.sources[k].size(); ++i)
+      pair.sources[k][i] = pair.copying_states[k][pair.starts[k][i]];
 }
 
-// The simulated rows take hundreds of megabytes, each row a heap allocation
-// of its own, and every page of them is touched first while its row is
-// simulated. On glibc and Linux the heap then grows by the rows' whole size at
-// once, and that new stretch is marked for transparent huge pages: one page
-// fault per 2 MiB instead of one per 4 KiB, which on a virtual machine is a
-// large share of a run. Elsewhere this does nothing; the rows are the same.
-class RowHeap {
- public:
-  explicit RowHeap(std::size_t bytes) {
-#if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
-    if (bytes < (std::size_t(8) << 20)) return;  // small runs gain nothing
-    const std::size_t pad = std::min(bytes, static_cast<std::size_t>(INT_MAX));
-    active = mallopt(M_TOP_PAD, static_cast<int>(pad)) == 1;
-    heap_end = sbrk(0);
-#else
-    (void)bytes;
-#endif
+// One mutation draw per SNP, in SNP order, none at a case's disease loci.
+template <class Draws>
+void draw_mutations(Draws& draws, std::vector<typename Draws::Value>& buffer, double mu, int nsnps,
+                    const std::vector<int>& fixed_loci, std::vector<int>& mutations) {
+  mutations.clear();
+  const int fixed = static_cast<int>(fixed_loci.size());
+  draws.fill(buffer.data(), nsnps - fixed);
+  const typename Draws::Bound bound = Draws::below(mu);
+  const typename Draws::Value* u = buffer.data();
+  int j = 0;
+  for (int d = 0; d <= fixed; ++d) {
+    const int stop = d < fixed ? fixed_loci[d] : nsnps;
+    find_mutations<Draws>(u, j, stop, bound, mutations);
+    u += stop - j;
+    j = stop + 1;
   }
-  ~RowHeap() {
-#if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
-    if (active) mallopt(M_TOP_PAD, 128 * 1024);  // glibc's default padding
-#endif
-  }
-  // Call after each row allocation: once the heap has grown, marks the new
-  // stretch after `row_end` (the end of the newest row).
-  void row_allocated(const void* row_end) {
-#if defined(__GLIBC__) && defined(MADV_HUGEPAGE)
-    if (!active || advised) return;
-    void* now = sbrk(0);
-    if (now == heap_end) return;
-    advised = true;
-    const char* from = static_cast<const char*>(row_end);
-    if (static_cast<const char*>(now) > from)
-      advise_huge_pages(from, static_cast<std::size_t>(static_cast<const char*>(now) - from));
-#else
-    (void)row_end;
-#endif
-  }
+  assert(u == buffer.data() + (nsnps - fixed));
+}
 
- private:
-  bool active = false;
-  bool advised = false;
-  void* heap_end = nullptr;
-};
+// Hands haplotype k of the pair to the store.
+void store_haplotype(TarvikGenerator& g, Pair& pair, int k, bool is_case) {
+  pair.segments.clear();
+  for (std::size_t i = 0; i < pair.starts[k].size(); ++i) {
+    assert(pair.sources[k][i] >= 0 && "copying_states[l][j] >= 0");
+    pair.segments.push_back({pair.starts[k][i], pair.sources[k][i]});
+  }
+  std::uint8_t alleles[64];
+  std::vector<std::uint8_t> many;
+  std::uint8_t* disease = alleles;
+  const std::vector<int>& drawn = pair.disease_haplotypes[k];
+  if (is_case && drawn.size() > 64) {
+    many.resize(drawn.size());
+    disease = many.data();
+  }
+  if (is_case)
+    for (std::size_t d = 0; d < drawn.size(); ++d) disease[d] = static_cast<std::uint8_t>(drawn[d]);
+  g.simulated.add(pair.segments, pair.mutations[k], is_case, disease, g.panel_data.panel);
+}
 
 template <class Draws>
 void simulate_individuals(TarvikGenerator& g, Draws draws) {
   const int T = 2 * (g.params.ncontrols + g.params.ncases);
-  const std::map<int, snp>& snps = g.panel_data.snps_data;
-  const int nsnps = static_cast<int>(snps.size());
+  const int nsnps = static_cast<int>(g.panel_data.snps_data.size());
   const int n = g.panel_data.nhaplotypes;
   const double theta = g.params.theta;
-  const int first_case_row = 2 * g.params.ncontrols;
-  const std::vector<int>& dl_indices = g.dl_indices;
-  const int D = static_cast<int>(dl_indices.size());
-
-  // The panel is held per SNP; a copy per haplotype lets a segment copied
-  // from the panel be read as contiguously as one copied from a simulated
-  // row. Built in blocks of SNPs so that both sides stay in cache.
-  std::vector<short> panel_rows;
-  panel_rows.reserve(static_cast<std::size_t>(n) * nsnps);
-  advise_huge_pages(panel_rows.data(), panel_rows.capacity() * sizeof(short));
-  panel_rows.resize(static_cast<std::size_t>(n) * nsnps);
-  {
-    const BitMatrix& bits = g.panel_data.panel;
-    constexpr int block = 64;
-    for (int j0 = 0; j0 < nsnps; j0 += block) {
-      const int j1 = std::min(j0 + block, nsnps);
-      for (int c = 0; c < n; ++c) {
-        short* out = panel_rows.data() + static_cast<std::size_t>(c) * nsnps;
-        for (int j = j0; j < j1; ++j) out[j] = static_cast<short>(bits.get(j, c));
-      }
-    }
-  }
-  const MapSteps map(snps);
-
-  // Every row is reserved up front so that row storage never moves while
-  // later rows copy from earlier ones.
-  g.simulated_haplotypes.reserve(T);
+  const MapSteps map(g.panel_data.snps_data);
+  const std::vector<int> no_loci;
   g.simulated_phenotypes.reserve(T / 2);
-  RowHeap heap(static_cast<std::size_t>(T) * (static_cast<std::size_t>(nsnps) * sizeof(short) + 32));
 
-  std::vector<std::vector<int>> copying_states(2, std::vector<int>(nsnps, -1));
-  std::vector<std::vector<int>> disease_haplotypes(2);
-  std::vector<int> starts[2];
-  std::vector<int> sources[2];
+  Pair pair;
   std::vector<typename Draws::Value> buffer(nsnps);
-
   Progress progress("Simulating", "individuals");
   for (int h = 0; h < T; h += 2) {
     progress.update(h / 2, T / 2);
-    const bool is_case = h >= first_case_row;
+    const bool is_case = h >= 2 * g.params.ncontrols;
     const int N[2] = {n + h, n + h + 1};
     const double mu[2] = {(theta * 0.5) / (N[0] + theta), (theta * 0.5) / (N[1] + theta)};
-
+    for (int k = 0; k < 2; ++k) cut_segments(map, N[k], draws, buffer, pair.starts[k]);
+    for (int k = 0; k < 2; ++k) draw_sources(pair, k, N[k], nsnps, is_case, g.dl_indices);
+    if (is_case) apply_disease_model(g, pair, nsnps, mu);
+    g.simulated_phenotypes.push_back(is_case ? 1 : 0);
     for (int k = 0; k < 2; ++k) {
-      g.simulated_haplotypes.emplace_back(nsnps, static_cast<short>(-1));
-      heap.row_allocated(g.simulated_haplotypes.back().data() + nsnps);
-      cut_segments(map, N[k], draws, buffer, starts[k]);
+      draw_mutations(draws, buffer, mu[k], nsnps, is_case ? g.dl_indices : no_loci, pair.mutations[k]);
+      store_haplotype(g, pair, k, is_case);
     }
-
-    // One uniformly chosen source per ordinary segment, in SNP order. A
-    // case's segments that hold a disease locus get their sources from the
-    // disease model instead; until then they carry the label -2 - ordinal.
-    for (int k = 0; k < 2; ++k) {
-      const int nsegments = static_cast<int>(starts[k].size());
-      sources[k].resize(nsegments);
-      for (int i = 0; i < nsegments; ++i) {
-        const int first = starts[k][i];
-        const int end = i + 1 < nsegments ? starts[k][i + 1] : nsnps;
-        bool disease_segment = false;
-        if (is_case) {
-          for (const int locus : dl_indices) {
-            if (locus >= first && locus < end) {
-              disease_segment = true;
-              break;
-            }
-          }
-        }
-        sources[k][i] = disease_segment ? -2 - i : uniform_candidate(N[k]);
-      }
-    }
-
-    if (!is_case) {
-      g.simulated_phenotypes.push_back(0);
-    } else {
-      // The disease model works on the copying states SNP by SNP.
-      for (int k = 0; k < 2; ++k) {
-        int* states = copying_states[k].data();
-        const int nsegments = static_cast<int>(starts[k].size());
-        for (int i = 0; i < nsegments; ++i) {
-          const int end = i + 1 < nsegments ? starts[k][i + 1] : nsnps;
-          std::fill(states + starts[k][i], states + end, sources[k][i]);
-        }
-      }
-      g.simulate_disease_alleles(copying_states, disease_haplotypes, mu);
-      for (int k = 0; k < 2; ++k) {
-        for (std::size_t i = 0; i < sources[k].size(); ++i)
-          sources[k][i] = copying_states[k][starts[k][i]];
-        std::vector<short>& row = g.simulated_haplotypes[h + k];
-        for (int d = 0; d < D; ++d) row[dl_indices[d]] = static_cast<short>(disease_haplotypes[k][d]);
-      }
-      g.simulated_phenotypes.push_back(1);
-    }
-
-    // Copy every allele not already fixed by the disease model from its
-    // source, flipping it with the mutation probability: one draw per SNP,
-    // in SNP order, none at a case's disease loci.
-    for (int l = 0; l < 2; ++l) {
-      short* row = g.simulated_haplotypes[h + l].data();
-      const typename Draws::Bound mutation = Draws::below(mu[l]);
-      const int fixed = is_case ? D : 0;
-      draws.fill(buffer.data(), nsnps - fixed);
-      const typename Draws::Value* u = buffer.data();
-      int next_locus = 0;
-      const int nsegments = static_cast<int>(starts[l].size());
-      for (int i = 0; i < nsegments; ++i) {
-        const int end = i + 1 < nsegments ? starts[l][i + 1] : nsnps;
-        const int c = sources[l][i];
-        assert(c >= 0 && "copying_states[l][j] >= 0");
-        const short* source = c < n ? panel_rows.data() + static_cast<std::size_t>(c) * nsnps
-                                    : g.simulated_haplotypes[c - n].data();
-        for (int j = starts[l][i]; j < end;) {
-          int stop = end;
-          if (fixed && next_locus < D && dl_indices[next_locus] < end) stop = dl_indices[next_locus];
-          copy_alleles<Draws>(source, row, j, stop, u, mutation);
-          u += stop - j;
-          j = stop;
-          if (stop < end) {  // a disease locus keeps the allele the disease model drew
-            ++j;
-            ++next_locus;
-          }
-        }
-      }
-      assert(u == buffer.data() + (nsnps - fixed));
-    }
-
     g.num_simulated_haps = h + 2;
   }
 }
-
 }  // namespace
 
 void TarvikGenerator::set_theta() {
@@ -423,8 +345,14 @@ void TarvikGenerator::simulate_all_alleles() {
   std::ostringstream log;
   log << "\nSimulating haplotypes ... ";
   update_summary_file(params, log, std::ios_base::app);
-  simulated_haplotypes.clear();
+  // Everything a run builds starts afresh, so an engine can run again.
+  simulated = MosaicStore(static_cast<std::size_t>(panel_data.nhaplotypes), panel_data.snps_data.size(),
+                          dl_indices);
   simulated_phenotypes.clear();
+  num_simulated_haps = 0;
+  case_hap_freq_cache.clear();
+  control_hap_freq_cache.clear();
+  disease_snp_columns.clear();
 
   assert(params.ncontrols >= 0 && params.ncases >= 0);
   if (params.ncontrols + params.ncases >= 1) {

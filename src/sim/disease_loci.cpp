@@ -10,6 +10,7 @@ void TarvikGenerator::process_dl() {
   log << "\nProcessing disease loci ... ";
   update_summary_file(params, log, std::ios_base::app);
 
+  dl_indices.clear();
   // Loci are matched by exact position: a locus must sit on a panel SNP.
   std::map<double, int> index_of_position;
   int index = 0;

@@ -8,11 +8,12 @@
 
 #include "data/data.hpp"
 #include "params/tarvik_parameters.hpp"
+#include "store/mosaic.hpp"
 
 class TarvikGenerator {
  public:
   Data panel_data;
-  std::vector<std::vector<short>> simulated_haplotypes;
+  MosaicStore simulated;  // the run's haplotypes, controls first, in simulation order
   std::vector<int> simulated_phenotypes;
   TarvikParameters params;
   int num_simulated_haps;
@@ -22,11 +23,10 @@ class TarvikGenerator {
 
   // Working data of simulate_disease_alleles, not part of the result. For
   // each disease locus, the allele of every candidate source at its SNP
-  // (panel haplotypes, then finished rows), so that weighting the sources of
-  // a case reads one contiguous column instead of one entry of every row.
-  // Rows finished before a case never change, so during a run the columns
-  // only grow; they are rebuilt when the loci change or a call comes with an
-  // h no larger than the previous one (a new run).
+  // (panel haplotypes, then finished haplotypes), so that weighting the
+  // sources of a case reads one contiguous column. Finished haplotypes never
+  // change, so during a run the columns only grow; they are rebuilt when the
+  // loci change or a call comes with an h no larger than the previous one.
   std::vector<std::vector<short>> disease_snp_columns;
   std::vector<int> disease_snp_columns_indices;  // dl_indices the columns belong to
   int disease_snp_columns_last_h = -1;           // h of the last case served
@@ -40,6 +40,10 @@ class TarvikGenerator {
   // Seeds the generator, settles theta and the disease loci, simulates every
   // individual and writes the output files.
   void simulate_haplotypes();
+  // The simulated haplotypes as a source of SNP-major tiles (valid while the
+  // engine lives and simulates nothing more).
+  MosaicSource source() const { return MosaicSource(simulated, panel_data.panel); }
+  // Every simulated allele, one row per haplotype: for small runs and checks.
   std::vector<std::vector<short>> return_simulated_haplotypes() const;
 
   // Disease loci (matching to panel SNPs; throws RunTerminated if none is usable).

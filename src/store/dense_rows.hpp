@@ -1,6 +1,7 @@
 #pragma once
-// A HaplotypeSource over simulated haplotypes held as dense rows, one
-// allele code per SNP.
+// A HaplotypeSource over haplotypes held as rows of allele codes, one per
+// SNP: hand-made haplotypes in checks, and the reference the mosaic decoder
+// is checked against.
 #include <vector>
 
 #include "store/haplotype_source.hpp"

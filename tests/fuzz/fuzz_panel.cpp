@@ -90,8 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   } catch (const badfilename&) {
     return 0;
   }
-  if (engine.simulated_haplotypes.size() != 8) std::abort();
-  for (const std::vector<short>& row : engine.simulated_haplotypes) {
+  const std::vector<std::vector<short>> rows = engine.return_simulated_haplotypes();
+  if (rows.size() != 8) std::abort();
+  for (const std::vector<short>& row : rows) {
     if (row.size() != data.snps_data.size()) std::abort();
     for (short code : row)
       if (code != 0 && code != 1) std::abort();
