@@ -1,0 +1,109 @@
+// The mosaic store and its decoder against a direct reconstruction of every
+// haplotype, and the bit-packed panel.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "store/dense_rows.hpp"
+#include "store/mosaic.hpp"
+
+namespace {
+
+using Rows = std::vector<std::vector<short>>;
+
+struct RandomMosaics {
+  BitMatrix panel;
+  MosaicStore store;
+  Rows rows;  // what each haplotype is, worked out directly, in order
+
+  RandomMosaics(std::mt19937& random, int n, int nsnps, int T, std::vector<int> disease, bool cases) {
+    panel = BitMatrix(n);
+    for (int j = 0; j < nsnps; ++j) {
+      std::uint64_t* bits = panel.add_row();
+      for (int c = 0; c < n; ++c) bits[c / 64] |= std::uint64_t(random() & 1) << (c % 64);
+    }
+    store = MosaicStore(n, nsnps, disease);
+    for (int h = 0; h < T; ++h) {
+      std::vector<Segment> segments{{0, 0}};
+      for (int j = 1; j < nsnps; ++j)
+        if (random() % 7 == 0) segments.push_back({j, 0});
+      // Late haplotypes copy mostly from earlier simulated ones: chains many levels deep.
+      for (Segment& s : segments)
+        s.source = h > 0 && random() % 4 != 0 ? n + static_cast<int>(random() % h) : static_cast<int>(random() % n);
+      std::vector<int> mutations;
+      for (int j = 0; j < nsnps; ++j)
+        if (random() % 5 == 0) mutations.push_back(j);
+      const bool fixed = cases && h >= T / 2;
+      std::vector<std::uint8_t> alleles;
+      for (std::size_t d = 0; d < disease.size(); ++d) alleles.push_back(random() & 1);
+      std::vector<short> row(nsnps);
+      for (std::size_t i = 0; i < segments.size(); ++i) {
+        const int end = i + 1 < segments.size() ? segments[i + 1].first_snp : nsnps;
+        const int c = segments[i].source;
+        for (int j = segments[i].first_snp; j < end; ++j)
+          row[j] = static_cast<short>(c < n ? panel.get(j, c) : rows[c - n][j]);
+      }
+      for (int j : mutations) row[j] ^= 1;
+      if (fixed)
+        for (std::size_t d = 0; d < disease.size(); ++d) row[disease[d]] = alleles[d];
+      store.add(segments, mutations, fixed, alleles.data(), panel);
+      rows.push_back(row);
+    }
+  }
+};
+
+}  // namespace
+
+TEST(MosaicDecoder, EveryBlockAndSnpListEqualsTheDirectReconstruction) {
+  std::mt19937 random(7);
+  const struct { int n, nsnps, T; std::vector<int> disease; bool cases; } shapes[] = {
+      {5, 200, 60, {3, 77, 150}, true},  // cases' own alleles at the loci, copied on by later ones
+      {70, 150, 33, {0, 149}, false},    // a panel row of two words; controls only
+      {3, 1, 9, {0}, true},              // a single SNP
+      {4, 40, 0, {}, false},             // no haplotypes at all
+  };
+  for (const auto& shape : shapes) {
+    SCOPED_TRACE(shape.nsnps);
+    RandomMosaics m(random, shape.n, shape.nsnps, shape.T, shape.disease, shape.cases);
+    const MosaicSource source(m.store, m.panel);
+    const DenseRows reference(m.rows, shape.nsnps);
+    ASSERT_EQ(source.haplotypes(), static_cast<std::size_t>(shape.T));
+    Tile got, want;
+    for (int width : {1, 16, 17, 64, shape.nsnps}) {
+      for (int b = 0; b < shape.nsnps; b += width) {
+        const int w = std::min(width, shape.nsnps - b);
+        source.decode(b, w, got);
+        reference.decode(b, w, want);
+        ASSERT_EQ(got.allele, want.allele) << "block " << b << " width " << w;
+        ASSERT_EQ(got.snp0 + got.nsnps + got.nhaps, static_cast<std::size_t>(b + w + shape.T));
+      }
+    }
+    std::vector<int> some;
+    for (int j = 0; j < shape.nsnps; ++j)
+      if (j % 3 == 0 || std::count(shape.disease.begin(), shape.disease.end(), j)) some.push_back(j);
+    source.decode_snps(some, got);
+    reference.decode_snps(some, want);
+    EXPECT_EQ(got.allele, want.allele);
+    for (std::size_t d = 0; d < shape.disease.size(); ++d)
+      for (int h = 0; h < shape.T; ++h)
+        ASSERT_EQ(m.store.disease_allele(d, h), m.rows[h][shape.disease[d]]) << d << " " << h;
+  }
+}
+
+TEST(BitMatrix, RowsAcrossChunksKeepTheirBitsAndReorder) {
+  BitMatrix bits(130);  // three words a row
+  for (int r = 0; r < 2500; ++r) bits.add_row()[r % 3] = std::uint64_t(r) << (r % 7);
+  EXPECT_EQ(bits.rows(), 2500u);
+  EXPECT_EQ(bits.get(1027, 64 + (1027 % 7)), 1);  // bit 0 of 1027 sits in word 1, shifted
+  EXPECT_EQ(bits.get(1027, 64 + (1027 % 7) + 1), 1);
+  EXPECT_EQ(bits.get(1027, 0), 0);
+  std::vector<std::size_t> order;
+  for (std::size_t r = 2500; r-- > 0;) order.push_back(r);
+  BitMatrix reversed = bits;
+  reversed.reorder(order);
+  EXPECT_FALSE(reversed == bits);
+  reversed.reorder(order);
+  EXPECT_TRUE(reversed == bits);
+}
