@@ -183,22 +183,18 @@ void TarvikGenerator::calculate_case_hap_freq(
     distribution.insert(std::make_pair(entry.first / S, std::move(entry.second)));
 }
 
-void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& copying_states,
-                                               std::vector<std::vector<int>>& disease_haplotypes,
-                                               const double* mutation_probabilities) {
-  assert(copying_states.size() == 2);
-  assert(dl_indices.size() >= 1);
-  const int D = static_cast<int>(dl_indices.size());
-  const int n = panel_data.nhaplotypes;
-  const int h = num_simulated_haps;
-  assert(static_cast<int>(simulated.haplotypes()) >= h);
-  assert(simulated.disease_snps() == dl_indices);
+namespace {
 
-  // Group the loci of each side by the copying segment they lie in.
-  std::vector<std::vector<int>> groups[2];
+// Groups the loci of each side by the copying segment they lie in; the key
+// names the group sizes ("1.2/3/"), which is all a case distribution
+// depends on once the controls are done.
+std::string group_loci(const std::vector<std::vector<int>>& copying_states,
+                       const std::vector<int>& dl_indices, std::vector<std::vector<int>>* groups) {
   std::string key;
+  const int D = static_cast<int>(dl_indices.size());
   for (int k = 0; k < 2; ++k) {
     const std::vector<int>& states = copying_states[k];
+    groups[k].clear();
     std::vector<int> current(1, 0);
     for (int d = 1; d < D; ++d) {
       if (states[dl_indices[d]] == states[dl_indices[d - 1]]) {
@@ -212,29 +208,115 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& co
     key += std::to_string(current.size()) + "/";
     groups[k].push_back(std::move(current));
   }
+  return key;
+}
 
-  auto cached = case_hap_freq_cache.find(key);
-  if (cached == case_hap_freq_cache.end()) {
-    std::map<double, std::vector<std::vector<int>>> distribution;
-    calculate_case_hap_freq(groups, distribution);
-    // A distribution depends only on its key once the controls are done, so
-    // emptying the cache changes no result; it keeps many large
-    // distributions from piling up in memory.
-    std::size_t cached_pairs = distribution.size();
-    for (const auto& entry : case_hap_freq_cache) cached_pairs += entry.second.size();
-    if (cached_pairs > max_case_pairs) case_hap_freq_cache.clear();
-    cached = case_hap_freq_cache.emplace(key, std::move(distribution)).first;
+// The candidates for the source of a disease segment of side k: the
+// finished haplotypes (their alleles at the loci in `columns`) and, for side
+// 1, its mate, whose alleles are those just drawn for side 0.
+struct Candidates {
+  const std::vector<std::vector<short>>& columns;
+  const std::vector<std::vector<int>>& drawn;
+  int finished;
+  int side;
+  int count() const { return finished + side; }
+  int allele(int c, int d) const { return c < finished ? columns[d][c] : drawn[0][d]; }
+};
+
+// The posterior of the candidates given the drawn alleles under the
+// mutation model. A candidate's weight is the product, in locus order, of
+// `match` or `mu` per locus of the group, so it depends only on which of the
+// group's drawn alleles the candidate carries: the weights of small groups
+// are looked up by that pattern instead of multiplied out, and normalised
+// once per pattern instead of once per candidate. The values, the sum and
+// its order are those of the product.
+int choose_by_pattern(const Candidates& who, const std::vector<int>& group, double mu) {
+  const double match = 1.0 - mu;
+  const int size = static_cast<int>(group.size());
+  const std::vector<int>& wanted = who.drawn[who.side];
+  double value[1 << max_pattern_loci];
+  for (int p = 0; p < (1 << size); ++p) {
+    double v = 1.0;
+    for (int t = 0; t < size; ++t) v *= (p >> t & 1) ? match : mu;
+    value[p] = v;
   }
-  const std::map<double, std::vector<std::vector<int>>>& distribution = cached->second;
+  const auto pattern = [&](int c) {
+    int p = 0;
+    for (int t = 0; t < size; ++t)
+      if (who.allele(c, group[t]) == wanted[group[t]]) p |= 1 << t;
+    return p;
+  };
+  double sum = 0.0;
+  if (size == 1) {  // the common case, read straight from the column
+    const short a = static_cast<short>(wanted[group[0]]);
+    const short* column = who.columns[group[0]].data();
+    for (int c = 0; c < who.finished; ++c) sum += value[column[c] == a ? 1 : 0];
+    if (who.side == 1) sum += value[pattern(who.finished)];
+  } else {
+    for (int c = 0; c < who.count(); ++c) sum += value[pattern(c)];
+  }
+  assert(sum > 0.0);
+  double normalised[1 << max_pattern_loci];
+  for (int p = 0; p < (1 << size); ++p) normalised[p] = value[p] / sum;
+  return rmultinom_of(who.count(), [&](int c) { return normalised[pattern(c)]; }) - 1;
+}
 
-  const double u = uniform_draw();
-  auto drawn = distribution.upper_bound(u);
-  assert(drawn != distribution.end());
-  disease_haplotypes.resize(2);
-  disease_haplotypes[0] = drawn->second[0];
-  disease_haplotypes[1] = drawn->second[1];
+// The same posterior for a group too large for a pattern table.
+int choose_by_weights(const Candidates& who, const std::vector<int>& group, double mu,
+                      std::vector<double>& weights) {
+  const double match = 1.0 - mu;
+  weights.assign(who.count(), 1.0);
+  for (int d : group) {
+    const short a = static_cast<short>(who.drawn[who.side][d]);
+    const short* column = who.columns[d].data();
+    double* w = weights.data();
+    for (int c = 0; c < who.finished; ++c) w[c] *= (column[c] == a) ? match : mu;
+    if (who.side == 1) w[who.finished] *= (who.drawn[0][d] == a) ? match : mu;
+  }
+  double sum = 0.0;
+  for (double w : weights) sum += w;
+  assert(sum > 0.0);
+  for (double& w : weights) w /= sum;
+  return rmultinom(&weights) - 1;
+}
 
-  // Bring the candidate columns up to the h finished rows.
+// Gives the whole copying segment that holds the group's loci its source.
+void relabel_segment(std::vector<int>& states, const std::vector<int>& dl_indices,
+                     const std::vector<int>& group, int chosen) {
+  const int first = dl_indices[group.front()];
+  const int last = dl_indices[group.back()];
+  const int label = states[first];
+  assert(label <= -2);
+  const int nsnps = static_cast<int>(states.size());
+  for (int j = 0; j < nsnps; ++j) {
+    if (states[j] == label)
+      states[j] = chosen;
+    else if (j > last)
+      break;
+  }
+}
+
+}  // namespace
+
+const std::map<double, std::vector<std::vector<int>>>& TarvikGenerator::case_distribution(
+    const std::string& key, const std::vector<std::vector<int>>* groups) {
+  auto cached = case_hap_freq_cache.find(key);
+  if (cached != case_hap_freq_cache.end()) return cached->second;
+  std::map<double, std::vector<std::vector<int>>> distribution;
+  calculate_case_hap_freq(groups, distribution);
+  // A distribution depends only on its key once the controls are done, so
+  // emptying the cache changes no result; it keeps many large distributions
+  // from piling up in memory.
+  std::size_t cached_pairs = distribution.size();
+  for (const auto& entry : case_hap_freq_cache) cached_pairs += entry.second.size();
+  if (cached_pairs > max_case_pairs) case_hap_freq_cache.clear();
+  return case_hap_freq_cache.emplace(key, std::move(distribution)).first->second;
+}
+
+void TarvikGenerator::update_disease_snp_columns() {
+  const int D = static_cast<int>(dl_indices.size());
+  const int n = panel_data.nhaplotypes;
+  const int h = num_simulated_haps;
   if (h <= disease_snp_columns_last_h || disease_snp_columns_indices != dl_indices ||
       disease_snp_columns.size() != dl_indices.size()) {
     disease_snp_columns.assign(D, std::vector<short>());
@@ -249,87 +331,34 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& co
     for (int row = static_cast<int>(column.size()) - n; row < h; ++row)
       column.push_back(simulated.disease_allele(d, row));
   }
+}
 
-  // Source of each disease segment: the posterior of the candidates given the
-  // drawn alleles under the mutation model. A candidate's weight is the
-  // product, in locus order, of `match` or `mu` per locus of the group, so it
-  // depends only on which of the group's drawn alleles the candidate carries:
-  // the weights of small groups are looked up by that pattern instead of
-  // multiplied out, and normalised once per pattern instead of once per
-  // candidate. The values, the sum and its order are those of the product.
-  std::vector<double>& weights = disease_source_weights;
+void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& copying_states,
+                                               std::vector<std::vector<int>>& disease_haplotypes,
+                                               const double* mutation_probabilities) {
+  assert(copying_states.size() == 2);
+  assert(dl_indices.size() >= 1);
+  assert(static_cast<int>(simulated.haplotypes()) >= num_simulated_haps);
+  assert(simulated.disease_snps() == dl_indices);
+
+  std::vector<std::vector<int>> groups[2];
+  const std::string key = group_loci(copying_states, dl_indices, groups);
+  const std::map<double, std::vector<std::vector<int>>>& distribution = case_distribution(key, groups);
+  const double u = uniform_draw();
+  auto drawn = distribution.upper_bound(u);
+  assert(drawn != distribution.end());
+  disease_haplotypes.resize(2);
+  disease_haplotypes[0] = drawn->second[0];
+  disease_haplotypes[1] = drawn->second[1];
+
+  update_disease_snp_columns();
   for (int k = 0; k < 2; ++k) {
-    const double mu = mutation_probabilities[k];
-    const double match = 1.0 - mu;
-    const int nfinished = n + h;
-    const int ncandidates = nfinished + k;
+    const Candidates who{disease_snp_columns, disease_haplotypes, panel_data.nhaplotypes + num_simulated_haps, k};
     for (const std::vector<int>& group : groups[k]) {
-      const int size = static_cast<int>(group.size());
-      int chosen;
-      if (size == 1) {
-        const int d = group[0];
-        const short a = static_cast<short>(disease_haplotypes[k][d]);
-        const short* column = disease_snp_columns[d].data();
-        // Pattern 1: the candidate carries the drawn allele.
-        const double value[2] = {1.0 * mu, 1.0 * match};
-        const int mate = k == 1 && disease_haplotypes[0][d] == a ? 1 : 0;
-        const auto pattern = [&](int c) { return c < nfinished ? (column[c] == a ? 1 : 0) : mate; };
-        double sum = 0.0;
-        for (int c = 0; c < nfinished; ++c) sum += value[column[c] == a ? 1 : 0];
-        if (k == 1) sum += value[mate];
-        assert(sum > 0.0);
-        const double normalised[2] = {value[0] / sum, value[1] / sum};
-        chosen = rmultinom_of(ncandidates, [&](int c) { return normalised[pattern(c)]; }) - 1;
-      } else if (size <= max_pattern_loci) {
-        double value[1 << max_pattern_loci];
-        for (int p = 0; p < (1 << size); ++p) {
-          double v = 1.0;
-          for (int t = 0; t < size; ++t) v *= (p >> t & 1) ? match : mu;
-          value[p] = v;
-        }
-        const auto pattern = [&](int c) {
-          int p = 0;
-          for (int t = 0; t < size; ++t) {
-            const int d = group[t];
-            const int allele = c < nfinished ? disease_snp_columns[d][c] : disease_haplotypes[0][d];
-            if (allele == disease_haplotypes[k][d]) p |= 1 << t;
-          }
-          return p;
-        };
-        double sum = 0.0;
-        for (int c = 0; c < ncandidates; ++c) sum += value[pattern(c)];
-        assert(sum > 0.0);
-        double normalised[1 << max_pattern_loci];
-        for (int p = 0; p < (1 << size); ++p) normalised[p] = value[p] / sum;
-        chosen = rmultinom_of(ncandidates, [&](int c) { return normalised[pattern(c)]; }) - 1;
-      } else {
-        weights.assign(ncandidates, 1.0);
-        for (int d : group) {
-          const short a = static_cast<short>(disease_haplotypes[k][d]);
-          const short* column = disease_snp_columns[d].data();
-          double* w = weights.data();
-          for (int c = 0; c < nfinished; ++c) w[c] *= (column[c] == a) ? match : mu;
-          if (k == 1) w[nfinished] *= (disease_haplotypes[0][d] == a) ? match : mu;
-        }
-        double sum = 0.0;
-        for (int c = 0; c < ncandidates; ++c) sum += weights[c];
-        assert(sum > 0.0);
-        for (int c = 0; c < ncandidates; ++c) weights[c] /= sum;
-        chosen = rmultinom(&weights) - 1;
-      }
-
-      std::vector<int>& states = copying_states[k];
-      const int first = dl_indices[group.front()];
-      const int last = dl_indices[group.back()];
-      const int label = states[first];
-      assert(copying_states[k][dl_indices[group.front()]] <= -2);
-      const int nsnps = static_cast<int>(states.size());
-      for (int j = 0; j < nsnps; ++j) {
-        if (states[j] == label)
-          states[j] = chosen;
-        else if (j > last)
-          break;
-      }
+      const int chosen = group.size() <= static_cast<std::size_t>(max_pattern_loci)
+                             ? choose_by_pattern(who, group, mutation_probabilities[k])
+                             : choose_by_weights(who, group, mutation_probabilities[k], disease_source_weights);
+      relabel_segment(copying_states[k], dl_indices, group, chosen);
     }
   }
 }

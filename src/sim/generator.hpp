@@ -61,6 +61,11 @@ class TarvikGenerator {
   void calculate_case_hap_freq(const std::vector<std::vector<int>>* groups,
                                std::map<double, std::vector<std::vector<int>>>& distribution);
 
+  // The case distribution for a grouping key, computed once and cached.
+  const std::map<double, std::vector<std::vector<int>>>& case_distribution(
+      const std::string& key, const std::vector<std::vector<int>>* groups);
+  // Brings the candidate columns up to the finished haplotypes.
+  void update_disease_snp_columns();
   // Disease alleles and disease-segment sources of one case.
   void simulate_disease_alleles(std::vector<std::vector<int>>& copying_states,
                                 std::vector<std::vector<int>>& disease_haplotypes,
