@@ -121,6 +121,25 @@ bool parse_map_number(const char*& p, double& value) {
   return true;
 }
 
+// The fields of a legend line: "rsid position allele0 allele1".
+struct LegendEntry {
+  std::string rsid, allele0, allele1;
+  std::int32_t position = 0;
+};
+
+bool parse_legend_line(const std::string& line, LegendEntry& entry) {
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  const char *first[4], *last[4];
+  for (int k = 0; k < 4; ++k)
+    if (!next_token(p, end, first[k], last[k])) return false;
+  if (!parse_int32(first[1], last[1], entry.position)) return false;
+  entry.rsid.assign(first[0], last[0]);
+  entry.allele0.assign(first[2], last[2]);
+  entry.allele1.assign(first[3], last[3]);
+  return true;
+}
+
 constexpr double max_map_value = std::numeric_limits<double>::max() / 2;
 
 }  // namespace
@@ -204,16 +223,11 @@ void Data::read_haplotype_data() {
     if (!got_hap || !got_legend) break;
     ++counter;
 
-    const char* p = legend_line.data();
-    const char* const end = p + legend_line.size();
-    const char *rsid_first, *rsid_last, *pos_first, *pos_last, *a0_first, *a0_last, *a1_first,
-        *a1_last;
-    std::int32_t position = 0;
-    if (!next_token(p, end, rsid_first, rsid_last) || !next_token(p, end, pos_first, pos_last) ||
-        !parse_int32(pos_first, pos_last, position) || !next_token(p, end, a0_first, a0_last) ||
-        !next_token(p, end, a1_first, a1_last))
+    LegendEntry entry;
+    if (!parse_legend_line(legend_line, entry))
       throw badfilename::reading(legend_file, "bad format detected in legend file on line " +
                                                   std::to_string(counter + 1) + ".");
+    const std::int32_t position = entry.position;
 
     // Every line is parsed and counted, but only the first SNP at each
     // position of the interval keeps its codes.
@@ -236,26 +250,30 @@ void Data::read_haplotype_data() {
                                                std::to_string(count) + " on line " +
                                                std::to_string(counter) + ".");
     }
-
     if (keep)
-      add_panel_snp(position, std::string(rsid_first, rsid_last), std::string(a0_first, a0_last),
-                    std::string(a1_first, a1_last), interpolate_map(static_cast<double>(position)),
-                    codes.data());
+      add_panel_snp(position, std::move(entry.rsid), std::move(entry.allele0), std::move(entry.allele1),
+                    interpolate_map(static_cast<double>(position)), codes.data());
   }
 
   finish_panel();
+  report_panel(counter, legend.eof() && !haps.eof(), haps.eof() && !legend.eof());
+}
+
+void Data::report_panel(int lines, bool more_haplotype_lines, bool more_legend_lines) {
+  const std::string hap_name = haplotype_file.string();
+  std::ostringstream log;
   log << "done\n";
   update_summary_file(*this, log, std::ios::app);
 
   log << std::setw(60) << "number of haplotypes: " << nhaplotypes << "\n";
-  log << std::setw(60) << "number of SNPs in total: " << counter << "\n";
+  log << std::setw(60) << "number of SNPs in total: " << lines << "\n";
   log << std::setw(60) << "number of SNPs in interval: " << snps_data.size() << "\n\n";
 
-  if (legend.eof() && !haps.eof())
+  if (more_haplotype_lines)
     std::cout << "Warning: haplotype file contained more lines than legend file, only those SNPs "
                  "with a line in the legend file were read."
               << std::endl;
-  else if (haps.eof() && !legend.eof())
+  else if (more_legend_lines)
     std::cout << "Warning: legend file contained more lines than haplotype file, only those SNPs "
                  "with a line in the haplotype file were read."
               << std::endl;

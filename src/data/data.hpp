@@ -44,6 +44,10 @@ class Data : public TarvikParameters {
                      std::string allele1, double cumulative_rho, const int* codes);
   void finish_panel();
 
+  // The closing lines of a panel reader: counts, warnings about unequal
+  // files, and the error of an empty interval. `lines` SNPs were read.
+  void report_panel(int lines, bool more_haplotype_lines, bool more_legend_lines);
+
  private:
   std::vector<std::int32_t> arrival;  // positions of the panel rows, in the order added
 
