@@ -43,7 +43,7 @@ for n in 1000 10000; do
   bytes=$(du -sb "$work/out" | cut -f1)
   awk -v n="$n" -v ns=$((end - start)) -v bytes="$bytes" '
     /Maximum resident/ {rss = $NF} /User time/ {user = $NF} /System time/ {sys = $NF}
-    END {printf "%d %.2f %s %s %d %d\n", n, ns / 1e9, user, sys, rss, bytes}' "$work/time.txt" >>"$results"
+    END {printf "%d %.2f %s %s %d %.0f\n", n, ns / 1e9, user, sys, rss, bytes}' "$work/time.txt" >>"$results"
   rm -rf "$work/out"
 done
 
