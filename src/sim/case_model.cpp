@@ -44,21 +44,6 @@ void check_case_pairs(const std::map<double, DiseaseLocus>& dl, std::size_t pair
 // a table of 2^max_pattern_loci values per group.
 constexpr int max_pattern_loci = 8;
 
-// rmultinom over weight(0) .. weight(size - 1), read through a function
-// instead of a vector: the same draw, the same subtractions, the same result.
-template <class Weight>
-int rmultinom_of(int size, const Weight& weight) {
-  double u = uniform_draw();
-  if (u <= 0.0) return 0;
-  int i = 0;
-  do {
-    if (i >= size) return i;
-    u = u - weight(i);
-    ++i;
-  } while (u > 0.0);
-  return i;
-}
-
 }  // namespace
 
 void TarvikGenerator::calculate_control_hap_freq(const std::vector<int>& snp_indices,
@@ -258,7 +243,7 @@ int choose_by_pattern(const Candidates& who, const std::vector<int>& group, doub
   assert(sum > 0.0);
   double normalised[1 << max_pattern_loci];
   for (int p = 0; p < (1 << size); ++p) normalised[p] = value[p] / sum;
-  return rmultinom_of(who.count(), [&](int c) { return normalised[pattern(c)]; }) - 1;
+  return rmultinom_by(who.count(), [&](int c) { return normalised[pattern(c)]; }) - 1;
 }
 
 // The same posterior for a group too large for a pattern table.

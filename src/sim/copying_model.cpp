@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <ios>
-#include <typeinfo>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -103,6 +102,16 @@ struct DoubleDraws {
     return all;
   }
 };
+
+// Calls f with the draws of the current generator: the plain Mersenne
+// Twister is read as raw words, any other generator through its own Next().
+template <class F>
+void with_draws(F f) {
+  if (current_generator_is_mt())
+    f(WordDraws());
+  else
+    f(DoubleDraws{Random::RNG});
+}
 
 // SNPs whose cut draws are first checked together (see cut_segments).
 constexpr int kCutBlock = 64;
@@ -322,15 +331,10 @@ void TarvikGenerator::simulate_crossovers(const std::map<int, snp>& snps, const 
   if (snps.empty()) return;
   const MapSteps map(snps);
   std::vector<int> starts;
-  if (typeid(*Random::RNG) == typeid(MT)) {
-    WordDraws draws;
-    std::vector<WordDraws::Value> buffer;
+  with_draws([&](auto draws) {
+    std::vector<typename decltype(draws)::Value> buffer;
     cut_segments(map, N, draws, buffer, starts);
-  } else {
-    DoubleDraws draws{Random::RNG};
-    std::vector<DoubleDraws::Value> buffer;
-    cut_segments(map, N, draws, buffer, starts);
-  }
+  });
   const int nsnps = static_cast<int>(snps.size());
   for (std::size_t i = 0; i < starts.size(); ++i) {
     const int last = i + 1 < starts.size() ? starts[i + 1] : nsnps;
@@ -356,12 +360,7 @@ void TarvikGenerator::simulate_all_alleles() {
 
   assert(params.ncontrols >= 0 && params.ncases >= 0);
   if (params.ncontrols + params.ncases >= 1) {
-    // Draws come from the current generator; the plain Mersenne Twister is
-    // read as raw words, any other generator through its own Next().
-    if (typeid(*Random::RNG) == typeid(MT))
-      simulate_individuals(*this, WordDraws());
-    else
-      simulate_individuals(*this, DoubleDraws{Random::RNG});
+    with_draws([&](auto draws) { simulate_individuals(*this, draws); });
   }
 
   log << "done\n";

@@ -73,48 +73,15 @@ MT::~MT() {
 
 double MT::Next() { return next_uniform(); }
 
-int rmultinom(std::vector<double>* p) {
-  double u = Random::RNG->Next();
-  if (u <= 0.0) return 0;
-  const std::vector<double>& weights = *p;
-  const std::size_t size = weights.size();
-  std::size_t i = 0;
-  do {
-    if (i >= size) return static_cast<int>(i);
-    u = u - weights[i];
-    ++i;
-  } while (u > 0.0);
-  return static_cast<int>(i);
-}
-
 WORD_LOOP void MT::fill_words(std::uint32_t* out, std::size_t count) {
   while (count > 0) {
     if (mt_state::index >= mt_state::kWords) mt_state::regenerate();
     std::size_t take = static_cast<std::size_t>(mt_state::kWords - mt_state::index);
     if (take > count) take = count;
     const std::uint32_t* words = mt_state::words + mt_state::index;
-    for (std::size_t i = 0; i < take; ++i) {
-      std::uint32_t y = words[i];
-      y ^= y >> 11;
-      y ^= (y << 7) & 0x9D2C5680u;
-      y ^= (y << 15) & 0xEFC60000u;
-      y ^= y >> 18;
-      out[i] = y;
-    }
+    for (std::size_t i = 0; i < take; ++i) out[i] = temper(words[i]);
     mt_state::index += static_cast<int>(take);
     out += take;
     count -= take;
   }
-}
-
-int rmultinom_equal(int size, double weight) {
-  double u = Random::RNG->Next();
-  if (u <= 0.0) return 0;
-  int i = 0;
-  do {
-    if (i >= size) return i;
-    u = u - weight;
-    ++i;
-  } while (u > 0.0);
-  return i;
 }

@@ -41,15 +41,17 @@ class MT : public Random {
   ~MT() override;
   double Next() override;
 
-  // The next raw 32-bit output (the draw that Next() transforms).
-  static std::uint32_t next_word() {
-    if (mt_state::index >= mt_state::kWords) mt_state::regenerate();
-    std::uint32_t y = mt_state::words[mt_state::index++];
+  // The output of one state word.
+  static std::uint32_t temper(std::uint32_t y) {
     y ^= y >> 11;
     y ^= (y << 7) & 0x9D2C5680u;
     y ^= (y << 15) & 0xEFC60000u;
-    y ^= y >> 18;
-    return y;
+    return y ^ (y >> 18);
+  }
+  // The next raw 32-bit output (the draw that Next() transforms).
+  static std::uint32_t next_word() {
+    if (mt_state::index >= mt_state::kWords) mt_state::regenerate();
+    return temper(mt_state::words[mt_state::index++]);
   }
   // Next() without the virtual call, for loops that draw once per allele.
   static double next_uniform() { return uniform_of(next_word()); }
@@ -65,6 +67,10 @@ class MT : public Random {
   // Marks the shared state as never seeded (the first draw then seeds 5489).
   static void reset_unseeded();
 };
+
+// Whether the current generator is the plain Mersenne Twister, whose raw
+// words the simulation reads directly.
+inline bool current_generator_is_mt() { return typeid(*Random::RNG) == typeid(MT); }
 
 // One uniform draw from the current generator.
 double uniform_draw();
@@ -96,7 +102,7 @@ inline std::uint64_t words_at_most(double p) {
 // either way. Valid while the current generator stays the same.
 class UniformDraws {
  public:
-  UniformDraws() : direct(typeid(*Random::RNG) == typeid(MT)), rng(Random::RNG) {}
+  UniformDraws() : direct(current_generator_is_mt()), rng(Random::RNG) {}
   double next() { return direct ? MT::next_uniform() : rng->Next(); }
 
  private:
@@ -104,13 +110,34 @@ class UniformDraws {
   Random* rng;
 };
 
-// Draws a category from the weights: returns its 1-based number (the size of
-// p if the weights run out first; 0 for an empty p). One uniform draw.
-int rmultinom(std::vector<double>* p);
+// The categorical draw of the model: one uniform draw, from which the weights
+// weight(0), weight(1), ... are subtracted in turn until it is no longer
+// positive. Returns the 1-based number of the category reached (`size` if the
+// weights run out first; 0 when the draw is not positive).
+template <class Weight>
+int rmultinom_by(int size, const Weight& weight) {
+  double u = Random::RNG->Next();
+  if (u <= 0.0) return 0;
+  int i = 0;
+  do {
+    if (i >= size) return i;
+    u = u - weight(i);
+    ++i;
+  } while (u > 0.0);
+  return i;
+}
 
-// rmultinom over `size` weights that all equal `weight`, without the vector:
-// the same draw, the same subtractions, the same result.
-int rmultinom_equal(int size, double weight);
+// The draw over a vector of weights.
+inline int rmultinom(std::vector<double>* p) {
+  const std::vector<double>& weights = *p;
+  return rmultinom_by(static_cast<int>(weights.size()), [&](int i) { return weights[i]; });
+}
+
+// The draw over `size` weights that all equal `weight`.
+inline int rmultinom_equal(int size, double weight) {
+  return rmultinom_by(size, [weight](int) { return weight; });
+}
+
 
 // Thrown by DummyRNG::Next().
 class RandomNotSetException {
