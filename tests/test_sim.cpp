@@ -181,7 +181,16 @@ TEST(SimulateHaplotypes, SeedsTheRunReportsInOrderAndReleasesTheGenerator) {
     std::size_t digits = 0;
     const double seed = std::stod(log.substr(label.size()), &digits);
     EXPECT_TRUE(fixed ? seed == 0.12345 : seed >= 0.0 && seed <= 1.0) << seed;
-    const std::string rest = (fixed ? "\ntheta not set, so setting to a default value of 0.666667" : "") +
+    // A clock seed names the seed word that repeats the run.
+    std::string word_line;
+    if (!fixed) {
+      const std::size_t at = label.size() + digits + 1, end = log.find('\n', at);
+      word_line = log.substr(at - 1, end - at + 1);
+      const std::string word = word_line.substr(std::string("\nRandom seed word ").size());
+      EXPECT_EQ(word_line, "\nRandom seed word " + word.substr(0, word.find(' ')) + " (-seed " +
+                               word.substr(0, word.find(' ')) + " repeats this run)");
+    }
+    const std::string rest = word_line + (fixed ? "\ntheta not set, so setting to a default value of 0.666667" : "") +
         std::string("\n\nProcessing disease loci ... done \n\n\nSimulating haplotypes ... done\n");
     EXPECT_EQ(log.substr(label.size() + digits, rest.size()), rest);
   }

@@ -38,6 +38,17 @@ double real_value(const std::string& flag, const std::string& token) {
   return value;
 }
 
+// A seed word: a whole decimal integer from 0 to 2^32 - 1.
+std::uint32_t seed_value(const std::string& flag, const std::string& token) {
+  bool digits = !token.empty() && token.size() <= 10;
+  for (char c : token) digits &= c >= '0' && c <= '9';
+  const unsigned long long value = digits ? std::strtoull(token.c_str(), nullptr, 10) : 0;
+  if (!digits || value > 4294967295ULL)
+    throw GenericErrorException("flag " + flag + " expects an integer from 0 to 4294967295 but got \"" +
+                                token + "\".\n");
+  return static_cast<std::uint32_t>(value);
+}
+
 void require_values(const std::string& flag, int i, int count, int argc) {
   if (i + count > argc - 1) throw MissingFlagException(flag);
 }
@@ -79,6 +90,7 @@ void TarvikParameters::reset_parameters() {
   output_file.clear();
   tag_snps_file.clear();
   theta = -1.0;
+  seed_word = 0;
   upper = default_upper;
   dl.clear();
   summary_file = "tarvik2.summary";
@@ -90,7 +102,7 @@ void TarvikParameters::specify_recognised_parameters() {
   recognised_flags.clear();
   for (const char* flag : {"-help", "-h", "-l", "-m", "-o", "-dl", "-int", "-n", "-t", "-theta",
                            "-Ne", "-nrs", "-no_gens_output", "-no_haps_output",
-                           "-output_snp_summary"})
+                           "-output_snp_summary", "-seed", "-copy_panel_only"})
     recognised_flags.insert(flag);
 }
 
@@ -150,6 +162,9 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
     } else if (token == "-t") {
       require_values(token, i, 1, argc);
       tag_snps_file = argv[i + 1];
+    } else if (token == "-seed") {
+      require_values(token, i, 1, argc);
+      seed_word = seed_value(token, argv[i + 1]);
     } else if (token == "-theta") {
       require_values(token, i, 1, argc);
       theta = real_value(token, argv[i + 1]);
@@ -164,6 +179,8 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
 
   collect_unrecognised_flags();
   if (specified_flags.empty()) throw HelpException();
+  if (flag_given("-seed") && flag_given("-nrs"))
+    throw GenericErrorException("flags -seed and -nrs both fix the random seed; give only one of them.\n");
 
   if (Ne < 0 || Ne > 30000) std::cout << "Error: Ne needs to be set" << std::endl;
 
@@ -200,6 +217,9 @@ void TarvikParameters::parameters_help(std::ostream& out) const {
   help_line(out, "-no_haps_output ", ": haplotype files will not be written to file\n");
   help_line(out, "-output_snp_summary ",
             ": output pvalues and effect size estimates for the simulated disease SNPs\n");
+  out << "\nFurther flags:\n";
+  help_line(out, "-seed <word>", ": the random seed word (0 to 4294967295); the log of a run names its word\n");
+  help_line(out, "-copy_panel_only", ": copy every haplotype from the panel alone (unrelated individuals)\n");
 }
 
 void TarvikParameters::parameters_summary(std::ostream& out) const {

@@ -36,6 +36,7 @@ class TarvikParameters : public Parameters {
   boost::filesystem::path output_file;
   boost::filesystem::path tag_snps_file;
   double theta;
+  std::uint32_t seed_word;  // -seed
   std::int32_t upper;
   std::map<double, DiseaseLocus> dl;
 

@@ -62,8 +62,11 @@ void TarvikGenerator::calculate_control_hap_freq(const std::vector<int>& snp_ind
     locus[l] = static_cast<std::size_t>(at - stored.begin());
   }
   const int n = panel_data.nhaplotypes;
-  const int nsources = n + 2 * params.ncontrols;
-  const double w = 1.0 / (params.ncontrols + params.ncontrols + n);
+  // The population the case frequencies rest on: the panel and the
+  // controls, or the panel alone when nothing is copied from simulated ones.
+  const int controls = params.flag_given("-copy_panel_only") ? 0 : params.ncontrols;
+  const int nsources = n + 2 * controls;
+  const double w = 1.0 / (controls + controls + n);
   std::vector<int> haplotype(nloci);
   for (int c = 0; c < nsources; ++c) {
     if (c < n) {
@@ -198,13 +201,15 @@ std::string group_loci(const std::vector<std::vector<int>>& copying_states,
 
 // The candidates for the source of a disease segment of side k: the
 // finished haplotypes (their alleles at the loci in `columns`) and, for side
-// 1, its mate, whose alleles are those just drawn for side 0.
+// 1, its mate, whose alleles are those just drawn for side 0 (`mate`: 1 then,
+// 0 when side 0 or when copying from the panel alone).
 struct Candidates {
   const std::vector<std::vector<short>>& columns;
   const std::vector<std::vector<int>>& drawn;
   int finished;
   int side;
-  int count() const { return finished + side; }
+  int mate;
+  int count() const { return finished + mate; }
   int allele(int c, int d) const { return c < finished ? columns[d][c] : drawn[0][d]; }
 };
 
@@ -236,7 +241,7 @@ int choose_by_pattern(const Candidates& who, const std::vector<int>& group, doub
     const short a = static_cast<short>(wanted[group[0]]);
     const short* column = who.columns[group[0]].data();
     for (int c = 0; c < who.finished; ++c) sum += value[column[c] == a ? 1 : 0];
-    if (who.side == 1) sum += value[pattern(who.finished)];
+    if (who.mate == 1) sum += value[pattern(who.finished)];
   } else {
     for (int c = 0; c < who.count(); ++c) sum += value[pattern(c)];
   }
@@ -256,7 +261,7 @@ int choose_by_weights(const Candidates& who, const std::vector<int>& group, doub
     const short* column = who.columns[d].data();
     double* w = weights.data();
     for (int c = 0; c < who.finished; ++c) w[c] *= (column[c] == a) ? match : mu;
-    if (who.side == 1) w[who.finished] *= (who.drawn[0][d] == a) ? match : mu;
+    if (who.mate == 1) w[who.finished] *= (who.drawn[0][d] == a) ? match : mu;
   }
   double sum = 0.0;
   for (double w : weights) sum += w;
@@ -337,8 +342,11 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& co
   disease_haplotypes[1] = drawn->second[1];
 
   update_disease_snp_columns();
+  const bool panel_only = params.flag_given("-copy_panel_only");
   for (int k = 0; k < 2; ++k) {
-    const Candidates who{disease_snp_columns, disease_haplotypes, panel_data.nhaplotypes + num_simulated_haps, k};
+    const Candidates who{disease_snp_columns, disease_haplotypes,
+                         panel_only ? panel_data.nhaplotypes : panel_data.nhaplotypes + num_simulated_haps, k,
+                         panel_only ? 0 : k};
     for (const std::vector<int>& group : groups[k]) {
       const int chosen = group.size() <= static_cast<std::size_t>(max_pattern_loci)
                              ? choose_by_pattern(who, group, mutation_probabilities[k])

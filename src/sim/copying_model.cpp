@@ -288,6 +288,7 @@ void simulate_individuals(TarvikGenerator& g, Draws draws) {
   const double theta = g.params.theta;
   const MapSteps map(g.panel_data.snps_data);
   const std::vector<int> no_loci;
+  const bool panel_only = g.params.flag_given("-copy_panel_only");
   g.simulated_phenotypes.reserve(T / 2);
 
   Pair pair;
@@ -296,7 +297,9 @@ void simulate_individuals(TarvikGenerator& g, Draws draws) {
   for (int h = 0; h < T; h += 2) {
     progress.update(h / 2, T / 2);
     const bool is_case = h >= 2 * g.params.ncontrols;
-    const int N[2] = {n + h, n + h + 1};
+    // The pool of sources: the panel and every haplotype simulated before,
+    // or the panel alone.
+    const int N[2] = {panel_only ? n : n + h, panel_only ? n : n + h + 1};
     const double mu[2] = {(theta * 0.5) / (N[0] + theta), (theta * 0.5) / (N[1] + theta)};
     for (int k = 0; k < 2; ++k) cut_segments(map, N[k], draws, buffer, pair.starts[k]);
     for (int k = 0; k < 2; ++k) draw_sources(pair, k, N[k], nsnps, is_case, g.dl_indices);

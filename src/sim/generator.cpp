@@ -42,8 +42,11 @@ void TarvikGenerator::simulate_haplotypes() {
   num_simulated_haps = 0;
   check_run_size(panel_data, params.ncontrols, params.ncases, params.theta, params.dl.size());
 
+  // Every seed reduces to the generator's 32-bit seed word; a run seeded
+  // from the clock names its word, which -seed takes to repeat it exactly.
   double seed = 0.12345;
-  if (!params.flag_given("-nrs")) {
+  const bool word_given = params.flag_given("-seed");
+  if (!params.flag_given("-nrs") && !word_given) {
     srand(static_cast<unsigned int>(time(0)));
     seed = rand() / 2147483647.0;
   }
@@ -52,8 +55,15 @@ void TarvikGenerator::simulate_haplotypes() {
   // placeholder back, so no draw can happen after the run.
   MT generator(seed);
   Random::Set(generator);
-
-  log << "\nRandom seed set to " << seed << "\n";
+  if (word_given) {
+    MT::seed_word(params.seed_word);
+    log << "\nRandom seed word set to " << params.seed_word << "\n";
+  } else {
+    log << "\nRandom seed set to " << seed << "\n";
+    if (!params.flag_given("-nrs"))
+      log << "Random seed word " << MT::seed_word_of(seed) << " (-seed " << MT::seed_word_of(seed)
+          << " repeats this run)\n";
+  }
   update_summary_file(params, log, std::ios_base::app);
 
   if (params.theta < 0) set_theta();

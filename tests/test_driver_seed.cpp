@@ -1,0 +1,65 @@
+// The seed word: -seed repeats a run exactly, a clock-seeded run names its
+// word, and bad values are refused naming the flag.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "test_support.hpp"
+
+using namespace testing_support;
+
+namespace {
+
+const std::string kPanel = "-h " + example_file("chr20.hap.gz") + " -l " + example_file("chr20.legend.gz") +
+                           " -m " + example_file("chr20.map.gz") + " -int 1000000 1300000 -n 30 20 " +
+                           "-dl 1066806 1 2 4 ";
+
+// The data files of a run, concatenated.
+std::string data_of(const TempDir& dir, const std::string& stem) {
+  std::string all;
+  for (const char* suffix : {".controls.haps", ".cases.haps", ".controls.gen", ".cases.gen"})
+    all += read_file(dir.file(stem + suffix));
+  return all;
+}
+
+}  // namespace
+
+TEST(Seed, SameWordSameBytesOtherWordOtherBytesClockWordRepeats) {
+  TempDir dir;
+  ASSERT_EQ(run_tarvik(kPanel + "-o a -seed 4294967295", dir.path()).status, 0);
+  ASSERT_EQ(run_tarvik(kPanel + "-o b -seed 4294967295", dir.path()).status, 0);
+  ASSERT_EQ(run_tarvik(kPanel + "-o c -seed 7", dir.path()).status, 0);
+  EXPECT_EQ(data_of(dir, "a"), data_of(dir, "b"));
+  EXPECT_NE(data_of(dir, "a"), data_of(dir, "c"));
+  EXPECT_NE(read_file(dir.file("a.summary")).find("\nRandom seed word set to 4294967295\n"), std::string::npos);
+
+  const CommandResult clock = run_tarvik(kPanel + "-o d", dir.path());
+  ASSERT_EQ(clock.status, 0);
+  const std::string tag = "(-seed ";
+  const std::size_t at = clock.output.find(tag);
+  ASSERT_NE(at, std::string::npos) << clock.output;
+  const std::string word = clock.output.substr(at + tag.size(), clock.output.find(' ', at + tag.size()) - at - tag.size());
+  ASSERT_EQ(run_tarvik(kPanel + "-o e -seed " + word, dir.path()).status, 0);
+  EXPECT_EQ(data_of(dir, "d"), data_of(dir, "e"));
+  // A fixed-seed run prints nothing new.
+  ASSERT_EQ(run_tarvik(kPanel + "-o f -nrs", dir.path()).status, 0);
+  EXPECT_EQ(read_file(dir.file("f.summary")).find("seed word"), std::string::npos);
+}
+
+TEST(Seed, BadValuesAndSeedWithNrsAreRefused) {
+  TempDir dir;
+  const std::string range = "Error encountered, program terminated: flag -seed expects an integer from 0 to 4294967295 but got ";
+  const struct { std::string args, message; } cases[] = {
+      {"-seed -1", range + "\"-1\"."},
+      {"-seed 1.5", range + "\"1.5\"."},
+      {"-seed x", range + "\"x\"."},
+      {"-seed 4294967296", range + "\"4294967296\"."},
+      {"-seed 5 -nrs", "flags -seed and -nrs both fix the random seed; give only one of them."},
+  };
+  for (const auto& c : cases) {
+    const CommandResult r = run_tarvik(kPanel + "-o bad " + c.args, dir.path());
+    EXPECT_EQ(r.status, 1) << c.args;
+    EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
+    EXPECT_FALSE(file_exists(dir.file("bad.controls.haps"))) << c.args;
+  }
+}
