@@ -503,17 +503,31 @@ def section_allele_frequencies(rep, panel, ctrl, n, M, figs):
     rep.para("Each SNP of a simulated haplotype is copied from the panel or an earlier simulated haplotype, so "
              "at every SNP the simulated allele frequency follows a P&oacute;lya urn started from the panel: "
              "mean p, variance pq(n+M)/(M(n+1)) for n panel and M simulated haplotypes (mutation adds a little). "
-             "The band is p &plusmn; 2 SD; about 5% of SNPs outside it is what the urn gives.")
+             "The band is p &plusmn; 2 SD; about 5% of the SNPs polymorphic in the panel outside it is what "
+             "the urn gives. A SNP monomorphic in the panel varies in the controls only through mutation.")
     rep.add(S, "snps", p.size)
     r = float(np.corrcoef(p, f)[0, 1]) if p.size > 1 and p.std() > 0 and f.std() > 0 else float("nan")
     rep.add(S, "pearson_r", r)
     rep.add(S, "snps_outside_2sd_band", int(outside.sum()))
     rep.add(S, "fraction_outside_2sd_band", float(outside.mean()) if p.size else float("nan"))
     rep.add(S, "max_abs_difference", float(np.abs(diff).max()) if p.size else float("nan"))
+    # At a SNP without variation in the panel the band has width 0, so any
+    # mutation in a simulated haplotype puts it outside: counted apart.
+    poly = (p > 0) & (p < 1)
+    rep.add(S, "panel_polymorphic_snps", int(poly.sum()))
+    rep.add(S, "panel_polymorphic_snps_outside_2sd_band", int((outside & poly).sum()))
+    rep.add(S, "fraction_of_panel_polymorphic_outside_2sd_band",
+            float(outside[poly].mean()) if poly.any() else float("nan"))
+    rep.add(S, "panel_monomorphic_snps_varying_in_sim", int((~poly & (diff != 0)).sum()))
     rep.metric_table(S, [("SNPs", "snps"), ("Pearson r", "pearson_r"),
                          ("SNPs outside the 2 SD band", "snps_outside_2sd_band"),
                          ("fraction outside", "fraction_outside_2sd_band"),
-                         ("largest |difference|", "max_abs_difference")])
+                         ("largest |difference|", "max_abs_difference"),
+                         ("SNPs polymorphic in the panel", "panel_polymorphic_snps"),
+                         ("of these outside the band", "panel_polymorphic_snps_outside_2sd_band"),
+                         ("fraction of these outside", "fraction_of_panel_polymorphic_outside_2sd_band"),
+                         ("SNPs monomorphic in the panel that vary in the controls (mutation)",
+                          "panel_monomorphic_snps_varying_in_sim")])
     maf = np.minimum(p, 1 - p)
     rows = []
     for lo, hi in zip(MAF_BINS[:-1], MAF_BINS[1:]):
@@ -950,9 +964,12 @@ def parse_args(argv):
     loci = []
     for k in range(0, len(a.dl), 4):
         try:
-            pos, allele = int(a.dl[k]), int(a.dl[k + 1])
+            pos, allele = float(a.dl[k]), int(a.dl[k + 1])
             rr1, rr2 = float(a.dl[k + 2]), float(a.dl[k + 3])
-        except ValueError:
+            if pos != int(pos):
+                raise ValueError
+            pos = int(pos)
+        except (ValueError, OverflowError):
             ap.error(f"-dl: bad values {' '.join(a.dl[k:k + 4])}")
         if allele not in (0, 1) or rr1 < 0 or rr2 < 0:
             ap.error(f"-dl: the allele must be 0 or 1 and the relative risks not negative: {' '.join(a.dl[k:k + 4])}")
@@ -1060,10 +1077,11 @@ def run(argv):
     else:
         stage("LD decay (genotype r^2)")
         section_ld(rep, panel.mean(axis=1), panel_G, ctrl.kept, "individuals", coord, unit, width, 10, rng, figs, notes)
-    # SNPs without variation in the panel or the controls add nothing to a
-    # kinship count or a Hamming distance; leaving them out saves time.
-    panel_ones = panel.sum(axis=1, dtype=np.int64)
-    varies = ((ctrl.allele1 > 0) & (ctrl.allele1 < M)) | ((panel_ones > 0) & (panel_ones < n))
+    # A SNP with one allele in every panel and control haplotype adds nothing
+    # to a kinship count or a Hamming distance; leaving it out saves time.
+    # (A SNP fixed for different alleles in the two stays: it separates them.)
+    total = panel.sum(axis=1, dtype=np.int64) + ctrl.allele1
+    varies = (total > 0) & (total < M + n)
     rows = slice(None) if varies.all() else np.flatnonzero(varies)
     stage("relatedness")
     section_relatedness(rep, ctrl.kept[rows], ctrl.haplotypes, panel_G[rows], rng, figs, notes)
