@@ -145,8 +145,14 @@ class HandMadeRun(unittest.TestCase):
             self.check(A, f"snps_maf_{label}", count)
             self.check(A, f"mean_abs_difference_maf_{label}", mad)
             self.check(A, f"expected_mean_abs_difference_maf_{label}", expected)
+        # Four SNPs vary in the panel, none of them outside; 7000 varies
+        # in the controls only.
+        self.check(A, "panel_polymorphic_snps", 4)
+        self.check(A, "panel_polymorphic_snps_outside_2sd_band", 0)
+        self.check(A, "fraction_of_panel_polymorphic_outside_2sd_band", 0.0)
+        self.check(A, "panel_monomorphic_snps_varying_in_sim", 1)
         allele_rows = [k for k in self.rows if k[0] == A]
-        self.assertEqual(len(allele_rows), 5 + 3 * 7)
+        self.assertEqual(len(allele_rows), 9 + 3 * 7)
 
     def test_one_r2(self):
         # Only 1000-1050 (0.05 cM) lies within 1 cM among the SNPs with MAF
@@ -172,10 +178,22 @@ class HandMadeRun(unittest.TestCase):
         self.check("relatedness", "sim_sim_mean_kinship", -4.0)
         self.check("relatedness", "sim_panel_pairs", 4)
 
-    def test_clones(self):
-        # c0 and c1 are identical; no control haplotype is in the panel.
-        self.check("clones", "fraction_sim_exact_duplicate_in_sim", 0.5)
-        self.check("clones", "fraction_sim_exact_duplicate_in_panel", 0.0)
+    def test_clones_and_adversarial_accuracy(self):
+        # Controls c0 = c1 = 11010, c2 = 00010, c3 = 00011; panel h0 = 11110,
+        # h1 = 00110, h2 = 10010, h3 = 00000.
+        C = "clones"
+        self.check(C, "fraction_sim_exact_duplicate_in_sim", 0.5)
+        self.check(C, "fraction_sim_exact_duplicate_in_panel", 0.0)
+        # Nearest panel haplotype of c0..c3: 1 1 1 2; of h0..h3 among the
+        # others: 2 2 2 2; nearest control of h0..h3: 1 1 1 1; of c0..c3
+        # among the others: 0 0 1 1.
+        self.check(C, "nn_sim_to_panel_mean", 1.25)
+        self.check(C, "nn_panel_to_panel_mean", 2.0)
+        self.check(C, "nn_sim_to_sim_mean", 0.5)
+        # AA = (mean[1 1 1 1 > 2 2 2 2] + mean[1 1 1 2 > 0 0 1 1]) / 2 = (0 + 3/4) / 2;
+        # the tie of c2 counts half in the other version.
+        self.check(C, "adversarial_accuracy", 0.375)
+        self.check(C, "adversarial_accuracy_ties_half", 0.4375)
 
     def test_expected_case_frequency(self):
         # 3000, risk allele 1: panel 2/4, controls 0/4, pooled p = 1/4:
