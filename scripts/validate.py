@@ -59,6 +59,7 @@ KINSHIP_PANEL_INDIVIDUALS = 1000
 CLONE_WORK = 10_000_000         # queries x reference haplotypes for near duplicates
 CLONE_MIN_QUERIES = 500
 NN_SET = 1000                   # haplotypes per side for the nearest-neighbour sets
+SCREEN_SNPS = 2048              # SNPs of the screen for near duplicates
 
 
 class InputError(Exception):
@@ -332,6 +333,40 @@ def hamming(a, b, chunk=2048):
     for c0 in range(0, b.shape[1], chunk):
         B = b[:, c0:c0 + chunk].astype(np.float32)
         out[:, c0:c0 + chunk] = na[:, None] + B.sum(axis=0)[None, :] - 2.0 * (A @ B)
+    return out
+
+
+def nearest_within(A, qa, B, limit, rng, same=False, subset=SCREEN_SNPS):
+    """For the columns qa of A: the Hamming distance to the nearest column of
+    B (another column than itself when `same`) where it is <= limit, else inf.
+
+    Exact: the distance over a subset of the SNPs is at most the full one, so
+    a screen on `subset` random SNPs keeps every pair within `limit`, and only
+    those pairs are compared over all SNPs."""
+    Q = len(qa)
+    out = np.full(Q, np.inf)
+    if Q == 0 or B.shape[1] == 0:
+        return out
+    L = A.shape[0]
+    screened = L > 4 * subset
+    rows = np.sort(rng.choice(L, subset, replace=False)) if screened else slice(None)
+    d = hamming(A[rows][:, qa], B[rows])
+    if same:
+        d[np.arange(Q), qa] = np.inf
+    if not screened:
+        nearest = d.min(axis=1)
+        return np.where(nearest <= limit, nearest, np.inf)
+    qi, cj = np.nonzero(d <= limit)  # row-major: grouped by query
+    del d
+    if qi.size == 0:
+        return out
+    At = np.ascontiguousarray(A[:, qa].T)
+    Bt = np.ascontiguousarray(B.T)
+    starts = np.flatnonzero(np.r_[True, qi[1:] != qi[:-1]])
+    for i, cand in zip(qi[starts], np.split(cj, starts[1:])):
+        full = np.count_nonzero(Bt[cand] != At[i], axis=1).min()
+        if full <= limit:
+            out[i] = full
     return out
 
 
@@ -723,14 +758,9 @@ def section_clones(rep, sim_H, panel_H, rng, figs, notes):
     q = np.sort(rng.choice(Mk, Q, replace=False)) if Q < Mk else np.arange(Mk)
     if Q < Mk:
         notes.append(f"clones: {Q} query haplotypes of {Mk} simulated, against all {Mk}")
-    d_ss = hamming(sim_H[:, q], sim_H)
-    d_ss[np.arange(Q), q] = np.inf
-    nn_ss = d_ss.min(axis=1)
-    del d_ss
-    nn_sp = hamming(sim_H[:, q], panel_H).min(axis=1)
-    d_pp = hamming(panel_H, panel_H)
-    np.fill_diagonal(d_pp, np.inf)
-    nn_pp_all = d_pp.min(axis=1)
+    nn_ss = nearest_within(sim_H, q, sim_H, NEAR_MISMATCHES, rng, same=True)
+    nn_sp = nearest_within(sim_H, q, panel_H, NEAR_MISMATCHES, rng)
+    nn_pp_all = nearest_within(panel_H, np.arange(n), panel_H, NEAR_MISMATCHES, rng, same=True)
     rep.add(S, "query_haplotypes", Q)
     rep.add(S, "simulated_reference_haplotypes", Mk)
     rep.add(S, "panel_haplotypes", n)

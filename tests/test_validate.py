@@ -13,8 +13,18 @@ import sys
 import tempfile
 import unittest
 
+try:
+    import numpy as np
+except ImportError:
+    # As in validate.py: numpy is a Debian package of the system interpreter.
+    if os.path.realpath(sys.executable) != "/usr/bin/python3" and os.access("/usr/bin/python3", os.X_OK):
+        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
+    raise
+
 SOURCE = os.environ.get("TARVIK_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = os.path.join(SOURCE, "scripts", "validate.py")
+sys.path.insert(0, os.path.dirname(SCRIPT))
+import validate as report  # noqa: E402
 BINARY = os.environ.get("TARVIK_BINARY", os.path.join(SOURCE, "build", "tarvik"))
 
 # The hand-made run. Panel: 4 haplotypes (individuals A = h0 h1, B = h2 h3);
@@ -227,6 +237,35 @@ class HandMadeRun(unittest.TestCase):
                     ("relatedness", "panel_panel_mean_kinship")]:
             self.assertAlmostEqual(rows[key], self.rows[key], places=6, msg=key)
         self.assertFalse(any(s == "clones" for s, _ in rows), "clones need haplotypes")
+
+
+class FirstRows:
+    """A generator stand-in whose screen is the first SNPs, so that planted
+    mismatches fall inside or outside it by construction."""
+    def choice(self, L, k, replace=False):
+        return np.arange(k)
+
+
+class NearCopies(unittest.TestCase):
+    def test_screen_finds_what_a_full_comparison_finds(self):
+        rng = np.random.default_rng(7)
+        L, screen, m = 1000, 200, 60
+        X = (rng.random((L, m)) < 0.3).astype(np.uint8)
+        for j in range(30):
+            X[:, 30 + j] = X[:, j]
+            if j < 15:  # j mismatches, all in the screen: 10 is the last found
+                X[rng.choice(screen, j, replace=False), 30 + j] ^= 1
+            else:  # 5 in the screen, 20 outside: a candidate at 25 mismatches
+                X[rng.choice(screen, 5, replace=False), 30 + j] ^= 1
+                X[screen + rng.choice(L - screen, 20, replace=False), 30 + j] ^= 1
+        q = rng.permutation(m)
+        got = report.nearest_within(X, q, X, 10, FirstRows(), same=True, subset=screen)
+        full = (X[:, q, None] != X[:, None, :]).sum(axis=0).astype(float)
+        full[np.arange(m), q] = np.inf
+        want = full.min(axis=1)
+        want[want > 10] = np.inf
+        np.testing.assert_array_equal(got, want)
+        self.assertEqual(int(np.isfinite(want).sum()), 22)  # both sides of the 11 pairs within 10
 
 
 class BadInput(unittest.TestCase):
