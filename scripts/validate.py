@@ -507,17 +507,17 @@ class Report:
             f.write("section\tmetric\tvalue\n")
             for s, m, v in self.rows:
                 f.write(f"{s}\t{m}\t{fmt(v)}\n")
-        parts = [f"<!DOCTYPE html><html><head><meta charset='utf-8'><title>{html.escape(title)}</title>",
+        page = [f"<!DOCTYPE html><html><head><meta charset='utf-8'><title>{html.escape(title)}</title>",
                  "<style>body{font-family:sans-serif;max-width:1000px;margin:2em auto;line-height:1.4}"
                  "table{border-collapse:collapse;margin:0.5em 0}td,th{border:1px solid #bbb;padding:2px 8px;"
                  "text-align:right}th{background:#eee}img{max-width:100%}code{background:#f4f4f4}</style>",
                  f"</head><body><h1>{html.escape(title)}</h1>"]
         for t, pieces in self.blocks:
-            parts.append(f"<h2>{html.escape(t)}</h2>")
-            parts.extend(pieces)
-        parts.append("</body></html>\n")
+            page.append(f"<h2>{html.escape(t)}</h2>")
+            page.extend(pieces)
+        page.append("</body></html>\n")
         with open(html_path, "w") as f:
-            f.write("\n".join(parts))
+            f.write("\n".join(page))
 
 
 def bin_label(lo, hi):
