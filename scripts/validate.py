@@ -1050,7 +1050,8 @@ def run(argv):
     cases = None
     if a.loci:
         index = {p: i for i, p in enumerate(run_pos.tolist())}
-        rows = sorted({index[p] for p, *_ in a.loci if p in index})
+        # Line 1 is read in any case: it gives the number of cases.
+        rows = sorted({index[p] for p, *_ in a.loci if p in index} | {0})
         if ctrl.haplotypes:
             path = existing(base, ".cases.haps")
             if path is None:
