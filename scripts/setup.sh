@@ -8,6 +8,9 @@ PACKAGES=(
   libboost-filesystem-dev libboost-iostreams-dev libboost-math-dev
   zlib1g-dev libnewmat10-dev libgtest-dev
   gzip plink1.9
+  # scripts/validate.py; OpenBLAS makes its matrix products fast enough for
+  # large runs (numpy falls back to the reference BLAS without it).
+  python3-numpy python3-scipy python3-matplotlib libopenblas0-pthread
 )
 
 missing=()

@@ -1,0 +1,338 @@
+"""Tests of scripts/validate.py: numbers on a hand-made run, a real run on the
+example panel, and the errors on bad input.
+
+Environment: TARVIK_SOURCE_DIR (default: the parent of this directory) and
+TARVIK_BINARY (default: <source>/build/tarvik; the example test is skipped
+when neither is set and the default does not exist).
+"""
+import gzip
+import math
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+try:
+    import numpy as np
+except ImportError:
+    # As in validate.py: numpy is a Debian package of the system interpreter.
+    if os.path.realpath(sys.executable) != "/usr/bin/python3" and os.access("/usr/bin/python3", os.X_OK):
+        os.execv("/usr/bin/python3", ["/usr/bin/python3"] + sys.argv)
+    raise
+
+SOURCE = os.environ.get("TARVIK_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SCRIPT = os.path.join(SOURCE, "scripts", "validate.py")
+sys.path.insert(0, os.path.dirname(SCRIPT))
+import validate as report  # noqa: E402
+BINARY = os.environ.get("TARVIK_BINARY", os.path.join(SOURCE, "build", "tarvik"))
+
+# The hand-made run. Panel: 4 haplotypes (individuals A = h0 h1, B = h2 h3);
+# the second line at position 1050 must be ignored (first of a position kept)
+# and position 9000 is not in the run. Controls: 4 haplotypes (X = c0 c1,
+# Y = c2 c3); cases: 4 haplotypes.
+PANEL = [  # rsid, position, codes
+    ("rs1", 1000, "1 0 1 0"),
+    ("rs2", 1050, "1 0 0 0"),
+    ("rs2b", 1050, "0 1 1 1"),
+    ("rs3", 3000, "1 1 0 0"),
+    ("rs4", 5000, "1 1 1 0"),
+    ("rs5", 7000, "0 0 0 0"),
+    ("rs6", 9000, "0 1 0 1"),
+]
+RUN = [  # rsid, position, controls, cases
+    ("rs1", 1000, "1 1 0 0", "0 1 0 0"),
+    ("rs2", 1050, "1 1 0 0", "1 0 0 0"),
+    ("rs3", 3000, "0 0 0 0", "1 1 0 0"),
+    ("rs4", 5000, "1 1 1 1", "1 0 1 1"),
+    ("rs5", 7000, "0 0 0 1", "0 0 0 0"),
+]
+MAP = "position COMBINED_rate(cM/Mb) Genetic_Map(cM)\n0 1.0 0\n10000 1.0 10\n"  # 1 cM per kb
+LOCI = ["-dl", "3000", "1", "2", "4", "5000", "0", "3", "1.5"]
+
+
+def write(path, text, compress=False):
+    data = text.encode()
+    with open(path, "wb") as f:
+        f.write(gzip.compress(data) if compress else data)
+
+
+def haps_line(codes):
+    # tarvik's layout: each code followed by a blank.
+    return "".join(c + " " for c in codes.split()) + "\n"
+
+
+def gen_line(k, rsid, pos, codes):
+    c = [int(x) for x in codes.split()]
+    trip = {0: "1 0 0", 1: "0 1 0", 2: "0 0 1"}
+    return f"snp_{k} {rsid} {pos} A G " + " ".join(trip[c[i] + c[i + 1]] for i in range(0, len(c), 2)) + "\n"
+
+
+def make_fixture(d, genotypes_only=False):
+    """Writes the hand-made panel, map and run into d; returns (panel args, stem)."""
+    # The panel haplotypes are gzip under a plain name: recognised by content.
+    write(os.path.join(d, "panel.hap"), "".join(c + "\n" for _, _, c in PANEL), compress=True)
+    write(os.path.join(d, "panel.legend"), "rsid position a0 a1\n" + "".join(f"{r} {p} A G\n" for r, p, _ in PANEL))
+    write(os.path.join(d, "map.txt"), MAP)
+    stem = os.path.join(d, "run")
+    if genotypes_only:
+        write(stem + ".controls.gen", "".join(gen_line(k, r, p, c) for k, (r, p, c, _) in enumerate(RUN)))
+        write(stem + ".cases.gen", "".join(gen_line(k, r, p, c) for k, (r, p, _, c) in enumerate(RUN)))
+    else:
+        write(stem + ".legend", "rs pos X0 X1\n" + "".join(f"{r} {p} A G\n" for r, p, _, _ in RUN))
+        write(stem + ".controls.haps.gz", "".join(haps_line(c) for _, _, c, _ in RUN), compress=True)
+        write(stem + ".cases.haps.gz", "".join(haps_line(c) for _, _, _, c in RUN), compress=True)
+    panel = ["-h", os.path.join(d, "panel.hap"), "-l", os.path.join(d, "panel.legend"),
+             "-m", os.path.join(d, "map.txt")]
+    return panel, stem
+
+
+def validate(*args):
+    return subprocess.run([sys.executable, SCRIPT, *args], capture_output=True, text=True, timeout=600)
+
+
+def read_tsv(path):
+    with open(path) as f:
+        header = f.readline().rstrip("\n").split("\t")
+        assert header == ["section", "metric", "value"], header
+        rows = {}
+        for line in f:
+            s, m, v = line.rstrip("\n").split("\t")
+            rows[(s, m)] = float(v)
+    return rows
+
+
+class HandMadeRun(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.tmp = tempfile.TemporaryDirectory()
+        panel, stem = make_fixture(cls.tmp.name)
+        cls.result = validate(stem + ".gz", *panel, *LOCI)
+        cls.rows, cls.page = {}, ""
+        if cls.result.returncode == 0:
+            cls.rows = read_tsv(stem + ".validation.tsv")
+            with open(stem + ".validation.html") as f:
+                cls.page = f.read()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.tmp.cleanup()
+
+    def check(self, section, metric, expected):
+        with self.subTest(section=section, metric=metric):
+            self.assertIn((section, metric), self.rows)
+            got = self.rows[(section, metric)]
+            if isinstance(expected, float) and math.isnan(expected):
+                self.assertTrue(math.isnan(got), got)
+            else:
+                self.assertAlmostEqual(got, expected, delta=1e-5 * max(1.0, abs(expected)))
+
+    def test_runs(self):
+        self.assertEqual(self.result.returncode, 0, self.result.stderr)
+        self.assertIn("data:image/png;base64,", self.page)
+
+    def test_allele_frequencies(self):
+        # Panel p = .5 .25 .5 .75 0 (the second 1050 line ignored), controls
+        # f = .5 .5 0 1 .25; n = M = 4, so Var = pq (4+4)/(4*5) = 0.4 pq.
+        A = "allele_frequency"
+        self.check(A, "snps", 5)
+        # Only the monomorphic panel SNP (SD 0) is outside; |-.5| < 2 sqrt(.1).
+        self.check(A, "snps_outside_2sd_band", 1)
+        self.check(A, "fraction_outside_2sd_band", 0.2)
+        self.check(A, "max_abs_difference", 0.5)
+        # Deviations from the means .4 and .45: sum dp*df = .225,
+        # sum dp^2 = .325, sum df^2 = .55.
+        self.check(A, "pearson_r", 0.225 / math.sqrt(0.325 * 0.55))
+        k = math.sqrt(2 / math.pi)
+        for label, count, mad, expected in [
+                ("0-0.01", 1, 0.25, 0.0),
+                ("0.01-0.05", 0, float("nan"), float("nan")),
+                ("0.05-0.1", 0, float("nan"), float("nan")),
+                ("0.1-0.2", 0, float("nan"), float("nan")),
+                ("0.2-0.3", 2, 0.25, math.sqrt(0.4 * 0.25 * 0.75) * k),
+                ("0.3-0.4", 0, float("nan"), float("nan")),
+                ("0.4-0.5", 2, 0.25, math.sqrt(0.4 * 0.25) * k)]:
+            self.check(A, f"snps_maf_{label}", count)
+            self.check(A, f"mean_abs_difference_maf_{label}", mad)
+            self.check(A, f"expected_mean_abs_difference_maf_{label}", expected)
+        # Four SNPs vary in the panel, none of them outside; 7000 varies
+        # in the controls only.
+        self.check(A, "panel_polymorphic_snps", 4)
+        self.check(A, "panel_polymorphic_snps_outside_2sd_band", 0)
+        self.check(A, "fraction_of_panel_polymorphic_outside_2sd_band", 0.0)
+        self.check(A, "panel_monomorphic_snps_varying_in_sim", 1)
+        allele_rows = [k for k in self.rows if k[0] == A]
+        self.assertEqual(len(allele_rows), 9 + 3 * 7)
+
+    def test_one_r2(self):
+        # Only 1000-1050 (0.05 cM) lies within 1 cM among the SNPs with MAF
+        # >= .05. Panel 1010/1000: D = 1/4 - 1/2*1/4 = 1/8,
+        # r^2 = (1/8)^2 / (1/4 * 3/16) = 1/3; controls carry 1100 twice: r^2 = 1.
+        self.check("ld", "eligible_snps", 4)
+        self.check("ld", "pairs", 1)
+        self.check("ld", "pairs_0-0.1cM", 1)
+        self.check("ld", "panel_mean_r2_0-0.1cM", 1 / 3)
+        self.check("ld", "sim_mean_r2_0-0.1cM", 1.0)
+        self.check("ld", "ratio_0-0.1cM", 3.0)
+        self.check("ld", "pairs_0.1-0.2cM", 0)
+
+    def test_kinship_of_one_pair(self):
+        # Panel genotypes A = 1 1 2 2 0, B = 1 0 0 1 0: hets 2 and 2, one
+        # shared het (1000), opposite homozygotes at 3000:
+        # phi = (1 - 2) / (2 + 2) = -0.25.
+        self.check("relatedness", "panel_panel_pairs", 1)
+        self.check("relatedness", "panel_panel_mean_kinship", -0.25)
+        self.check("relatedness", "panel_panel_fraction_above_0.0442", 0.0)
+        # Controls X = 2 2 0 2 0, Y = 0 0 0 2 1: no shared het, two opposite
+        # homozygotes, one het in all: (0 - 4) / 1.
+        self.check("relatedness", "sim_sim_mean_kinship", -4.0)
+        self.check("relatedness", "sim_panel_pairs", 4)
+
+    def test_clones_and_adversarial_accuracy(self):
+        # Controls c0 = c1 = 11010, c2 = 00010, c3 = 00011; panel h0 = 11110,
+        # h1 = 00110, h2 = 10010, h3 = 00000.
+        C = "clones"
+        self.check(C, "fraction_sim_exact_duplicate_in_sim", 0.5)
+        self.check(C, "fraction_sim_exact_duplicate_in_panel", 0.0)
+        # Nearest panel haplotype of c0..c3: 1 1 1 2; of h0..h3 among the
+        # others: 2 2 2 2; nearest control of h0..h3: 1 1 1 1; of c0..c3
+        # among the others: 0 0 1 1.
+        self.check(C, "nn_sim_to_panel_mean", 1.25)
+        self.check(C, "nn_panel_to_panel_mean", 2.0)
+        self.check(C, "nn_sim_to_sim_mean", 0.5)
+        # AA = (mean[1 1 1 1 > 2 2 2 2] + mean[1 1 1 2 > 0 0 1 1]) / 2 = (0 + 3/4) / 2;
+        # the tie of c2 counts half in the other version.
+        self.check(C, "adversarial_accuracy", 0.375)
+        self.check(C, "adversarial_accuracy_ties_half", 0.4375)
+
+    def test_expected_case_frequency(self):
+        # 3000, risk allele 1: panel 2/4, controls 0/4, pooled p = 1/4:
+        # .25 (2*.75 + 4*.25) / (.75^2 + 2*.25*.75*2 + .25^2*4) = .625/1.5625 = .4.
+        # Case genotype probabilities .36 .48 .16: Var(g) = .48, SE = sqrt(.48/2)/2.
+        S = "disease_locus_3000"
+        self.check(S, "pooled_freq", 0.25)
+        self.check(S, "expected_case_freq", 0.4)
+        self.check(S, "case_freq", 0.5)
+        self.check(S, "control_freq", 0.0)
+        self.check(S, "se_case_freq", math.sqrt(0.24) / 2)
+        self.check(S, "z", 0.1 / (math.sqrt(0.24) / 2))
+        self.check(S, "allelic_or", float("nan"))  # no risk allele among the controls
+        # 5000, risk allele 0: panel 1/4, controls 0/4, p = 1/8, rr 3 and 1.5:
+        # .125 (3*.875 + 1.5*.125) / (.875^2 + 2*.125*.875*3 + .125^2*1.5) = 9/37.
+        S = "disease_locus_5000"
+        self.check(S, "pooled_freq", 0.125)
+        self.check(S, "expected_case_freq", 9 / 37)
+        self.check(S, "case_freq", 0.25)
+        # lambda = [4/(4+4)/2 + 1/2] / [1/2 + 1/2]
+        self.check("disease_loci", "lambda_null", 0.75)
+
+    def test_genotype_files_alone_give_the_same_frequencies(self):
+        with tempfile.TemporaryDirectory() as d:
+            panel, stem = make_fixture(d, genotypes_only=True)
+            r = validate(stem, *panel, *LOCI)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            rows = read_tsv(stem + ".validation.tsv")
+        for key in [("allele_frequency", "pearson_r"), ("allele_frequency", "snps_outside_2sd_band"),
+                    ("disease_locus_3000", "case_freq"), ("disease_locus_5000", "expected_case_freq"),
+                    ("relatedness", "panel_panel_mean_kinship")]:
+            self.assertAlmostEqual(rows[key], self.rows[key], places=6, msg=key)
+        self.assertFalse(any(s == "clones" for s, _ in rows), "clones need haplotypes")
+
+
+class FirstRows:
+    """A generator stand-in whose screen is the first SNPs, so that planted
+    mismatches fall inside or outside it by construction."""
+    def choice(self, L, k, replace=False):
+        return np.arange(k)
+
+
+class NearCopies(unittest.TestCase):
+    def test_screen_finds_what_a_full_comparison_finds(self):
+        rng = np.random.default_rng(7)
+        L, screen, m = 1000, 200, 60
+        X = (rng.random((L, m)) < 0.3).astype(np.uint8)
+        for j in range(30):
+            X[:, 30 + j] = X[:, j]
+            if j < 15:  # j mismatches, all in the screen: 10 is the last found
+                X[rng.choice(screen, j, replace=False), 30 + j] ^= 1
+            else:  # 5 in the screen, 20 outside: a candidate at 25 mismatches
+                X[rng.choice(screen, 5, replace=False), 30 + j] ^= 1
+                X[screen + rng.choice(L - screen, 20, replace=False), 30 + j] ^= 1
+        q = rng.permutation(m)
+        got = report.nearest_within(X, q, X, 10, FirstRows(), same=True, subset=screen)
+        full = (X[:, q, None] != X[:, None, :]).sum(axis=0).astype(float)
+        full[np.arange(m), q] = np.inf
+        want = full.min(axis=1)
+        want[want > 10] = np.inf
+        np.testing.assert_array_equal(got, want)
+        self.assertEqual(int(np.isfinite(want).sum()), 22)  # both sides of the 11 pairs within 10
+
+
+class BadInput(unittest.TestCase):
+    def test_errors_name_the_file(self):
+        with tempfile.TemporaryDirectory() as d:
+            panel, stem = make_fixture(d)
+            hap, legend = panel[1], panel[3]
+            extra_legend = os.path.join(d, "extra.legend")
+            with open(legend) as f:
+                write(extra_legend, f.read() + "rs7 9500 A G\n")
+            foreign_run = os.path.join(d, "foreign")
+            write(foreign_run + ".legend", "rs pos X0 X1\nrsx 1234 A G\n")
+            write(foreign_run + ".controls.haps", haps_line("0 1 0 1"))
+            short_line = os.path.join(d, "short")
+            write(short_line + ".legend", "rs pos X0 X1\nrs1 1000 A G\nrs2 1050 A G\n")
+            write(short_line + ".controls.haps", haps_line("0 1 0 1") + haps_line("0 1"))
+            long_legend = os.path.join(d, "long")
+            write(long_legend + ".legend", "rs pos X0 X1\nrs1 1000 A G\nrs2 1050 A G\n")
+            write(long_legend + ".controls.haps", haps_line("0 1 0 1"))
+            cases = [
+                ("missing panel", [stem, "-h", os.path.join(d, "nope.hap"), "-l", legend], "nope.hap"),
+                ("stem without output", [os.path.join(d, "empty"), *panel], "empty"),
+                ("panel legend and haplotypes differ", [stem, "-h", hap, "-l", extra_legend], "extra.legend"),
+                ("run SNP not in the panel", [foreign_run, *panel], "panel.legend"),
+                ("run line of another length", [short_line, *panel], "short.controls.haps"),
+                ("run legend longer than its haplotypes", [long_legend, *panel], "long.controls.haps"),
+                ("missing map", [stem, "-h", hap, "-l", legend, "-m", os.path.join(d, "nomap")], "nomap"),
+                ("-dl not in fours", [stem, *panel, "-dl", "3000", "1", "2"], "-dl"),
+            ]
+            for name, args, mention in cases:
+                with self.subTest(name):
+                    r = validate(*args)
+                    self.assertEqual(r.returncode, 1, r.stderr)
+                    self.assertIn("error", r.stderr)
+                    self.assertIn(mention, r.stderr)
+                    self.assertNotIn("Traceback", r.stderr)
+
+
+class ExamplePanel(unittest.TestCase):
+    def test_report_on_a_real_run(self):
+        if "TARVIK_BINARY" not in os.environ and not os.path.exists(BINARY):
+            self.skipTest(f"no tarvik binary at {BINARY}")
+        ex = os.path.join(SOURCE, "example")
+        panel = ["-h", os.path.join(ex, "chr20.hap.gz"), "-l", os.path.join(ex, "chr20.legend.gz"),
+                 "-m", os.path.join(ex, "chr20.map.gz")]
+        locus = ["-dl", "1945626", "1", "2.0", "4.0"]
+        with tempfile.TemporaryDirectory() as d:
+            stem = os.path.join(d, "run")
+            sim = subprocess.run([BINARY, *panel, "-o", stem, "-n", "1000", "1000", "-nrs", "-no_gens_output",
+                                  *locus], capture_output=True, text=True, timeout=600)
+            self.assertEqual(sim.returncode, 0, sim.stdout + sim.stderr)
+            r = validate(stem, *panel, *locus)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            rows = read_tsv(stem + ".validation.tsv")
+            with open(stem + ".validation.html") as f:
+                page = f.read()
+        for title in ["Allele frequencies", "Linkage disequilibrium", "Relatedness", "Clones",
+                      "Disease loci", "Hardy"]:
+            self.assertIn(title, page)
+        self.assertGreaterEqual(page.count("data:image/png;base64,"), 4)
+        S = "disease_locus_1945626"
+        z = (rows[(S, "case_freq")] - rows[(S, "expected_case_freq")]) / rows[(S, "se_case_freq")]
+        self.assertLess(abs(z), 4, rows)
+        # The strong locus must actually shift the cases.
+        self.assertGreater(rows[(S, "case_freq")] - rows[(S, "control_freq")], 0.1)
+        self.assertGreater(rows[("allele_frequency", "pearson_r")], 0.99)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
