@@ -1,5 +1,5 @@
-// The seed word: -seed repeats a run exactly, a clock-seeded run names its
-// word, and bad values are refused naming the flag.
+// Whole runs: the seed word (-seed repeats a run exactly, a clock-seeded run names its
+// word, bad values are refused naming the flag) and a run without its memory.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -63,3 +63,18 @@ TEST(Seed, BadValuesAndSeedWithNrsAreRefused) {
     EXPECT_FALSE(file_exists(dir.file("bad.controls.haps"))) << c.args;
   }
 }
+
+// An address-space limit is what makes allocations fail here; the address
+// sanitizer reserves far more address space than any limit leaves, so its
+// build cannot run this.
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(Memory, ARunThatCannotGetItsMemoryEndsWithTheOutOfMemoryError) {
+  TempDir dir;
+  const std::string args = "-h " + example_file("chr20.hap.gz") + " -l " + example_file("chr20.legend.gz") +
+                           " -m " + example_file("chr20.map.gz") + " -n 1000 1000 -dl 1945626 1 1.5 2.25 -o run -nrs";
+  const CommandResult r = run_command("ulimit -v 25000; " + std::string(TARVIK_BINARY) + " " + args, dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.error.find("tarvik: Error encountered, program terminated: out of memory."), std::string::npos)
+      << r.error;
+}
+#endif
