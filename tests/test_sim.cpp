@@ -1,13 +1,22 @@
+// The simulation module: the random stream and its draws, the copying model, the disease loci
+// and the case model, by scripted draws on small panels and by statistics on the example panel.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <iterator>
+#include <limits>
+#include <map>
 #include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "params/errors.hpp"
+#include "scripted_draws.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
-#include "scripted_draws.hpp"
 #include "test_support.hpp"
 
 using testing_support::TempDir;
@@ -16,6 +25,16 @@ using testing_support::read_file;
 namespace {
 
 using Rows = std::vector<std::vector<short>>;
+using Pair = std::vector<std::vector<int>>;
+using Groups = std::vector<std::vector<int>>;
+const double kNoMutation[2] = {0.0, 0.0};
+const double kJustBelowOne = 1.0 - 1.0 / 8589934592.0;  // the largest MT draw
+
+// Any generator but the plain MT takes the generic draw path; this one gives MT's draws.
+struct ForwardedMT : Random {
+  ~ForwardedMT() override { Random::RNG = Random::Dummy; }
+  double Next() override { return MT::next_uniform(); }
+};
 
 // SNP j at position 10 (j + 1), map position rho[j] (default 0), codes[j] per panel haplotype.
 Data make_panel(const std::vector<std::vector<int>>& codes, const std::vector<double>& rho = {}) {
@@ -37,6 +56,144 @@ TarvikParameters make_params(const TempDir& dir, int ncontrols, int ncases, doub
   params.ncases = ncases;
   params.theta = theta;
   return params;
+}
+
+// A generator at the start of the case phase: disease loci as SNP index -> locus, and complete
+// control rows.
+TarvikGenerator case_generator(const std::vector<std::vector<int>>& codes, const Rows& controls,
+                               const std::map<int, DiseaseLocus>& loci) {
+  TarvikParameters params;
+  params.ncontrols = static_cast<int>(controls.size() / 2);
+  params.ncases = 1;
+  for (const auto& locus : loci) params.dl[10.0 * (locus.first + 1)] = locus.second;
+  TarvikGenerator g(params, make_panel(codes));
+  for (const auto& locus : loci) g.dl_indices.push_back(locus.first);
+  g.simulated_haplotypes = controls;
+  g.num_simulated_haps = static_cast<int>(controls.size());
+  return g;
+}
+
+// A stretch of the bundled chr20 panel.
+TarvikParameters example_params(const TempDir& dir, int lower, int upper, int ncontrols, int ncases) {
+  TarvikParameters params = make_params(dir, ncontrols, ncases, -1.0);
+  params.haplotype_file = testing_support::example_file("chr20.hap.gz");
+  params.legend_file = testing_support::example_file("chr20.legend.gz");
+  params.genetic_map_file = testing_support::example_file("chr20.map.gz");
+  params.lower = lower;
+  params.upper = upper;
+  return params;
+}
+
+// Probability of each pair of a case distribution: the step from the key before.
+std::map<Pair, double> probabilities(TarvikGenerator& g, const Groups& side0, const Groups& side1) {
+  const Groups groups[2] = {side0, side1};
+  std::map<double, Pair> distribution{{0.5, {}}};  // stale content is replaced
+  g.calculate_case_hap_freq(groups, distribution);
+  EXPECT_EQ(distribution.rbegin()->first, 1.0);
+  std::map<Pair, double> out;
+  double previous = 0.0;
+  for (const auto& entry : distribution) {
+    out[entry.second] = entry.first - previous;
+    previous = entry.first;
+  }
+  return out;
+}
+
+// Copying states of a case haplotype whose SNP j lies in disease segment segment_of_snp[j].
+std::vector<int> labels(const std::vector<int>& segment_of_snp) {
+  std::vector<int> row;
+  for (int i : segment_of_snp) row.push_back(-2 - i);
+  return row;
+}
+
+Pair draw(TarvikGenerator& g, Pair& states, const double* mu = kNoMutation) {
+  Pair drawn;
+  g.simulate_disease_alleles(states, drawn, mu);
+  return drawn;
+}
+
+TEST(MersenneTwister, SeedWordsAndEveryDrawPathContinueOneSharedStandardStream) {
+  // s * 2^32 clamped to [0, 2^32 - 1], truncated.
+  const std::pair<double, std::uint32_t> seeds[] = {
+      {0.12345, 530213712u}, {1.0, 4294967295u}, {1e300, 4294967295u}, {0.0, 0u}, {-0.25, 0u},
+      {0.5, 2147483648u}, {1.0 / 4294967296.0, 1u}, {0.999999999, 4294967291u}};
+  for (const auto& s : seeds) EXPECT_EQ(MT::seed_word_of(s.first), s.second) << s.first;
+  MT::reset_unseeded();
+  EXPECT_EQ(MT::next_word(), std::mt19937()());  // a state never seeded starts as the standard one
+
+  MT first(0.9);
+  first.Next();
+  MT second(0.12345 + 1e-11);  // reseeds the shared state; same seed word as 0.12345
+  Random::Set(second);
+  UniformDraws draws;
+  std::mt19937 reference(530213712u);
+  for (int i = 0; i < 2000; ++i) {
+    const double u = i % 3 == 0 ? uniform_draw() : i % 3 == 1 ? first.Next() : draws.next();
+    ASSERT_EQ(u, (reference() + 0.5) * 2.3283064365386963e-10) << "draw " << i;  // in (0, 1)
+  }
+  std::vector<std::uint32_t> words(1500);
+  MT::fill_words(words.data(), words.size());  // crosses two regenerations of the state
+  for (std::uint32_t w : words) ASSERT_EQ(w, reference());
+}
+
+TEST(CurrentGenerator, PlaceholderRefusesToDrawUntilAGeneratorIsSet) {
+  EXPECT_EQ(Random::RNG, Random::Dummy);
+  EXPECT_THROW(uniform_draw(), RandomNotSetException);
+  EXPECT_STREQ(RandomNotSetException().message, "Newran: uniform rng not setup");
+  {
+    MT generator(0.1);
+    Random::Set(generator);
+    { MT other(0.2); }  // never made current: its end leaves the slot alone
+    EXPECT_EQ(Random::RNG, &generator);
+  }
+  EXPECT_EQ(Random::RNG, Random::Dummy);
+  EXPECT_THROW(UniformDraws().next(), RandomNotSetException);
+}
+
+TEST(Rmultinom, ReducesTheDrawWeightByWeightAndTheEqualWeightFormAgrees) {
+  const std::vector<double> quarter{0.25, 0.25, 0.5};
+  const struct { std::vector<double> weights; double draw; int category; } cases[] = {
+      {quarter, 0.25, 1},  // a remainder of exactly 0 picks the current category
+      {quarter, 0.2500001, 2}, {quarter, 0.9, 3}, {{0.0, 1.0}, 1e-12, 2}, {{1.0, 0.0}, 0.999999, 1},
+      {{0.5, 0.3}, 0.9, 2}, {{0.0, 0.0}, 0.5, 2}, {{}, 0.5, 0},  // running out gives the last
+      // Ten weights of 0.1 sum below 1.0 in double arithmetic.
+      {std::vector<double>(10, 0.1), 0.99999999999999995, 10},
+  };
+  for (const auto& c : cases) {
+    std::vector<double> weights = c.weights;
+    ScriptedDraws script({c.draw});
+    EXPECT_EQ(rmultinom(&weights), c.category) << "draw " << c.draw << " over " << weights.size();
+    EXPECT_EQ(script.used, 1u);
+  }
+  MT generator(0.5);
+  Random::Set(generator);
+  for (int size : {1, 2, 7, 600, 4001}) {
+    std::vector<double> weights(size, 1.0 / size);
+    for (int draw = 0; draw < 200; ++draw) {
+      MT::seed_word(1000u * size + draw);
+      const int expected = rmultinom(&weights);
+      MT::seed_word(1000u * size + draw);
+      ASSERT_EQ(rmultinom_equal(size, 1.0 / size), expected) << size << " " << draw;
+    }
+  }
+}
+
+// Word thresholds agree with the double comparisons they replace, at the
+// words next to each threshold, for probabilities across the whole range.
+TEST(WordThresholds, MatchTheComparisonOfTheDrawWithTheProbability) {
+  std::vector<double> probabilities = {0.0, -1.0, 1.0, 2.0, 1e-300, 0.5 / 4294967296.0,
+                                       std::nextafter(0.5 / 4294967296.0, 1.0), 0.25, 0.999999,
+                                       MT::uniform_of(12345), MT::uniform_of(4294967295u)};
+  for (double p = 1e-12; p < 1.0; p *= 1.37) probabilities.push_back(p);
+  for (const double p : probabilities) {
+    const std::uint64_t below = words_below(p), at_most = words_at_most(p);
+    for (const std::int64_t b : {std::int64_t(below), std::int64_t(at_most)})
+      for (std::int64_t w = std::max<std::int64_t>(b - 2, 0); w <= std::min<std::int64_t>(b + 1, 4294967295LL); ++w) {
+        const double u = MT::uniform_of(static_cast<std::uint32_t>(w));
+        ASSERT_EQ(static_cast<std::uint64_t>(w) < below, u < p) << p << " " << w;
+        ASSERT_EQ(static_cast<std::uint64_t>(w) < at_most, u <= p) << p << " " << w;
+      }
+  }
 }
 
 // Panel haplotype 0 is 0 1 0 and haplotype 1 is 1 0 1, all at one map position.
@@ -86,8 +243,6 @@ TEST(ProcessDl, KeepsLociOnPolymorphicPanelSnpsReportsTheOthersAndStopsIfNoneIsL
     EXPECT_EQ(read_file(dir.file("run.summary")), c.log);
   }
 }
-
-const double kJustBelowOne = 1.0 - 1.0 / 8589934592.0;  // the largest MT draw
 
 TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheStayingProbability) {
   // Map positions 0, 0, 1, 1, 3 with N = 2: staying probabilities 1, e^-0.5, 1, e^-1.
@@ -189,17 +344,141 @@ TEST(SimulateHaplotypes, SeedsTheRunReportsInOrderAndReleasesTheGenerator) {
   }
 }
 
+TEST(CaseDistribution, OneLocusPairWeightsAreTheRiskTimesBothFrequencies) {
+  const double f = 2.0 / 6, hom0 = (1 - f) * (1 - f), het = f * (1 - f), hom1 = f * f;
+  const struct { DiseaseLocus locus; double w[4]; } cases[] = {
+      {DiseaseLocus(1, 2.0, 4.0), {hom0, 2 * het, 2 * het, 4 * hom1}},
+      // A zero-weight pair is never drawn: first, its key is 0; last, it repeats the key before it.
+      {DiseaseLocus(0, 1.0, 0.0), {0.0, het, het, hom1}},
+      {DiseaseLocus(1, 1.0, 0.0), {hom0, het, het, 0.0}},
+  };
+  for (const auto& c : cases) {
+    TarvikGenerator g = case_generator({{0, 1, 0, 0}}, {{1}, {0}}, {{0, c.locus}});
+    std::map<Pair, double> p = probabilities(g, {{0}}, {{0}});
+    const double S = c.w[0] + c.w[1] + c.w[2] + c.w[3];
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR((p[{{i / 2}, {i % 2}}]), c.w[i] / S, 1e-12) << i;
+  }
+}
+
+TEST(CaseDistribution, LociOfOneGroupAreDrawnJointlyAndGroupsIndependently) {
+  // Haplotypes (0,0) x4, (0,1) x1, (1,0) x2 in panel and controls, never (1,1); neutral risks.
+  TarvikGenerator g =
+      case_generator({{0, 0, 1, 1, 0}, {0, 1, 0, 0, 0}}, {{0, 0}, {0, 0}},
+                     {{0, DiseaseLocus(1, 1.0, 1.0)}, {1, DiseaseLocus(0, 1.0, 1.0)}});
+  g.simulated_haplotypes.push_back({1, 1});  // a half-built case row is no source
+  const std::map<Pair, double> p = probabilities(g, {{0}, {1}}, {{0, 1}});
+  const double p0 = 2.0 / 7, p1 = 1.0 / 7;  // allele-1 frequencies at the two loci
+  const std::map<std::vector<int>, double> side0 = {{{0, 0}, (1 - p0) * (1 - p1)},
+      {{0, 1}, (1 - p0) * p1}, {{1, 0}, p0 * (1 - p1)}, {{1, 1}, p0 * p1}};
+  const std::map<std::vector<int>, double> side1 = {
+      {{0, 0}, 4.0 / 7}, {{0, 1}, 1.0 / 7}, {{1, 0}, 2.0 / 7}};
+  ASSERT_EQ(p.size(), 12u);
+  for (const auto& a : side0)
+    for (const auto& b : side1)
+      EXPECT_NEAR(p.at({a.first, b.first}), a.second * b.second, 1e-12);
+}
+
+TEST(DiseaseAlleles, GroupingKeysFollowTheSegmentsAndEachGroupDrawsOnce) {
+  const std::vector<std::vector<int>> panel(6, {0, 1, 0, 1});
+  const struct { std::vector<int> loci, side0, side1; std::string key; int groups; } cases[] = {
+      {{1}, {0, 1, 1, 1, 1, 1}, {0, 0, 0, 0, 0, 0}, "1/1/", 2},
+      {{1, 2}, {0, 0, 0, 0, 0, 0}, {0, 0, 1, 1, 1, 1}, "2/1.1/", 3},
+      {{1, 2, 4}, {0, 1, 2, 2, 3, 3}, {0, 0, 1, 1, 2, 2}, "1.1.1/1.1.1/", 6},
+  };
+  for (const auto& c : cases) {
+    std::map<int, DiseaseLocus> loci;
+    for (int j : c.loci) loci[j] = DiseaseLocus(1, 2.0, 3.0);
+    TarvikGenerator g = case_generator(panel, {}, loci);
+    MT reference(0.5);
+    for (int i = 0; i <= c.groups; ++i) reference.Next();  // the pair, then one source per group
+    const double next = reference.Next();
+    MT rng(0.5);
+    Random::Set(rng);
+    Pair states = {labels(c.side0), labels(c.side1)};
+    const Pair drawn = draw(g, states);
+    ASSERT_EQ(g.case_hap_freq_cache.size(), 1u) << c.key;
+    EXPECT_EQ(g.case_hap_freq_cache.begin()->first, c.key);
+    EXPECT_EQ(drawn[0].size() + drawn[1].size(), 2 * c.loci.size());
+    EXPECT_EQ(uniform_draw(), next) << c.key;
+  }
+}
+
+TEST(DiseaseAlleles, EachDiseaseSegmentTakesOneSourceCarryingTheDrawnAlleles) {
+  // Loci at SNPs 3 and 5. Haplotype 0: source 7 on SNPs 0-1, one disease segment on 2-7, source 4
+  // on 8-9. Haplotype 1: disease segments from the first SNP to 4 and from 5 to the last.
+  const std::vector<int> alleles = {0, 1, 0, 1, 1, 0, 0, 1};  // of each panel haplotype, every SNP
+  TarvikGenerator g = case_generator(std::vector<std::vector<int>>(10, alleles), {},
+      {{3, DiseaseLocus(1, 3.0, 9.0)}, {5, DiseaseLocus(0, 2.0, 4.0)}});
+  const int n = 8;
+  MT rng(0.3);
+  Random::Set(rng);
+  int mate_chosen = 0;
+  for (int round = 0; round < 2; ++round) {
+    if (round == 1) g.simulated_haplotypes = {std::vector<short>(10, 0), std::vector<short>(10, 1)};
+    if (round == 1) g.num_simulated_haps = 2;  // a new run, with fewer and different rows
+    for (int i = 0; i < 150; ++i) {
+      Pair states = {
+          {7, 7, -3, -3, -3, -3, -3, -3, 4, 4}, {-2, -2, -2, -2, -2, -3, -3, -3, -3, -3}};
+      const Pair drawn = draw(g, states);  // without mutation
+      const int s = states[0][2], a = states[1][0], b = states[1][9], h = g.num_simulated_haps;
+      EXPECT_EQ(states[0], (std::vector<int>{7, 7, s, s, s, s, s, s, 4, 4}));
+      EXPECT_EQ(states[1], (std::vector<int>{a, a, a, a, a, b, b, b, b, b}));
+      // Real candidates; only haplotype 1 may copy its mate (n + h).
+      ASSERT_TRUE(s >= 0 && a >= 0 && b >= 0 && s < n + h && a <= n + h && b <= n + h);
+      const auto allele = [&](int c, int d) {  // of candidate c at locus d
+        return c < n       ? alleles[c]
+               : c < n + h ? g.simulated_haplotypes[c - n][3 + 2 * d]
+                           : drawn[0][d];
+      };
+      ASSERT_EQ((Pair{{allele(s, 0), allele(s, 1)}, {allele(a, 0), allele(b, 1)}}), drawn) << i;
+      mate_chosen += (a == n + h) + (b == n + h);
+      if (round == 1) continue;
+      for (int k = 0; k < 2; ++k) {  // the finished case becomes a candidate of the next
+        g.simulated_haplotypes.emplace_back(10, 0);
+        g.simulated_haplotypes.back()[3] = static_cast<short>(drawn[k][0]);
+        g.simulated_haplotypes.back()[5] = static_cast<short>(drawn[k][1]);
+      }
+      g.num_simulated_haps += 2;
+    }
+  }
+  EXPECT_GT(mate_chosen, 0);
+}
+
+TEST(DiseaseAlleles, UndefinedCaseDistributionIsAnError) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::string at = "the relative risks of the disease loci at positions ";
+  const std::string none = ", so no case can be simulated.\n";
+  const std::string zero = " give every case genotype weight zero";
+  const struct { std::vector<std::vector<double>> rr; std::string detail; } cases[] = {
+      {{{0.0, 0.0, 0.0}}, at + "10" + zero + none},
+      // Locus 0 allows only 0/0, locus 1 only 1/1, and no haplotype carries 0 then 1.
+      {{{1.0, 0.0, 0.0}, {0.0, 0.0, 1.0}}, at + "10 20" + zero + none},
+      {{{1.0, -1.0, 1.0}}, at + "10 include a negative value" + none},
+      {{{1.0, inf, inf}}, at + "10 give the case genotypes an infinite or undefined total weight" + none},
+  };
+  for (const auto& c : cases) {
+    std::map<int, DiseaseLocus> loci;
+    for (std::size_t d = 0; d < c.rr.size(); ++d) loci[d].rr = c.rr[d];
+    TarvikGenerator g = case_generator({{0, 1, 0, 1}, {0, 1, 0, 1}}, {{1, 1}, {0, 0}}, loci);
+    for (int attempt = 0; attempt < 2; ++attempt) {  // nothing half-made is cached
+      Pair states = {labels({0, 0}), labels({0, 0})};
+      try {
+        draw(g, states);
+        ADD_FAILURE() << "no error for " << c.detail;
+      } catch (const GenericErrorException& e) {
+        EXPECT_EQ(e.detail, c.detail);
+        EXPECT_EQ(e.prefix, "Error encountered, program terminated: ");
+      }
+    }
+    EXPECT_TRUE(g.case_hap_freq_cache.empty());
+  }
+}
+
 // Controls simulated on a 1 Mb stretch of the bundled chr20 panel.
 TEST(ExamplePanel, ControlsKeepThePanelFrequenciesAndLinkage) {
   TempDir dir;
   const int controls = 1000;
-  TarvikParameters params = make_params(dir, controls, 0, -1.0);
-  params.haplotype_file = testing_support::example_file("chr20.hap.gz");
-  params.legend_file = testing_support::example_file("chr20.legend.gz");
-  params.genetic_map_file = testing_support::example_file("chr20.map.gz");
-  params.lower = 1500000;
-  params.upper = 2500000;
-  TarvikGenerator g(params);
+  TarvikGenerator g(example_params(dir, 1500000, 2500000, controls, 0));
   g.set_theta();
   MT rng(0.12345);
   Random::Set(rng);
@@ -255,6 +534,58 @@ TEST(ExamplePanel, ControlsKeepThePanelFrequenciesAndLinkage) {
   ASSERT_GT(pairs, 500);
   EXPECT_LT(max_d, 0.18);
   EXPECT_LT(std::fabs(sum_d / pairs), 0.03);
+}
+
+// A disease locus at a common SNP of a 300 kb stretch of the bundled panel; 2000 controls and
+// 2000 cases with a fixed seed, under a multiplicative risk and under no risk.
+TEST(CaseModelOnPanel, CasesCarryTheRiskAlleleAndItsLinkedSnpAsTheModelSays) {
+  const int subjects = 2000, disease = 1994801, partner = 1988682;  // partner: r^2 0.92, D > 0.15
+  TempDir dir;
+  TarvikParameters params = example_params(dir, 1850000, 2150000, subjects, subjects);
+  const auto simulate = [](TarvikGenerator g, bool forwarded = false) {
+    MT rng(0.12345);
+    ForwardedMT forward;
+    Random::Set(forwarded ? static_cast<Random&>(forward) : rng);
+    g.set_theta();
+    g.process_dl();
+    g.simulate_all_alleles();
+    return g;
+  };
+  params.dl[disease] = DiseaseLocus(1, 1.5, 2.25);
+  const TarvikGenerator risk = simulate(TarvikGenerator(params));
+  // The word path taken for the plain MT draws exactly what the generic path draws.
+  EXPECT_EQ(simulate(TarvikGenerator(params, risk.panel_data), true).simulated_haplotypes,
+            risk.simulated_haplotypes);
+  params.dl[disease] = DiseaseLocus(1, 1.0, 1.0);
+  const TarvikGenerator neutral = simulate(TarvikGenerator(params, risk.panel_data));
+  const auto& snps = risk.panel_data.snps_data;
+  const auto freq = [&](const TarvikGenerator& g, bool cases, int position) {
+    const std::size_t j = std::distance(snps.begin(), snps.find(position));
+    double total = 0;
+    for (int r = 0; r < 2 * subjects; ++r)
+      total += g.simulated_haplotypes[r + cases * 2 * subjects][j];
+    return total / (2 * subjects);
+  };
+  const double n = risk.panel_data.nhaplotypes, m = 2.0 * subjects, fp = snps.at(disease).frequency;
+  const auto se = [m](double p) { return std::sqrt(p * (1 - p) / m); };  // binomial, m alleles
+
+  // Cases draw from the panel and the controls. Under a multiplicative model every case allele is
+  // an independent draw, so the case frequency is binomial around its expectation.
+  const double f = (fp * n + freq(risk, false, disease) * m) / (n + m);
+  const double expected =
+      f * (1.5 * (1 - f) + 2.25 * f) / ((1 - f) * (1 - f) + 3 * f * (1 - f) + 2.25 * f * f);
+  EXPECT_NEAR(freq(risk, true, disease), expected, 4 * se(expected)) << "f " << f;
+  EXPECT_GT(expected - f, 0.05);  // cases differ visibly from controls
+  // Controls are a Polya urn started from the n panel haplotypes: variance p(1-p)(n+m)/(m(n+1)).
+  EXPECT_NEAR(freq(risk, false, disease), fp, 4 * se(fp) * std::sqrt((n + m) / (n + 1)));
+  const double f0 = (fp * n + freq(neutral, false, disease) * m) / (n + m);
+  EXPECT_NEAR(freq(neutral, true, disease), f0, 4 * se(f0));
+  EXPECT_NEAR(freq(neutral, true, disease), freq(neutral, false, disease),
+              4 * std::sqrt(2.0) * se(f0));
+  // The partner's allele 1 goes with the risk allele: it rises in cases only under risk.
+  const double partner_se = std::sqrt(2.0) * se(snps.at(partner).frequency);
+  EXPECT_GT(freq(risk, true, partner) - freq(risk, false, partner), 4 * partner_se);
+  EXPECT_NEAR(freq(neutral, true, partner), freq(neutral, false, partner), 4 * partner_se);
 }
 
 }  // namespace
