@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iomanip>
 #include <random>
 #include <set>
 #include <sstream>
@@ -248,24 +247,14 @@ const std::string kSnpTable =
     "Disease_locus_index           beta        beta_se         pvalue\n";
 const std::string kModelHeader = "Disease_locus_index           beta        beta_se\n";
 
-// The numbers agree with a reference fit iterated to convergence to the last printed digit,
-// except SNP 2's single-SNP beta and SE (0.9293, 0.8443 there): the stopping rule ends them early.
-TEST(AssociationReport, TablesLayoutFormatAndNanRowsWithWarnings) {
+// The layout and format of both tables are pinned by the golden run of the driver tests; here the
+// rows of models that cannot be estimated. SNP 2's row agrees with a reference fit iterated to
+// convergence to the last printed digit, except beta and SE (0.9293, 0.8443 there): the stopping
+// rule ends them early.
+TEST(AssociationReport, NanRowsWithWarnings) {
   std::ostringstream log;
-  log << std::fixed << std::showpoint << std::setprecision(0);  // as the summary code leaves it
-  EXPECT_EQ(report_text({2, 0, 2}, log),
-            kSnpTable +
-                "              0             0.5346         0.7493         0.4674\n"
-                "              2             0.9285         0.8442          0.246\n"
-                "\n\nThe pvalue for the full disease model is 0.3713:\n" + kModelHeader +
-                "              0             0.6322         0.8228\n"
-                "              2              0.989         0.8674\n");
-  log << 12.0 << " " << 2.5 << " " << 1234.5678 << " " << 0.000123456;  // as the run-time line
-  EXPECT_EQ(log.str(), "12 2.5 1235 0.0001235");
-
-  std::ostringstream log2;
   std::string text;
-  ASSERT_NO_THROW(text = report_text({1, 2}, log2));
+  ASSERT_NO_THROW(text = report_text({1, 2}, log));
   EXPECT_EQ(text, kSnpTable +
                       "              1                nan            nan            nan\n"
                       "              2             0.9285         0.8442          0.246\n"

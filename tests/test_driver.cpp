@@ -111,14 +111,15 @@ TEST(Driver, OutputDirectoryMissingOrImpossible) {
 TEST(Driver, GoldenRunGivesThePinnedBytesInPlainAndGzipMode) {
   TempDir dir;
   link_golden_inputs(dir);
-  // Twice into one directory: a rerun replaces the files instead of appending to them.
-  for (const std::string created : {"Creating directory out/plain\n", ""}) {
-    const CommandResult r = run_golden(dir, "out/plain/run");
+  // A larger run first: the pinned run must replace its files, not append to them or overwrite a part.
+  ASSERT_EQ(run_golden(dir, "out/plain/run -n 320 210").status, 0);
+  for (const std::string stem : {"out/plain/run", "out/gz1/run.gz", "out/gz2/run.gz"}) {
+    const CommandResult r = run_golden(dir, stem);
     ASSERT_EQ(r.status, 0) << r.output << r.error;
     EXPECT_EQ(r.error, "");
-    EXPECT_EQ(r.output, created + read_file(dir.file("out/plain/run.summary")));
+    const std::string created = stem == "out/plain/run" ? "" : "Creating directory " + stem.substr(0, 7) + "\n";
+    EXPECT_EQ(r.output, created + read_file(dir.file(stem + ".summary"))) << stem;
   }
-  for (const char* stem : {"out/gz1/run.gz", "out/gz2/run.gz"}) ASSERT_EQ(run_golden(dir, stem).status, 0);
   const std::string plain = dir.file("out/plain/run");
   for (const std::string suffix : kGoldenSuffixes) {
     const bool packed = suffix.find(".haps") != std::string::npos || suffix.find(".gen") != std::string::npos;
@@ -126,7 +127,9 @@ TEST(Driver, GoldenRunGivesThePinnedBytesInPlainAndGzipMode) {
     const std::string raw = read_file(dir.file("out/gz1/run" + name));
     EXPECT_TRUE(raw == read_file(dir.file("out/gz2/run" + name))) << name;
     // No time stamp in the gzip header, or reruns would differ.
-    if (packed) EXPECT_EQ(raw.substr(0, 2) + raw.substr(4, 4), std::string("\x1f\x8b\0\0\0\0", 6)) << name;
+    if (packed) {
+      EXPECT_EQ(raw.substr(0, 2) + raw.substr(4, 4), std::string("\x1f\x8b\0\0\0\0", 6)) << name;
+    }
     EXPECT_TRUE((packed ? read_gzip_file(dir.file("out/gz1/run" + name)) : raw) == read_file(plain + suffix))
         << name;
   }
