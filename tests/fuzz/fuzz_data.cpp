@@ -26,10 +26,6 @@ std::string split_at(std::string& input, const std::string& marker) {
   return rest;
 }
 
-void write_text(const std::string& name, const std::string& text) {
-  fuzz_support::write_bytes(name, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
-
 bool map_is_sound(const Data& data) {
   if (data.map_positions.empty() || data.map_positions.size() != data.map_cumulative_rho.size()) return false;
   for (double x : {-2147483648.0, -1.0, 0.0, 1.0, 1e6, 2147483647.0})
@@ -47,8 +43,9 @@ bool panel_is_sound(const Data& data) {
     if (static_cast<int>(s.haplotypes.size()) != data.nhaplotypes) return false;
     for (int code : s.haplotypes)
       if (code != 0 && code != 1) return false;
-    if (!(s.frequency >= 0.0 && s.frequency <= 1.0) || !std::isfinite(s.cumulative_rho)) return false;
-    if (s.rsid.empty() || s.allele0.empty() || s.allele1.empty()) return false;
+    if (!(s.frequency >= 0.0 && s.frequency <= 1.0) || !std::isfinite(s.cumulative_rho) || s.rsid.empty() ||
+        s.allele0.empty() || s.allele1.empty())
+      return false;
   }
   return true;
 }
@@ -67,9 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   const bool with_panel = map.find("@@HAPS@@\n") != std::string::npos;
   std::string haps = split_at(map, "@@HAPS@@\n");
   const std::string legend = split_at(haps, "@@LEGEND@@\n");
-  write_text(dir + "/panel.map", map);
-  write_text(dir + "/panel.hap", haps);
-  write_text(dir + "/panel.legend", legend);
+  fuzz_support::write_file(dir + "/panel.map", map);
+  fuzz_support::write_file(dir + "/panel.hap", haps);
+  fuzz_support::write_file(dir + "/panel.legend", legend);
 
   Data data;
   data.summary_file = "/dev/null";
@@ -111,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   try {
     engine.simulate_haplotypes();
   } catch (const GenericErrorException&) {
-    return 0;
+    return 0;  // a disease model without a usable case distribution
   } catch (const badfilename&) {
     return 0;
   }
