@@ -71,20 +71,6 @@ TEST_F(DataTest, MapNumbersAsStrtodReadsThem) {
             (std::vector<double>{ne4 * 0.25 / 100.0, ne4 * 1.000000000000000111 / 100.0, ne4 * 0.33 / 100.0}));
 }
 
-TEST_F(DataTest, MapErrors) {
-  const std::string name = dir.file("panel.map");
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"h\n1 0 0\n2 0 0\n3 0 0\n4 x 0\n", "bad line in rates file on line 5"},
-      {"h\n\n1 0 0\n", "bad line in rates file on line 2"}, {"h\n1 0\n", "bad line in rates file on line 2"},
-      {"h\n10abc 0 1\n", "bad line in rates file on line 2"},
-      {"h\n1 0 0\n5 0 1\n5 0 1\n4 0 2\n", "positions decrease on line 5."}, {"", "no map rows found."}};
-  for (const auto& [content, detail] : cases) {
-    write_file(name, content);
-    Data data = fresh();
-    EXPECT_EQ(read_all(data), "Error reading file " + name + ": " + detail) << content;
-  }
-}
-
 TEST_F(DataTest, InterpolationAtAndBeyondTheEnds) {
   Data data = fresh();
   data.map_positions = {1000, 2000, 3000, 3000, 4000};
@@ -146,32 +132,33 @@ TEST_F(DataTest, UnequalFileLengths) {
   }
 }
 
-TEST_F(DataTest, PanelErrors) {
-  const std::string good_legend = kHeader + "a 10 A C\nb 20 A C\nc 5000000 A C\n";
-  const std::string legend_line = "bad format detected in legend file on line ";
-  const std::string hap_line = "bad format detected in haplotype file on line ";
-  const std::vector<std::vector<std::string>> cases = {  // haplotypes, legend, message
+TEST_F(DataTest, ReadErrorsNameTheFileAndTheLine) {
+  const std::string legend3 = kHeader + "a 10 A C\nb 20 A C\nc 5000000 A C\n";
+  const std::string rates = "panel.map: bad line in rates file on line ";
+  const std::string legend_line = "panel.legend: bad format detected in legend file on line ";
+  const std::string hap_line = "panel.hap: bad format detected in haplotype file on line ";
+  const std::string count = "panel.hap: different number of haplotypes found in haplotype file (2 and ";
+  const struct { std::string haps, legend, message, map = kMap; } cases[] = {
+      {"", "", rates + "5", "h\n1 0 0\n2 0 0\n3 0 0\n4 x 0\n"}, {"", "", rates + "2", "h\n\n1 0 0\n"},
+      {"", "", rates + "2", "h\n1 0\n"}, {"", "", rates + "2", "h\n10abc 0 1\n"},
+      {"", "", "panel.map: positions decrease on line 5.", "h\n1 0 0\n5 0 1\n5 0 1\n4 0 2\n"},
+      {"", "", "panel.map: no map rows found.", ""},
       {"0 1\n1 1\n1 1\n", kHeader + "a 10x A C\n", legend_line + "2."},
       {"0 1\n1 1\n1 1\n", kHeader + "a 2147483648 A C\n", legend_line + "2."},
       {"0 1\n1 x\n1 1\n", kHeader + "a 10 A C\nb B A C\n", legend_line + "3."},  // legend line checked first
-      {"0 1\n1 2\n1 1\n", good_legend, hap_line + "2."},
-      {"0 1\n1 1\n1 a\n", good_legend, hap_line + "3."},
-      {"0 1.0\n1 1\n1 1\n", good_legend, hap_line + "1."},
-      // The count check applies outside the interval too.
-      {"0 1\n1 1\n1 1 0\n", good_legend, "different number of haplotypes found in haplotype file (2 and 3 on line 3."},
-      {"0 1\n\n1 1\n", good_legend, "different number of haplotypes found in haplotype file (2 and 0 on line 2."},
-      {"\n1 1\n1 1\n", good_legend, "no haplotypes found in haplotype file on line 1."},
-      {"0 1\n", "/", "can't open legend file."},
+      {"0 1\n1 2\n1 1\n", legend3, hap_line + "2."}, {"0 1\n1 1\n1 a\n", legend3, hap_line + "3."},
+      {"0 1.0\n1 1\n1 1\n", legend3, hap_line + "1."},
+      {"0 1\n1 1\n1 1 0\n", legend3, count + "3 on line 3."},  // outside the interval too
+      {"0 1\n\n1 1\n", legend3, count + "0 on line 2."},
+      {"\n1 1\n1 1\n", legend3, "panel.hap: no haplotypes found in haplotype file on line 1."},
+      {"0 1\n", "/", "absent.legend: can't open legend file."},
   };
   for (const auto& c : cases) {
-    write_panel(c[0], c[1]);
+    write_panel(c.haps, c.legend, c.map);
     Data data = fresh();
-    if (c[1] == "/") data.legend_file = dir.file("absent.legend");  // cannot be opened
-    const bool legend = c[2].find("legend file") != std::string::npos;
-    const std::string file = (legend ? data.legend_file : data.haplotype_file).string();
+    if (c.legend == "/") data.legend_file = dir.file("absent.legend");
     std::string out;
-    EXPECT_EQ(read_all(data, &out), "Error reading file " + file + ": " + c[2])
-        << c[0] << "|" << c[1];
+    EXPECT_EQ(read_all(data, &out), "Error reading file " + dir.file(c.message)) << c.haps << "|" << c.legend;
     EXPECT_EQ(out.find("number of SNPs"), std::string::npos);
   }
 }
