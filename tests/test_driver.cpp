@@ -2,6 +2,7 @@
 // bytes of a run on the example panel, and plink1.9 as an independent reader of its files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <sstream>
@@ -148,12 +149,12 @@ TEST(Driver, GoldenRunGivesThePinnedBytesInPlainAndGzipMode) {
   EXPECT_EQ(sums.output, read_file(source_dir() + "/tests/golden.sha256"));
 }
 
-// plink1.9 converts the genotype and sample files to its binary format; its samples, variants and
-// allele counts must agree with the files.
+// plink1.9 reads the genotype and sample files into its binary format: its samples, variants and
+// allele counts must be those of the legend and the haplotype files.
 TEST(Plink, ReadsTheGenotypeAndSampleFiles) {
   TempDir dir;
   ASSERT_EQ(run_golden(dir, "R").status, 0);
-  const std::size_t snps = table_of(dir.file("R.legend")).size() - 1;
+  const auto legend = table_of(dir.file("R.legend"));  // with a header, like plink's counts
   for (const std::string group : {"controls", "cases"}) {
     SCOPED_TRACE(group);
     const int individuals = group == "controls" ? 300 : 200, first = group == "controls" ? 0 : 300;
@@ -162,37 +163,29 @@ TEST(Plink, ReadsTheGenotypeAndSampleFiles) {
                                                   "plink1.9 --bfile P --freq counts --out P",
                                               dir.path());
     ASSERT_EQ(convert.status, 0) << convert.output << convert.error;
-    const auto fam = table_of(dir.file("P.fam")), gen = table_of(dir.file("R." + group + ".gen"));
-    const auto bim = table_of(dir.file("P.bim")), counts = table_of(dir.file("P.frq.counts"));  // with a header
+    const auto fam = table_of(dir.file("P.fam")), bim = table_of(dir.file("P.bim"));
+    const auto counts = table_of(dir.file("P.frq.counts")), haps = table_of(dir.file("R." + group + ".haps"));
     ASSERT_EQ(fam.size(), static_cast<std::size_t>(individuals));
     for (int i = 0; i < individuals; ++i) {  // plink's phenotype codes: 1 control, 2 case
       const std::string id = std::to_string(first + i);
       EXPECT_EQ(fam[i], (std::vector<std::string>{"id1_" + id, "id2_" + id, "0", "0", "0", first ? "2" : "1"}));
     }
-    ASSERT_EQ(gen.size(), snps);
-    ASSERT_EQ(bim.size(), snps);
-    ASSERT_EQ(counts.size(), snps + 1);
+    ASSERT_EQ(bim.size() + 1, legend.size());
+    ASSERT_EQ(haps.size() + 1, legend.size());
+    ASSERT_EQ(counts.size(), legend.size());
     int polymorphic = 0;
-    for (std::size_t k = 0; k < snps; ++k) {
-      const std::vector<std::string>& g = gen[k];
-      ASSERT_EQ(g.size(), 5u + 3 * individuals) << "line " << k;
-      long copies0 = 0, copies1 = 0;  // from the probability triples, exact 0/1 values
-      for (int i = 0; i < individuals; ++i) {
-        const std::string triple = g[5 + 3 * i] + g[6 + 3 * i] + g[7 + 3 * i];
-        ASSERT_TRUE(triple == "100" || triple == "010" || triple == "001") << "line " << k;
-        copies0 += triple == "100" ? 2 : triple == "010" ? 1 : 0;
-        copies1 += triple == "001" ? 2 : triple == "010" ? 1 : 0;
-      }
+    for (std::size_t k = 0; k < haps.size(); ++k) {
+      const std::vector<std::string>& l = legend[k + 1], &c = counts[k + 1];  // rsid position allele0 allele1
+      EXPECT_EQ(bim[k][1] + " " + bim[k][3], l[0] + " " + l[1]) << "SNP " << k;
+      ASSERT_EQ(haps[k].size(), 2u * individuals) << "SNP " << k;
+      const long copies1 = std::count(haps[k].begin(), haps[k].end(), "1"), copies0 = 2 * individuals - copies1;
       polymorphic += copies0 > 0 && copies1 > 0;
-      EXPECT_EQ(bim[k][1] + " " + bim[k][3], g[1] + " " + g[2]) << "line " << k;
+      if (l[2] == l[3]) continue;
       // plink orders the two alleles by its own rule; match them by name.
-      const std::vector<std::string>& c = counts[k + 1];
-      ASSERT_EQ(c.size(), 7u);
-      if (g[3] == g[4]) continue;
-      std::map<std::string, long> expected = {{g[3], copies0}, {g[4], copies1}};
-      ASSERT_EQ(expected.count(c[2]) + expected.count(c[3]), 2u) << "line " << k;
-      EXPECT_EQ(std::stol(c[4]), expected[c[2]]) << "line " << k;
-      EXPECT_EQ(std::stol(c[5]), expected[c[3]]) << "line " << k;
+      std::map<std::string, long> expected = {{l[2], copies0}, {l[3], copies1}};
+      ASSERT_EQ(expected.count(c[2]) + expected.count(c[3]), 2u) << "SNP " << k;
+      EXPECT_EQ(std::stol(c[4]), expected[c[2]]) << "SNP " << k;
+      EXPECT_EQ(std::stol(c[5]), expected[c[3]]) << "SNP " << k;
     }
     EXPECT_GT(polymorphic, 1000);
   }

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "params/errors.hpp"
-#include "scripted_draws.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
 #include "test_support.hpp"
@@ -27,6 +26,16 @@ namespace {
 using Rows = std::vector<std::vector<short>>;
 using Pair = std::vector<std::vector<int>>;
 const double kNoMutation[2] = {0.0, 0.0};
+
+// While installed, the current generator hands out scripted uniforms, to aim draws at chosen
+// outcomes; an unscripted draw throws.
+struct ScriptedDraws : Random {
+  explicit ScriptedDraws(std::vector<double> v) : values(std::move(v)) { Random::Set(*this); }
+  ~ScriptedDraws() override { Random::RNG = Random::Dummy; }
+  double Next() override { return values.at(used++); }
+  std::vector<double> values;
+  std::size_t used = 0;
+};
 
 // Any generator but the plain MT takes the generic draw path; this one gives MT's draws.
 struct ForwardedMT : Random {
