@@ -119,15 +119,9 @@ TEST(Cdfchi, ReferenceValues) {
 TEST(Likelihood, NullValueScoreAndHessianAreConsistentAndOverflowSafe) {
   Sample s = random_sample(200, -0.3, {0.5, 0.2, -0.4}, 5);
   std::set<int> snps{0, 1, 2};
-  const auto l = [&](const std::vector<double>& b) {
-    return sst::loglikelihood_function(column(b), design(s, snps));
-  };
-  const auto score = [&](const std::vector<double>& b) {
-    return sst::score_function(column(b), design(s, snps));
-  };
-  const auto hessian = [&](const std::vector<double>& b) {
-    return sst::hessian_function(column(b), design(s, snps));
-  };
+  const auto l = [&](std::vector<double> b) { return sst::loglikelihood_function(column(b), design(s, snps)); };
+  const auto score = [&](std::vector<double> b) { return sst::score_function(column(b), design(s, snps)); };
+  const auto hessian = [&](std::vector<double> b) { return sst::hessian_function(column(b), design(s, snps)); };
   // L0: the log-likelihood at the intercept log(n1/n0) without effects.
   const double n1 = std::count(s.phenotypes.begin(), s.phenotypes.end(), 1);
   EXPECT_NEAR(l({std::log(n1 / (s.phenotypes.size() - n1)), 0, 0, 0}),

@@ -139,18 +139,17 @@ TEST(WordThresholds, MatchTheComparisonOfTheDrawWithTheProbability) {
 // Panel haplotype 0 is 0 1 0 and haplotype 1 is 1 0 1, all at one map position.
 const Data kThreeSnps = make_panel({{0, 1}, {1, 0}, {0, 1}});
 
-TEST(ProcessDl, KeepsLociOnPolymorphicPanelSnpsReportsTheOthersAndStopsIfNoneIsLeft) {
+// Loci kept without a word are pinned by the golden run of the driver tests.
+TEST(ProcessDl, ReportsLociOffThePanelOrMonomorphicAndStopsIfNoneIsLeft) {
   // Frequencies 0.5 at 10, 0 at 20, 1 at 30, 0.25 at 40.
   const Data panel = make_panel({{0, 1, 0, 1}, {0, 0, 0, 0}, {1, 1, 1, 1}, {0, 0, 1, 0}});
   const std::string start = "\nProcessing disease loci ... ", end = "done \n\n";
   const std::string missing = "\ncannot find snp information for position ";
   const std::string removed = ", so it has been removed from the set of disease loci.\n";
   const struct { std::vector<double> loci; std::vector<int> kept; std::string log; } cases[] = {
-      {{40, 10}, {0, 3}, start + end},
       {{10, 15, 39, 10.5, 12345678}, {0},
        start + missing + "10.5" + removed + missing + "15" + removed + missing + "39" + removed +
            missing + "1.23457e+07" + removed + end},
-      {{30, 10, 40}, {0, 3}, start + "\nsnp at position 30 has frequency 1" + removed + end},
       {{20, 30}, {}, start + "\nsnp at position 20 has frequency 0" + removed +
            "\nsnp at position 30 has frequency 1" + removed + end +
            "No suitable disease loci. Program terminated.\n"},
@@ -174,7 +173,7 @@ TEST(ProcessDl, KeepsLociOnPolymorphicPanelSnpsReportsTheOthersAndStopsIfNoneIsL
 TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheStayingProbability) {
   // Map positions 0, 0, 1, 1, 3 with N = 2: staying probabilities 1, e^-0.5, 1, e^-1.
   const Data panel = make_panel({{0}, {0}, {0}, {0}, {0}}, {0, 0, 1, 1, 3});
-  const double stay2 = std::exp(-0.5), stay4 = std::exp(-1.0), top = 1.0 - 1.0 / 8589934592.0;  // the largest draw
+  const double stay2 = std::exp(-0.5), stay4 = std::exp(-1.0), top = 1.0 - 1.0 / 8589934592.0;  // largest
   const struct { std::vector<double> draws; std::vector<std::vector<int>> segments; } cases[] = {
       // A draw equal to the staying probability stays; equal positions never switch.
       {{top, stay2, top, stay4}, {{0, 1, 2, 3, 4}}},
