@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <iomanip>
 #include <random>
 #include <set>
 #include <sstream>
@@ -26,20 +25,18 @@ namespace sst = logistic_regression;
 
 namespace {
 
-const double kNan = std::nan("");
-
 struct Sample {
   std::vector<std::vector<short>> haplotypes;
   std::vector<int> phenotypes;
 };
 
-// One individual per entry of allele-1 counts at SNPs 0, 1, ...; heterozygotes carry allele 1 on
-// their first row.
 sst::GenotypeDesign design(const Sample& s, const std::set<int>& snps) {
   const std::size_t nsnps = s.haplotypes.empty() ? 0 : s.haplotypes[0].size();
   return sst::GenotypeDesign(DenseRows(s.haplotypes, nsnps), s.phenotypes, snps);
 }
 
+// One individual per entry of allele-1 counts at SNPs 0, 1, ...; heterozygotes carry allele 1 on
+// their first row.
 Sample make_sample(const std::vector<std::vector<int>>& genotypes, const std::vector<int>& status) {
   Sample s{{}, status};
   for (const std::vector<int>& g : genotypes) {
@@ -108,7 +105,8 @@ double upper_tail(double x, double df) {
   return q;
 }
 
-TEST(Cdfchi, ReferenceValuesAndErrorStatusesInCheckOrder) {
+// The association test calls it only with which 1, x > 0 and df > 0, and asserts status 0.
+TEST(Cdfchi, ReferenceValues) {
   const double u = 7.5;  // df 3: Q = erfc(sqrt(u)) + 2 sqrt(u / pi) exp(-u) at x = 2u
   const struct { double x, df, q; } values[] = {
       {0.0, 1.0, 1.0}, {0.0, 7.0, 1.0}, {3.841458820694124, 1.0, 0.05}, {2 * std::log(100.0), 2.0, 0.01},
@@ -117,32 +115,14 @@ TEST(Cdfchi, ReferenceValuesAndErrorStatusesInCheckOrder) {
   for (const auto& c : values)
     EXPECT_NEAR(upper_tail(c.x, c.df) / c.q, 1.0, 1e-12) << c.x << " " << c.df;
   EXPECT_GT(upper_tail(150.0, 1.0), 1e-34);  // full relative accuracy while p rounds to 1
-
-  const struct { int which; double x, df; int status; double bound; } errors[] = {
-      {0, 1, 1, -1, 1}, {-3, -1, 0, -1, 1}, {4, 1, 1, -1, 3}, {2, 1, 1, -1, 1}, {3, 1, 1, -1, 1}, {1, -1, 1, -4, 0},
-      {1, kNan, 1, -4, 0}, {1, -1, 0, -4, 0}, {1, 1, 0, -5, 0}, {1, 1, -2, -5, 0}, {1, 1, kNan, -5, 0}};
-  for (const auto& c : errors) {
-    int which = c.which, status = 0;
-    double p = 42, q = 43, x = c.x, df = c.df, bound = -7;  // p and q stay untouched
-    cdfchi(&which, &p, &q, &x, &df, &status, &bound);
-    EXPECT_EQ(std::vector<double>({double(status), bound, p, q}),
-              std::vector<double>({double(c.status), c.bound, 42, 43}))
-        << "which " << c.which << " x " << c.x << " df " << c.df;
-  }
 }
 
 TEST(Likelihood, NullValueScoreAndHessianAreConsistentAndOverflowSafe) {
   Sample s = random_sample(200, -0.3, {0.5, 0.2, -0.4}, 5);
   std::set<int> snps{0, 1, 2};
-  const auto l = [&](const std::vector<double>& b) {
-    return sst::loglikelihood_function(column(b), design(s, snps));
-  };
-  const auto score = [&](const std::vector<double>& b) {
-    return sst::score_function(column(b), design(s, snps));
-  };
-  const auto hessian = [&](const std::vector<double>& b) {
-    return sst::hessian_function(column(b), design(s, snps));
-  };
+  const auto l = [&](std::vector<double> b) { return sst::loglikelihood_function(column(b), design(s, snps)); };
+  const auto score = [&](std::vector<double> b) { return sst::score_function(column(b), design(s, snps)); };
+  const auto hessian = [&](std::vector<double> b) { return sst::hessian_function(column(b), design(s, snps)); };
   // L0: the log-likelihood at the intercept log(n1/n0) without effects.
   const double n1 = std::count(s.phenotypes.begin(), s.phenotypes.end(), 1);
   EXPECT_NEAR(l({std::log(n1 / (s.phenotypes.size() - n1)), 0, 0, 0}),
@@ -225,9 +205,11 @@ TEST(RunTest, UnestimableModelsGiveNanInsteadOfThrowing) {
   EXPECT_EQ(fit(s, {2}).status, SolverStatus::converged);
 }
 
-// Runs the report on twelve individuals (controls first) at three SNPs, SNP 1 never carried, and
-// returns what reached the summary file.
-std::string report_text(const std::vector<int>& dl_indices, std::ostringstream& log) {
+// The layout and format of both tables are pinned by the golden run of the driver tests; here the
+// rows of models that cannot be estimated, for twelve individuals (controls first) at three SNPs,
+// SNP 1 never carried. SNP 2's row agrees with a reference fit iterated to convergence to the last
+// printed digit, except beta and SE (0.9293, 0.8443 there): the stopping rule ends them early.
+TEST(AssociationReport, NanRowsWithWarnings) {
   testing_support::TempDir dir;
   TarvikParameters params;
   params.summary_file = dir.file("run.summary");
@@ -240,48 +222,26 @@ std::string report_text(const std::vector<int>& dl_indices, std::ostringstream& 
   const Sample s = make_sample({{0, 0, 1}, {1, 0, 0}, {0, 0, 0}, {2, 0, 1}, {0, 0, 2}, {1, 0, 0},
                                 {1, 0, 1}, {2, 0, 2}, {0, 0, 1}, {1, 0, 0}, {2, 0, 1}, {0, 0, 2}},
                                {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1});
-  engine.dl_indices = dl_indices;
+  engine.dl_indices = {1, 2};
   testing_support::set_simulated(engine, s.haplotypes);
   engine.simulated_phenotypes = s.phenotypes;
   engine.num_simulated_haps = static_cast<int>(s.haplotypes.size());
-  association_report(engine, log);
-  EXPECT_EQ(log.str(), "");  // flushed into the summary file
-  return testing_support::read_file(params.summary_file);
-}
-
-const std::string kSnpTable =
-    "\n\nThe pvalues and effect sizes of each disease SNP is:\n\n"
-    "Disease_locus_index           beta        beta_se         pvalue\n";
-const std::string kModelHeader = "Disease_locus_index           beta        beta_se\n";
-
-// The numbers agree with a reference fit iterated to convergence to the last printed digit,
-// except SNP 2's single-SNP beta and SE (0.9293, 0.8443 there): the stopping rule ends them early.
-TEST(AssociationReport, TablesLayoutFormatAndNanRowsWithWarnings) {
   std::ostringstream log;
-  log << std::fixed << std::showpoint << std::setprecision(0);  // as the summary code leaves it
-  EXPECT_EQ(report_text({2, 0, 2}, log),
-            kSnpTable +
-                "              0             0.5346         0.7493         0.4674\n"
-                "              2             0.9285         0.8442          0.246\n"
-                "\n\nThe pvalue for the full disease model is 0.3713:\n" + kModelHeader +
-                "              0             0.6322         0.8228\n"
-                "              2              0.989         0.8674\n");
-  log << 12.0 << " " << 2.5 << " " << 1234.5678 << " " << 0.000123456;  // as the run-time line
-  EXPECT_EQ(log.str(), "12 2.5 1235 0.0001235");
-
-  std::ostringstream log2;
-  std::string text;
-  ASSERT_NO_THROW(text = report_text({1, 2}, log2));
-  EXPECT_EQ(text, kSnpTable +
-                      "              1                nan            nan            nan\n"
-                      "              2             0.9285         0.8442          0.246\n"
-                      "Warning: the model for disease SNP index 1 could not be estimated (singular "
-                      "information matrix); its row shows nan.\n"
-                      "\n\nThe pvalue for the full disease model is nan:\n" + kModelHeader +
-                      "              1                nan            nan\n"
-                      "              2                nan            nan\n"
-                      "Warning: the full disease model could not be estimated (singular "
-                      "information matrix); its rows show nan.\n");
+  ASSERT_NO_THROW(association_report(engine, log));
+  EXPECT_EQ(log.str(), "");  // flushed into the summary file
+  EXPECT_EQ(testing_support::read_file(params.summary_file),
+            "\n\nThe pvalues and effect sizes of each disease SNP is:\n\n"
+            "Disease_locus_index           beta        beta_se         pvalue\n"
+            "              1                nan            nan            nan\n"
+            "              2             0.9285         0.8442          0.246\n"
+            "Warning: the model for disease SNP index 1 could not be estimated (singular "
+            "information matrix); its row shows nan.\n"
+            "\n\nThe pvalue for the full disease model is nan:\n"
+            "Disease_locus_index           beta        beta_se\n"
+            "              1                nan            nan\n"
+            "              2                nan            nan\n"
+            "Warning: the full disease model could not be estimated (singular "
+            "information matrix); its rows show nan.\n");
 }
 
 }  // namespace

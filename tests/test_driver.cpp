@@ -1,8 +1,15 @@
-// The run's frame: banner, help screen, error report, run-time line and summary file.
+// Whole runs of the binary: the help screen, reported errors and the summary file, the pinned
+// bytes of a run on the example panel, and plink1.9 as an independent reader of its files.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
+
+#include <boost/filesystem.hpp>
 
 #include "test_support.hpp"
 
@@ -14,6 +21,46 @@ const std::string ruler(67, '=');
 
 bool starts_with_banner(const std::string& text) {
   return text.rfind("\n" + ruler + "\n  Welcome to TARVIK_v2.2.0 (01/04/2011)\n", 0) == 0;
+}
+
+// The run whose bytes tests/golden.sha256 pins: the example panel, two disease loci (the second
+// with risk allele 0, whose risk table is reversed), tag SNPs (unsorted, one repeated, one outside
+// the interval, one at no SNP), the association report and an unknown flag, so that every part of
+// the summary is there. The inputs are linked into the scratch directory, so that the summary
+// names no absolute path. After an intended change of the output, the failure shows the new list.
+CommandResult run_golden(const TempDir& dir, const std::string& stem) {
+  if (!file_exists(dir.file("tarvik"))) {
+    for (const char* name : {"chr20.hap.gz", "chr20.legend.gz", "chr20.map.gz"})
+      boost::filesystem::create_symlink(example_file(name), dir.file(name));
+    boost::filesystem::create_symlink(source_dir() + "/tests/data/golden.tags", dir.file("golden.tags"));
+    boost::filesystem::create_symlink(tarvik_binary(), dir.file("tarvik"));
+  }
+  return run_command("./tarvik -h chr20.hap.gz -l chr20.legend.gz -m chr20.map.gz -int 1900000 2800000 "
+                     "-n 300 200 -dl 1945626 1 1.5 2.25 2751091 0 2.0 4.0 -t golden.tags -nrs "
+                     "-output_snp_summary -zz -o " + stem, dir.path());
+}
+
+// The run time is the one varying text; it must still be a whole number of seconds.
+std::string without_run_time(std::string text) {
+  const std::string head = "\nTARVIK took ", tail = " seconds to complete. Have a nice day! \n";
+  const std::size_t at = text.rfind(head), from = at + head.size();
+  if (at == std::string::npos) return text;
+  std::size_t end = from;
+  while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+  if (end > from && text.compare(end, std::string::npos, tail) == 0) text.replace(from, end - from, "N");
+  return text;
+}
+
+// The lines of a file, each split into its blank-separated fields.
+std::vector<std::vector<std::string>> table_of(const std::string& name) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(read_file(name));
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    rows.emplace_back();
+    for (std::string f; fields >> f;) rows.back().push_back(f);
+  }
+  return rows;
 }
 
 }  // namespace
@@ -35,27 +82,26 @@ TEST(Driver, HelpScreenWithoutSummaryFile) {
 
 TEST(Driver, ReportedErrorsGoToConsoleAndSummary) {
   TempDir dir;
-  const std::pair<std::string, std::string> cases[] = {
-      {"-l L -m M -o run", "ERROR!!! Must specify a value for flag: -h\n\n"},
+  const struct { std::string args, message; bool created; } cases[] = {
+      {"-l L -m M -o run", "ERROR!!! Must specify a value for flag: -h\n\n", false},
       {"-h H -l L -m M -o run -dl 1000 3 1 1",
-       "Error encountered, program terminated: Disease allele must be 0 or 1 but got 3 in DiseaseLocus. \n\n\n"},
-      {"-h missing.hap -l L -m M -o run", "Error reading file M: can't open file.\n\n"},
+       "Error encountered, program terminated: Disease allele must be 0 or 1 but got 3 in DiseaseLocus. \n\n\n", false},
+      {"-h missing.hap -l L -m M -o run", "Error reading file M: can't open file.\n\n", true},
   };
-  for (const auto& [args, message] : cases) {
+  for (const auto& [args, message, created] : cases) {
     auto r = run_tarvik(args, dir.path());
     EXPECT_EQ(r.status, 1) << args;
     // "Creating directory" is said straight on the console, before the summary file exists.
-    std::string console = r.output;
-    const std::string created = "Creating directory \n";
-    if (console.rfind(created, 0) == 0) console = console.substr(created.size());
+    const std::string creating = "Creating directory \n";
+    ASSERT_EQ(r.output.compare(0, creating.size(), creating) == 0, created) << r.output;
+    const std::string console = r.output.substr(created ? creating.size() : 0);
     EXPECT_TRUE(starts_with_banner(console)) << console;
     const std::size_t at = console.find(message);
     ASSERT_NE(at, std::string::npos) << args << "\n" << console;
-    const std::string tail = console.substr(at + message.size());
-    EXPECT_EQ(tail.rfind("\nTARVIK took ", 0), 0u) << tail;
-    EXPECT_EQ(tail.substr(tail.size() - 40), " seconds to complete. Have a nice day! \n");
+    EXPECT_EQ(without_run_time(console.substr(at + message.size())),
+              "\nTARVIK took N seconds to complete. Have a nice day! \n");
     EXPECT_EQ(read_file(dir.file("run.summary")), console) << args;
-    std::remove(dir.file("run.summary").c_str());
+    boost::filesystem::remove(dir.file("run.summary"));
   }
 }
 
@@ -71,28 +117,76 @@ TEST(Driver, OutputDirectoryMissingOrImpossible) {
   EXPECT_NE(r.error.find("tarvik: Error encountered, program terminated: "), std::string::npos) << r.error;
 }
 
-// Whole runs on the example panel: a fixed seed gives identical bytes, and the
-// gzip file set decompresses to the plain one.
-TEST(Driver, FixedSeedRunsAreIdenticalAndGzipMatchesPlain) {
+TEST(Driver, GoldenRunGivesThePinnedBytesInPlainAndGzipMode) {
   TempDir dir;
-  const std::string args = "-h " + example_file("chr20.hap.gz") + " -l " + example_file("chr20.legend.gz") +
-                           " -m " + example_file("chr20.map.gz") +
-                           " -int 1900000 2100000 -n 60 40 -dl 1945626 1 2 4 -nrs -output_snp_summary -o ";
-  for (const char* stem : {"a/run", "b/run", "c/run.gz"}) {
-    auto r = run_tarvik(args + stem, dir.path());
-    ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("The pvalue for the full disease model is "), std::string::npos);
+  // A larger run first: the pinned run must replace its files, not append to them or overwrite a part.
+  ASSERT_EQ(run_golden(dir, "out/plain/run -n 320 210").status, 0);
+  for (const std::string stem : {"out/plain/run", "out/gz1/run.gz", "out/gz2/run.gz"}) {
+    const CommandResult r = run_golden(dir, stem);
+    ASSERT_EQ(r.status, 0) << r.output << r.error;
+    EXPECT_EQ(r.error, "");
+    const std::string created = stem == "out/plain/run" ? "" : "Creating directory " + stem.substr(0, 7) + "\n";
+    EXPECT_EQ(r.output, created + read_file(dir.file(stem + ".summary"))) << stem;
   }
-  for (const char* suffix : {".controls.haps", ".cases.haps", ".legend", ".controls.gen", ".cases.gen",
-                             ".controls.sample", ".cases.sample"}) {
-    const std::string plain = read_file(dir.file(std::string("a/run") + suffix));
-    EXPECT_FALSE(plain.empty()) << suffix;
-    EXPECT_EQ(read_file(dir.file(std::string("b/run") + suffix)), plain) << suffix;
-    const bool compressed = std::string(suffix).find(".haps") != std::string::npos ||
-                            std::string(suffix).find(".gen") != std::string::npos;
-    EXPECT_EQ(compressed ? read_gzip_file(dir.file(std::string("c/run") + suffix + ".gz"))
-                         : read_file(dir.file(std::string("c/run") + suffix)),
-              plain)
-        << suffix;
+  const std::string plain = dir.file("out/plain/run");
+  for (const std::string suffix : {".controls.haps", ".cases.haps", ".legend", ".controls.gen", ".cases.gen",
+                                   ".controls.tags.gen", ".cases.tags.gen", ".controls.sample", ".cases.sample"}) {
+    const bool packed = suffix.find(".haps") != std::string::npos || suffix.find(".gen") != std::string::npos;
+    const std::string name = suffix + (packed ? ".gz" : "");
+    const std::string raw = read_file(dir.file("out/gz1/run" + name));
+    EXPECT_TRUE(raw == read_file(dir.file("out/gz2/run" + name))) << name;
+    // No time stamp in the gzip header, or reruns would differ.
+    if (packed) {
+      EXPECT_EQ(raw.substr(0, 2) + raw.substr(4, 4), std::string("\x1f\x8b\0\0\0\0", 6)) << name;
+    }
+    EXPECT_TRUE((packed ? read_gzip_file(dir.file("out/gz1/run" + name)) : raw) == read_file(plain + suffix))
+        << name;
+  }
+  write_file(plain + ".summary", without_run_time(read_file(plain + ".summary")));
+  write_file(plain + ".gz.summary", without_run_time(read_file(dir.file("out/gz1/run.gz.summary"))));
+  const CommandResult sums = run_command("cd out/plain && LC_ALL=C sha256sum -- *", dir.path());
+  EXPECT_EQ(sums.status, 0) << sums.error;
+  EXPECT_EQ(sums.output, read_file(source_dir() + "/tests/golden.sha256"));
+}
+
+// plink1.9 reads the genotype and sample files into its binary format: its samples, variants and
+// allele counts must be those of the legend and the haplotype files.
+TEST(Plink, ReadsTheGenotypeAndSampleFiles) {
+  TempDir dir;
+  ASSERT_EQ(run_golden(dir, "R").status, 0);
+  const auto legend = table_of(dir.file("R.legend"));  // with a header, like plink's counts
+  for (const std::string group : {"controls", "cases"}) {
+    SCOPED_TRACE(group);
+    const int individuals = group == "controls" ? 300 : 200, first = group == "controls" ? 0 : 300;
+    const CommandResult convert = run_command("plink1.9 --gen R." + group + ".gen --sample R." + group +
+                                                  ".sample --oxford-single-chr 20 --make-bed --out P && "
+                                                  "plink1.9 --bfile P --freq counts --out P",
+                                              dir.path());
+    ASSERT_EQ(convert.status, 0) << convert.output << convert.error;
+    const auto fam = table_of(dir.file("P.fam")), bim = table_of(dir.file("P.bim"));
+    const auto counts = table_of(dir.file("P.frq.counts")), haps = table_of(dir.file("R." + group + ".haps"));
+    ASSERT_EQ(fam.size(), static_cast<std::size_t>(individuals));
+    for (int i = 0; i < individuals; ++i) {  // plink's phenotype codes: 1 control, 2 case
+      const std::string id = std::to_string(first + i);
+      EXPECT_EQ(fam[i], (std::vector<std::string>{"id1_" + id, "id2_" + id, "0", "0", "0", first ? "2" : "1"}));
+    }
+    ASSERT_EQ(bim.size() + 1, legend.size());
+    ASSERT_EQ(haps.size() + 1, legend.size());
+    ASSERT_EQ(counts.size(), legend.size());
+    int polymorphic = 0;
+    for (std::size_t k = 0; k < haps.size(); ++k) {
+      const std::vector<std::string>& l = legend[k + 1], &c = counts[k + 1];  // rsid position allele0 allele1
+      EXPECT_EQ(bim[k][1] + " " + bim[k][3], l[0] + " " + l[1]) << "SNP " << k;
+      ASSERT_EQ(haps[k].size(), 2u * individuals) << "SNP " << k;
+      const long copies1 = std::count(haps[k].begin(), haps[k].end(), "1"), copies0 = 2 * individuals - copies1;
+      polymorphic += copies0 > 0 && copies1 > 0;
+      if (l[2] == l[3]) continue;
+      // plink orders the two alleles by its own rule; match them by name.
+      std::map<std::string, long> expected = {{l[2], copies0}, {l[3], copies1}};
+      ASSERT_EQ(expected.count(c[2]) + expected.count(c[3]), 2u) << "SNP " << k;
+      EXPECT_EQ(std::stol(c[4]), expected[c[2]]) << "SNP " << k;
+      EXPECT_EQ(std::stol(c[5]), expected[c[3]]) << "SNP " << k;
+    }
+    EXPECT_GT(polymorphic, 1000);
   }
 }

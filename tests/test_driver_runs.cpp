@@ -72,7 +72,7 @@ TEST(Memory, ARunThatCannotGetItsMemoryEndsWithTheOutOfMemoryError) {
   TempDir dir;
   const std::string args = "-h " + example_file("chr20.hap.gz") + " -l " + example_file("chr20.legend.gz") +
                            " -m " + example_file("chr20.map.gz") + " -n 1000 1000 -dl 1945626 1 1.5 2.25 -o run -nrs";
-  const CommandResult r = run_command("ulimit -v 25000; " + std::string(TARVIK_BINARY) + " " + args, dir.path());
+  const CommandResult r = run_command("ulimit -v 25000; " + tarvik_binary() + " " + args, dir.path());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.error.find("tarvik: Error encountered, program terminated: out of memory."), std::string::npos)
       << r.error;

@@ -1,13 +1,22 @@
+// The simulation module: the random stream and its draws, the copying model, the disease loci
+// and the case model, by scripted draws on small panels and by statistics on the example panel.
+// Ordinary runs, draw by draw, are pinned by the golden run of the driver tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <iterator>
+#include <limits>
+#include <map>
 #include <numeric>
 #include <string>
 #include <vector>
 
+#include "params/errors.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
-#include "scripted_draws.hpp"
+#include "engine_support.hpp"
 #include "test_support.hpp"
 
 using testing_support::TempDir;
@@ -16,6 +25,24 @@ using testing_support::read_file;
 namespace {
 
 using Rows = std::vector<std::vector<short>>;
+using Pair = std::vector<std::vector<int>>;
+const double kNoMutation[2] = {0.0, 0.0};
+
+// While installed, the current generator hands out scripted uniforms, to aim draws at chosen
+// outcomes; an unscripted draw throws.
+struct ScriptedDraws : Random {
+  explicit ScriptedDraws(std::vector<double> v) : values(std::move(v)) { Random::Set(*this); }
+  ~ScriptedDraws() override { Random::RNG = Random::Dummy; }
+  double Next() override { return values.at(used++); }
+  std::vector<double> values;
+  std::size_t used = 0;
+};
+
+// Any generator but the plain MT takes the generic draw path; this one gives MT's draws.
+struct ForwardedMT : Random {
+  ~ForwardedMT() override { Random::RNG = Random::Dummy; }
+  double Next() override { return MT::next_uniform(); }
+};
 
 // SNP j at position 10 (j + 1), map position rho[j] (default 0), codes[j] per panel haplotype.
 Data make_panel(const std::vector<std::vector<int>>& codes, const std::vector<double>& rho = {}) {
@@ -37,34 +64,91 @@ TarvikParameters make_params(const TempDir& dir, int ncontrols, int ncases, doub
   return params;
 }
 
-// Panel haplotype 0 is 0 1 0 and haplotype 1 is 1 0 1, all at one map position.
-const Data kThreeSnps = make_panel({{0, 1}, {1, 0}, {0, 1}});
+// A generator at the start of the case phase: disease loci as SNP index -> locus, and complete
+// control rows.
+TarvikGenerator case_generator(const std::vector<std::vector<int>>& codes, const Rows& controls,
+                               const std::map<int, DiseaseLocus>& loci) {
+  TarvikParameters params;
+  params.ncontrols = static_cast<int>(controls.size() / 2);
+  for (const auto& locus : loci) params.dl[10.0 * (locus.first + 1)] = locus.second;
+  TarvikGenerator g(params, make_panel(codes));
+  for (const auto& locus : loci) g.dl_indices.push_back(locus.first);
+  testing_support::set_simulated(g, controls);
+  g.num_simulated_haps = static_cast<int>(controls.size());
+  return g;
+}
 
-TEST(SetTheta, UsesTheReciprocalOfTheHarmonicSumOverAllPanelHaplotypes) {
-  const struct { int n; double theta; std::string shown; } cases[] = {
-      {1, 1.0, "1"}, {3, 1.0 / (1.0 + 0.5 + 1.0 / 3.0), "0.545455"}};
+// The stream itself, on every draw path, is pinned by the golden run of the driver tests.
+TEST(MersenneTwister, SeedWordIsTheSeedTimesTwoToThe32ClampedAndTruncated) {
+  const std::pair<double, std::uint32_t> seeds[] = {
+      {0.12345, 530213712u}, {1.0, 4294967295u}, {1e300, 4294967295u}, {0.0, 0u}, {-0.25, 0u},
+      {0.5, 2147483648u}, {1.0 / 4294967296.0, 1u}, {0.999999999, 4294967291u}};
+  for (const auto& s : seeds) EXPECT_EQ(MT::seed_word_of(s.first), s.second) << s.first;
+}
+
+TEST(CurrentGenerator, PlaceholderRefusesToDrawUntilAGeneratorIsSet) {
+  EXPECT_EQ(Random::RNG, Random::Dummy);
+  EXPECT_THROW(uniform_draw(), RandomNotSetException);
+  EXPECT_STREQ(RandomNotSetException().message, "Newran: uniform rng not setup");
+  {
+    MT generator(0.1);
+    Random::Set(generator);
+    { MT other(0.2); }  // never made current: its end leaves the slot alone
+    EXPECT_EQ(Random::RNG, &generator);
+  }
+  EXPECT_EQ(Random::RNG, Random::Dummy);
+  EXPECT_THROW(UniformDraws().next(), RandomNotSetException);
+}
+
+TEST(Rmultinom, ReducesTheDrawWeightByWeight) {
+  const std::vector<double> quarter{0.25, 0.25, 0.5};
+  const struct { std::vector<double> weights; double draw; int category; } cases[] = {
+      {quarter, 0.25, 1},  // a remainder of exactly 0 picks the current category
+      {quarter, 0.2500001, 2}, {quarter, 0.9, 3}, {{0.0, 1.0}, 1e-12, 2}, {{1.0, 0.0}, 0.999999, 1},
+      {{0.5, 0.3}, 0.9, 2}, {{0.0, 0.0}, 0.5, 2}, {{}, 0.5, 0},  // running out gives the last
+      // Ten weights of 0.1 sum below 1.0 in double arithmetic.
+      {std::vector<double>(10, 0.1), 0.99999999999999995, 10},
+  };
   for (const auto& c : cases) {
-    TempDir dir;
-    TarvikGenerator generator(make_params(dir, 1, 0, -1.0), make_panel({std::vector<int>(c.n, 0)}));
-    generator.set_theta();
-    EXPECT_DOUBLE_EQ(generator.params.theta, c.theta) << c.n;
-    EXPECT_EQ(read_file(dir.file("run.summary")),
-              "theta not set, so setting to a default value of " + c.shown + "\n");
+    std::vector<double> weights = c.weights;
+    ScriptedDraws script({c.draw});
+    EXPECT_EQ(rmultinom(&weights), c.category) << "draw " << c.draw << " over " << weights.size();
+    EXPECT_EQ(script.used, 1u);
   }
 }
 
-TEST(ProcessDl, KeepsLociOnPolymorphicPanelSnpsReportsTheOthersAndStopsIfNoneIsLeft) {
+// Word thresholds agree with the double comparisons they replace, at the
+// words next to each threshold, for probabilities across the whole range.
+TEST(WordThresholds, MatchTheComparisonOfTheDrawWithTheProbability) {
+  std::vector<double> probabilities = {0.0, -1.0, 1.0, 2.0, 1e-300, 0.5 / 4294967296.0,
+                                       std::nextafter(0.5 / 4294967296.0, 1.0), 0.25, 0.999999,
+                                       MT::uniform_of(12345), MT::uniform_of(4294967295u)};
+  for (double p = 1e-12; p < 1.0; p *= 1.37) probabilities.push_back(p);
+  for (const double p : probabilities) {
+    const std::uint64_t below = words_below(p), at_most = words_at_most(p);
+    for (const std::int64_t b : {std::int64_t(below), std::int64_t(at_most)})
+      for (std::int64_t w = std::max<std::int64_t>(b - 2, 0); w <= std::min<std::int64_t>(b + 1, 4294967295LL); ++w) {
+        const double u = MT::uniform_of(static_cast<std::uint32_t>(w));
+        ASSERT_EQ(static_cast<std::uint64_t>(w) < below, u < p) << p << " " << w;
+        ASSERT_EQ(static_cast<std::uint64_t>(w) < at_most, u <= p) << p << " " << w;
+      }
+  }
+}
+
+// Panel haplotype 0 is 0 1 0 and haplotype 1 is 1 0 1, all at one map position.
+const Data kThreeSnps = make_panel({{0, 1}, {1, 0}, {0, 1}});
+
+// Loci kept without a word are pinned by the golden run of the driver tests.
+TEST(ProcessDl, ReportsLociOffThePanelOrMonomorphicAndStopsIfNoneIsLeft) {
   // Frequencies 0.5 at 10, 0 at 20, 1 at 30, 0.25 at 40.
   const Data panel = make_panel({{0, 1, 0, 1}, {0, 0, 0, 0}, {1, 1, 1, 1}, {0, 0, 1, 0}});
   const std::string start = "\nProcessing disease loci ... ", end = "done \n\n";
   const std::string missing = "\ncannot find snp information for position ";
   const std::string removed = ", so it has been removed from the set of disease loci.\n";
   const struct { std::vector<double> loci; std::vector<int> kept; std::string log; } cases[] = {
-      {{40, 10}, {0, 3}, start + end},
       {{10, 15, 39, 10.5, 12345678}, {0},
        start + missing + "10.5" + removed + missing + "15" + removed + missing + "39" + removed +
            missing + "1.23457e+07" + removed + end},
-      {{30, 10, 40}, {0, 3}, start + "\nsnp at position 30 has frequency 1" + removed + end},
       {{20, 30}, {}, start + "\nsnp at position 20 has frequency 0" + removed +
            "\nsnp at position 30 has frequency 1" + removed + end +
            "No suitable disease loci. Program terminated.\n"},
@@ -85,12 +169,10 @@ TEST(ProcessDl, KeepsLociOnPolymorphicPanelSnpsReportsTheOthersAndStopsIfNoneIsL
   }
 }
 
-const double kJustBelowOne = 1.0 - 1.0 / 8589934592.0;  // the largest MT draw
-
 TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheStayingProbability) {
   // Map positions 0, 0, 1, 1, 3 with N = 2: staying probabilities 1, e^-0.5, 1, e^-1.
   const Data panel = make_panel({{0}, {0}, {0}, {0}, {0}}, {0, 0, 1, 1, 3});
-  const double stay2 = std::exp(-0.5), stay4 = std::exp(-1.0), top = kJustBelowOne;
+  const double stay2 = std::exp(-0.5), stay4 = std::exp(-1.0), top = 1.0 - 1.0 / 8589934592.0;  // largest
   const struct { std::vector<double> draws; std::vector<std::vector<int>> segments; } cases[] = {
       // A draw equal to the staying probability stays; equal positions never switch.
       {{top, stay2, top, stay4}, {{0, 1, 2, 3, 4}}},
@@ -111,131 +193,143 @@ TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheStayingProbability) {
   EXPECT_EQ(segments, std::vector<std::vector<int>>{{0}});
 }
 
-TEST(SimulateAllAlleles, ScriptedDrawsPickSourcesSegmentsAndMutations) {
-  // Panel haplotypes 0 0 0 0 and 1 1 1 1 with a long map gap between SNPs 2 and 3.
-  const Data gap = make_panel({{0, 1}, {0, 1}, {0, 1}, {0, 1}}, {0, 0, 100, 100});
-  const Data one = make_panel({{0, 0}});
+// Scripted draws at the edges that whole runs never meet; sources and segments in ordinary runs
+// are pinned by the golden run of the driver tests.
+TEST(SimulateAllAlleles, MutationThresholdNoIndividualsAndUnmutatedDiseaseAlleles) {
   const double under25 = std::nextafter(0.25, 0.0), under20 = std::nextafter(0.2, 0.0);
   const struct {
-    const Data& panel;
     int ncontrols, ncases;
     double theta;
     std::vector<double> draws;
     Rows rows;
   } cases[] = {
-      // 2 + 2 crossover draws; sources: 0.9 of two candidates is panel haplotype 1 (the first
-      // control copies only from the panel), 0.9 of three is its mate; then 3 + 3 allele draws.
-      {kThreeSnps, 1, 0, 0.0, {0.5, 0.5, 0.5, 0.5, 0.9, 0.9, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5},
-       {{1, 0, 1}, {1, 0, 1}}},
-      // mu = theta/2 / (N + theta): 0.25 and 0.2; a draw flips only when strictly below mu.
-      {kThreeSnps, 1, 0, 2.0, {0.5, 0.5, 0.5, 0.5, 0.1, 0.1, 0.25, under25, 0.9, 0.2, under20, 0.1},
+      // 2 + 2 crossover draws, two sources (0.1 of two candidates, then of three: panel 0), 3 + 3
+      // allele draws; mu = theta/2 / (N + theta) is 0.25, then 0.2: a draw flips only below mu.
+      {1, 0, 2.0, {0.5, 0.5, 0.5, 0.5, 0.1, 0.1, 0.25, under25, 0.9, 0.2, under20, 0.1},
        {{0, 0, 0}, {0, 0, 1}}},
-      // Haplotype 0 switches at the gap (0.9 > e^-50), haplotype 1 does not (1e-16 <= e^-33.3);
-      // each segment draws its own source.
-      {gap, 1, 0, 0.0,
-       {0.5, 0.9, 0.5, 0.5, 1e-16, 0.5, 0.1, 0.9, 0.9, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.5},
-       {{0, 0, 1, 1}, {0, 0, 1, 1}}},
-      // Individual 1 may copy every earlier row: 0.99 of four is row 1, 0.99 of five its own mate.
-      {one, 2, 0, 2.0, {0.1, 0.1, 0.9, 0.01, 0.99, 0.99, 0.9, 0.9}, {{0}, {1}, {1}, {1}}},
-      {kThreeSnps, 0, 0, 1.0, {}, {}},  // -n 0 0: no draws, still reported
+      {0, 0, 1.0, {}, {}},  // -n 0 0: no draws, still reported
       // A case at SNP 1 (rr2 1e6: pair (1, 1)) draws no ordinary sources; side 0's source is
       // 0.5 of weights 0.75, 0.25 (panel 0), side 1's 0.99 of 0.8, 0.2, 0.8 (its mate); the
       // other SNPs all mutate, but the disease alleles stay.
-      {kThreeSnps, 0, 1, 2.0, {0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.99, 0.01, 0.01, 0.01, 0.01},
+      {0, 1, 2.0, {0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.99, 0.01, 0.01, 0.01, 0.01},
        {{1, 1, 1}, {0, 1, 0}}},
   };
   for (const auto& c : cases) {
     TempDir dir;
     TarvikParameters params = make_params(dir, c.ncontrols, c.ncases, c.theta);
     if (c.ncases) params.dl[20] = DiseaseLocus(1, 1.0, 1e6);
-    TarvikGenerator generator(params, c.panel);
+    TarvikGenerator generator(params, kThreeSnps);
     if (c.ncases) generator.process_dl();
     ScriptedDraws script(c.draws);
     generator.simulate_all_alleles();
     EXPECT_EQ(script.used, c.draws.size()) << "draws left over";
     EXPECT_EQ(generator.return_simulated_haplotypes(), c.rows);
-    std::vector<int> phenotypes(c.ncontrols, 0);
-    phenotypes.resize(c.ncontrols + c.ncases, 1);
-    EXPECT_EQ(generator.simulated_phenotypes, phenotypes);
-    EXPECT_EQ(generator.num_simulated_haps, static_cast<int>(c.rows.size()));
-    const std::string log = read_file(dir.file("run.summary"));
-    const std::string done = "\nSimulating haplotypes ... done\n";
+    const std::string log = read_file(dir.file("run.summary")), done = "\nSimulating haplotypes ... done\n";
     EXPECT_EQ(log.substr(log.size() - done.size()), done);
   }
 }
 
-// Fixed-seed runs repeat byte for byte end to end (driver tests); here the seed and the log order.
-TEST(SimulateHaplotypes, SeedsTheRunReportsInOrderAndReleasesTheGenerator) {
-  for (bool fixed : {true, false}) {  // "-nrs", or a clock seed with theta 0
-    TempDir dir;
-    TarvikParameters params = make_params(dir, 2, 1, fixed ? -1.0 : 0.0);
-    params.output_file = dir.file("out");
-    params.output_directory = dir.path();
-    params.dl[20] = DiseaseLocus(1, 2.0, 4.0);
-    if (fixed) params.specified_flags.insert("-nrs");
-    TarvikGenerator generator(params, kThreeSnps);
-    generator.simulate_haplotypes();
-    EXPECT_EQ(Random::RNG, Random::Dummy);
-    const std::string log = read_file(dir.file("run.summary")), label = "\nRandom seed set to ";
-    ASSERT_EQ(log.compare(0, label.size(), label), 0) << log;
-    std::size_t digits = 0;
-    const double seed = std::stod(log.substr(label.size()), &digits);
-    EXPECT_TRUE(fixed ? seed == 0.12345 : seed >= 0.0 && seed <= 1.0) << seed;
-    // A clock seed names the seed word that repeats the run.
-    std::string word_line;
-    if (!fixed) {
-      const std::size_t at = label.size() + digits + 1, end = log.find('\n', at);
-      word_line = log.substr(at - 1, end - at + 1);
-      const std::string word = word_line.substr(std::string("\nRandom seed word ").size());
-      EXPECT_EQ(word_line, "\nRandom seed word " + word.substr(0, word.find(' ')) + " (-seed " +
-                               word.substr(0, word.find(' ')) + " repeats this run)");
-    }
-    const std::string rest = word_line + (fixed ? "\ntheta not set, so setting to a default value of 0.666667" : "") +
-        std::string("\n\nProcessing disease loci ... done \n\n\nSimulating haplotypes ... done\n");
-    EXPECT_EQ(log.substr(label.size() + digits, rest.size()), rest);
+TEST(CaseDistribution, OneLocusPairWeightsAreTheRiskTimesBothFrequencies) {
+  const double f = 2.0 / 6, hom0 = (1 - f) * (1 - f), het = f * (1 - f), hom1 = f * f;
+  const struct { DiseaseLocus locus; double w[4]; } cases[] = {
+      {DiseaseLocus(1, 2.0, 4.0), {hom0, 2 * het, 2 * het, 4 * hom1}},
+      // A zero-weight pair is never drawn: first, its key is 0; last, it repeats the key before it.
+      {DiseaseLocus(0, 1.0, 0.0), {0.0, het, het, hom1}},
+      {DiseaseLocus(1, 1.0, 0.0), {hom0, het, het, 0.0}},
+  };
+  for (const auto& c : cases) {
+    TarvikGenerator g = case_generator({{0, 1, 0, 0}}, {{1}, {0}}, {{0, c.locus}});
+    const std::vector<std::vector<int>> groups[2] = {{{0}}, {{0}}};
+    std::map<double, Pair> distribution{{0.5, {}}};  // stale content is replaced
+    g.calculate_case_hap_freq(groups, distribution);
+    ASSERT_EQ(distribution.rbegin()->first, 1.0);
+    std::map<Pair, double> p;  // the step from the key before
+    for (auto e = distribution.begin(), before = e; e != distribution.end(); before = e++)
+      p[e->second] = e->first - (e == before ? 0.0 : before->first);
+    const double S = c.w[0] + c.w[1] + c.w[2] + c.w[3];
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR((p[{{i / 2}, {i % 2}}]), c.w[i] / S, 1e-12) << i;
   }
 }
 
-// Controls simulated on a 1 Mb stretch of the bundled chr20 panel.
-TEST(ExamplePanel, ControlsKeepThePanelFrequenciesAndLinkage) {
+TEST(DiseaseAlleles, UndefinedCaseDistributionIsAnError) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const std::string at = "the relative risks of the disease loci at positions ";
+  const std::string none = ", so no case can be simulated.\n";
+  const std::string zero = " give every case genotype weight zero";
+  const struct { std::vector<std::vector<double>> rr; std::string detail; } cases[] = {
+      {{{0.0, 0.0, 0.0}}, at + "10" + zero + none},
+      // Locus 0 allows only 0/0, locus 1 only 1/1, and no haplotype carries 0 then 1.
+      {{{1.0, 0.0, 0.0}, {0.0, 0.0, 1.0}}, at + "10 20" + zero + none},
+      {{{1.0, -1.0, 1.0}}, at + "10 include a negative value" + none},
+      {{{1.0, inf, inf}}, at + "10 give the case genotypes an infinite or undefined total weight" + none},
+  };
+  for (const auto& c : cases) {
+    std::map<int, DiseaseLocus> loci;
+    for (std::size_t d = 0; d < c.rr.size(); ++d) loci[d].rr = c.rr[d];
+    TarvikGenerator g = case_generator({{0, 1, 0, 1}, {0, 1, 0, 1}}, {{1, 1}, {0, 0}}, loci);
+    for (int attempt = 0; attempt < 2; ++attempt) {  // nothing half-made is cached
+      Pair states = {{-2, -2}, {-2, -2}}, drawn;  // each side one disease segment
+      try {
+        g.simulate_disease_alleles(states, drawn, kNoMutation);
+        ADD_FAILURE() << "no error for " << c.detail;
+      } catch (const GenericErrorException& e) {
+        EXPECT_EQ(e.detail, c.detail);
+        EXPECT_EQ(e.prefix, "Error encountered, program terminated: ");
+      }
+    }
+    EXPECT_TRUE(g.case_hap_freq_cache.empty());
+  }
+}
+
+// 2000 controls and 2000 cases with a fixed seed on 1 Mb of the bundled chr20 panel, a disease
+// locus at a common SNP under a multiplicative risk, and again under no risk.
+TEST(ExamplePanel, ControlsKeepThePanelStatisticsAndCasesFollowTheRiskModel) {
+  const int subjects = 2000, disease = 1994801, partner = 1988682;  // partner: r^2 0.92, D > 0.15
   TempDir dir;
-  const int controls = 1000;
-  TarvikParameters params = make_params(dir, controls, 0, -1.0);
+  TarvikParameters params = make_params(dir, subjects, subjects, -1.0);
   params.haplotype_file = testing_support::example_file("chr20.hap.gz");
   params.legend_file = testing_support::example_file("chr20.legend.gz");
   params.genetic_map_file = testing_support::example_file("chr20.map.gz");
   params.lower = 1500000;
   params.upper = 2500000;
-  TarvikGenerator g(params);
-  g.set_theta();
-  MT rng(0.12345);
-  Random::Set(rng);
-  g.simulate_all_alleles();
-  const Rows rows = g.return_simulated_haplotypes();
-  ASSERT_EQ(rows.size(), 2u * controls);
+  const auto simulate = [](TarvikGenerator g, bool forwarded = false) {
+    MT rng(0.12345);
+    ForwardedMT forward;
+    Random::Set(forwarded ? static_cast<Random&>(forward) : rng);
+    g.set_theta();
+    g.process_dl();
+    g.simulate_all_alleles();
+    return g;
+  };
+  params.dl[disease] = DiseaseLocus(1, 1.5, 2.25);
+  const TarvikGenerator risk = simulate(TarvikGenerator(params));
+  // The word path taken for the plain MT draws exactly what the generic path draws.
+  EXPECT_EQ(simulate(TarvikGenerator(params, risk.panel_data), true).return_simulated_haplotypes(),
+            risk.return_simulated_haplotypes());
+  params.dl[disease] = DiseaseLocus(1, 1.0, 1.0);
+  const TarvikGenerator neutral = simulate(TarvikGenerator(params, risk.panel_data));
+  const Rows rows = risk.return_simulated_haplotypes();
+  ASSERT_EQ(rows.size(), 4u * subjects);
 
-  // Each row copies a uniformly chosen earlier one (panel or simulated), a Polya urn: at a SNP the
-  // allele-1 frequency has mean p and variance p(1-p)/m_eff, m_eff = m(n+1)/(n+m) = 462.
+  // Each control row copies a uniformly chosen earlier one (panel or simulated), a Polya urn: at a
+  // SNP the allele-1 frequency has mean p and variance p(1-p)/m_eff, m_eff = m(n+1)/(n+m) = 523.
   // |z| < 5 fails by chance with probability 6e-7 per SNP (p >= 0.05, z about normal); mean z^2
   // averages a few hundred independent blocks of linked SNPs (SD near 0.1): 1 +- 0.4 is 4 SDs.
   // Neighbours switch source with probability about 1e-4, so pairs follow the same urn: r^2 has
-  // SD <= sqrt(4 r^2 (1-r^2)^2 / m_eff) <= 0.036, so 0.18 is 5 SDs (frequencies in [0.1, 0.9]);
+  // SD <= sqrt(4 r^2 (1-r^2)^2 / m_eff) <= 0.034, so 0.18 is 5 SDs (frequencies in [0.1, 0.9]);
   // the mean difference errs by < 0.01 over >= 100 blocks, with bias <= (1-r^2)^2 / m_eff = 0.002.
-  const double n = g.panel_data.nhaplotypes, m = rows.size(), m_eff = m * (n + 1) / (n + m);
+  const double n = risk.panel_data.nhaplotypes, m = 2.0 * subjects, m_eff = m * (n + 1) / (n + m);
   const auto r2 = [](double p1, double p2, double p11) {
     return (p11 - p1 * p2) * (p11 - p1 * p2) / (p1 * (1 - p1) * p2 * (1 - p2));
   };
   std::vector<const snp*> snps;
-  for (const auto& entry : g.panel_data.snps_data) snps.push_back(&entry.second);
+  for (const auto& entry : risk.panel_data.snps_data) snps.push_back(&entry.second);
   int tested = 0, pairs = 0;
   double sum_z2 = 0.0, max_z = 0.0, sum_d = 0.0, max_d = 0.0;
   for (std::size_t j = 0; j < snps.size(); ++j) {
     const snp& a = *snps[j];
     double p1 = 0, p2 = 0, p11 = 0, panel11 = 0;
-    for (const auto& row : rows) {
-      ASSERT_TRUE(row.at(j) == 0 || row[j] == 1) << row[j];
-      p1 += row[j];
-    }
+    for (int r = 0; r < m; ++r) p1 += rows[r][j];
     if (a.frequency >= 0.05 && a.frequency <= 0.95) {
       const double z = (p1 / m - a.frequency) / std::sqrt(a.frequency * (1 - a.frequency) / m_eff);
       sum_z2 += z * z;
@@ -245,10 +339,10 @@ TEST(ExamplePanel, ControlsKeepThePanelFrequenciesAndLinkage) {
     if (j + 1 == snps.size()) break;
     const snp& b = *snps[j + 1];
     if (std::fabs(a.frequency - 0.5) > 0.4 || std::fabs(b.frequency - 0.5) > 0.4) continue;
-    for (int c = 0; c < n; ++c) panel11 += g.panel_data.panel.get(j, c) * g.panel_data.panel.get(j + 1, c);
-    for (const auto& row : rows) {
-      p2 += row[j + 1];
-      p11 += row[j] * row[j + 1];
+    for (int c = 0; c < n; ++c) panel11 += risk.panel_data.panel.get(j, c) * risk.panel_data.panel.get(j + 1, c);
+    for (int r = 0; r < m; ++r) {
+      p2 += rows[r][j + 1];
+      p11 += rows[r][j] * rows[r][j + 1];
     }
     const double d = r2(p1 / m, p2 / m, p11 / m) - r2(a.frequency, b.frequency, panel11 / n);
     sum_d += d;
@@ -262,6 +356,31 @@ TEST(ExamplePanel, ControlsKeepThePanelFrequenciesAndLinkage) {
   ASSERT_GT(pairs, 500);
   EXPECT_LT(max_d, 0.18);
   EXPECT_LT(std::fabs(sum_d / pairs), 0.03);
+
+  const auto& panel = risk.panel_data.snps_data;
+  const auto freq = [&](const TarvikGenerator& g, bool cases, int position) {
+    const std::size_t j = std::distance(panel.begin(), panel.find(position));
+    double total = 0;
+    const Rows all = g.return_simulated_haplotypes();
+    for (int r = 0; r < m; ++r) total += all[r + cases * m][j];
+    return total / m;
+  };
+  const double fp = panel.at(disease).frequency;
+  const auto se = [m](double p) { return std::sqrt(p * (1 - p) / m); };  // binomial, m alleles
+  // Cases draw from the panel and the controls. Under a multiplicative model every case allele is
+  // an independent draw, so the case frequency is binomial around its expectation.
+  const double f = (fp * n + freq(risk, false, disease) * m) / (n + m);
+  const double expected =
+      f * (1.5 * (1 - f) + 2.25 * f) / ((1 - f) * (1 - f) + 3 * f * (1 - f) + 2.25 * f * f);
+  EXPECT_NEAR(freq(risk, true, disease), expected, 4 * se(expected)) << "f " << f;
+  EXPECT_GT(expected - f, 0.05);  // cases differ visibly from controls
+  const double f0 = (fp * n + freq(neutral, false, disease) * m) / (n + m);
+  EXPECT_NEAR(freq(neutral, true, disease), f0, 4 * se(f0));
+  EXPECT_NEAR(freq(neutral, true, disease), freq(neutral, false, disease), 4 * std::sqrt(2.0) * se(f0));
+  // The partner's allele 1 goes with the risk allele: it rises in cases only under risk.
+  const double partner_se = std::sqrt(2.0) * se(panel.at(partner).frequency);
+  EXPECT_GT(freq(risk, true, partner) - freq(risk, false, partner), 4 * partner_se);
+  EXPECT_NEAR(freq(neutral, true, partner), freq(neutral, false, partner), 4 * partner_se);
 }
 
 }  // namespace

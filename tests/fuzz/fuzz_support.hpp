@@ -1,32 +1,21 @@
 #pragma once
-// Shared set-up of the fuzz targets: a private scratch directory for the
-// files a target writes, and a console that swallows the progress text the
-// readers print (it would slow the fuzzer down and flood its log).
+// Shared set-up of the fuzz targets: a private scratch directory for the files a target writes,
+// and a console that drops the progress text the readers print (it would slow the fuzzer down
+// and flood its log).
 #include <unistd.h>
 
-#include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <streambuf>
 #include <string>
 
 namespace fuzz_support {
 
-class NullBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override { return c == EOF ? 0 : c; }
-  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
+// A stream in a failed state writes nothing; no code of the program tests the console's state.
+inline void silence_console() { std::cout.setstate(std::ios::badbit); }
 
-inline void silence_console() {
-  static NullBuffer sink;
-  std::cout.rdbuf(&sink);
-}
-
-// A fresh directory under /tmp for the whole fuzzing session. It is removed
-// at exit; a crash leaves it behind, named after the target, for inspection.
+// A fresh directory under /tmp for the whole fuzzing session. It is removed at exit; a crash
+// leaves it behind, named after the target, for inspection.
 inline const std::string& scratch_dir(const char* target) {
   static std::string dir;
   if (dir.empty()) {
@@ -38,10 +27,9 @@ inline const std::string& scratch_dir(const char* target) {
   return dir;
 }
 
-inline void write_bytes(const std::string& name, const std::uint8_t* data, std::size_t size) {
+inline void write_file(const std::string& name, const std::string& bytes) {
   std::ofstream out(name, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-  if (!out) std::abort();
+  if (!(out << bytes)) std::abort();
 }
 
 }  // namespace fuzz_support

@@ -8,7 +8,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   const std::string file = fuzz_support::scratch_dir("tags") + "/input.tags";
-  fuzz_support::write_bytes(file, bytes, size);
+  fuzz_support::write_file(file, std::string(reinterpret_cast<const char*>(bytes), size));
   try {
     read_tag_positions(file);
   } catch (const badfilename&) {

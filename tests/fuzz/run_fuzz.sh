@@ -4,7 +4,7 @@
 # build-fuzz/ (out of version control); tests/fuzz/corpus/ holds the seeds.
 #
 #   tests/fuzz/run_fuzz.sh [seconds per target] [target ...]
-#   tests/fuzz/run_fuzz.sh 600 fuzz_map fuzz_tags
+#   tests/fuzz/run_fuzz.sh 600 fuzz_data fuzz_tags
 #
 # Targets run one after another; a target's log ends with libFuzzer's final
 # statistics (number of runs), and a finding stops it with the input saved in
@@ -15,7 +15,7 @@ root=$(pwd)
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_flags fuzz_map fuzz_panel fuzz_tags)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_flags fuzz_data fuzz_tags)
 
 build=${TARVIK_FUZZ_BUILD:-$root/build-fuzz}
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -3,7 +3,6 @@
 #include <sys/wait.h>
 #include <zlib.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -34,8 +33,7 @@ std::string read_file(const std::string& name) {
 
 void write_file(const std::string& name, const std::string& content) {
   std::ofstream out(name, std::ios::binary);
-  out << content;
-  if (!out) throw std::runtime_error("cannot write " + name);
+  if (!(out << content)) throw std::runtime_error("cannot write " + name);
 }
 
 bool file_exists(const std::string& name) { return boost::filesystem::exists(name); }
@@ -45,9 +43,8 @@ std::string read_gzip_file(const std::string& name) {
   if (f == nullptr) throw std::runtime_error("cannot open " + name);
   std::string out;
   char buf[65536];
-  int n;
+  int n, err = 0;
   while ((n = gzread(f, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
-  int err = 0;
   gzerror(f, &err);
   gzclose(f);
   if (n < 0 || (err != Z_OK && err != Z_STREAM_END)) throw std::runtime_error("bad gzip data in " + name);
@@ -56,19 +53,18 @@ std::string read_gzip_file(const std::string& name) {
 
 CommandResult run_command(const std::string& command, const std::string& workdir) {
   TempDir capture;
-  std::string out = capture.file("out"), err = capture.file("err");
-  std::string full = command + " >" + out + " 2>" + err;
+  std::string full = "{ " + command + "\n} >" + capture.file("out") + " 2>" + capture.file("err");
   if (!workdir.empty()) full = "cd '" + workdir + "' && " + full;
-  int raw = std::system(full.c_str());
+  const int raw = std::system(full.c_str());
   CommandResult r;
   r.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
-  r.output = read_file(out);
-  r.error = read_file(err);
+  r.output = read_file(capture.file("out"));
+  r.error = read_file(capture.file("err"));
   return r;
 }
 
 CommandResult run_tarvik(const std::string& args, const std::string& workdir) {
-  return run_command(std::string("'") + TARVIK_BINARY + "' " + args, workdir);
+  return run_command("'" + tarvik_binary() + "' " + args, workdir);
 }
 
 std::string source_dir() { return TARVIK_SOURCE_DIR; }
