@@ -15,6 +15,7 @@
 #include "data/input_file.hpp"
 #include "params/errors.hpp"
 #include "params/summary.hpp"
+#include "params/system_errors.hpp"
 
 namespace {
 
@@ -148,7 +149,8 @@ void Data::read_genetic_map() {
   update_summary_file(*this, log, std::ios::app);
 
   InputFile map_file(genetic_map_file);
-  if (!map_file.is_open()) throw badfilename::reading(genetic_map_file, "can't open file.");
+  if (!map_file.is_open())
+    throw badfilename::reading(genetic_map_file, with_system_cause("can't open file", map_file.open_error()));
 
   std::string line;
   map_file.getline(line);  // header
@@ -206,9 +208,11 @@ void Data::read_haplotype_data() {
 
   nhaplotypes = -1;
   InputFile haps(hap_name);
-  if (!haps.is_open()) throw badfilename::reading(hap_name, "can't open haplotype file.");
+  if (!haps.is_open())
+    throw badfilename::reading(hap_name, with_system_cause("can't open haplotype file", haps.open_error()));
   InputFile legend(legend_file);
-  if (!legend.is_open()) throw badfilename::reading(legend_file, "can't open legend file.");
+  if (!legend.is_open())
+    throw badfilename::reading(legend_file, with_system_cause("can't open legend file", legend.open_error()));
 
   std::string hap_line, legend_line;
   std::vector<int> codes;

@@ -10,6 +10,7 @@
 #include <boost/iostreams/filtering_stream.hpp>
 
 #include "params/progress.hpp"
+#include "params/system_errors.hpp"
 
 namespace io = boost::iostreams;
 
@@ -21,7 +22,13 @@ namespace {
 struct SinkState {
   int fd = -1;
   bool failed = false;
+  int error = 0;  // errno of the first failure, 0 when none was given
 };
+
+void fail(SinkState& state, int err) {
+  if (!state.failed) state.error = err;
+  state.failed = true;
+}
 
 // Writes all n bytes to the file, retrying interrupted and partial writes;
 // a failure is remembered in `state` and ends the writing.
@@ -30,7 +37,7 @@ void write_all(SinkState& state, const char* data, std::size_t n) {
   while (done < n && !state.failed) {
     ssize_t w = ::write(state.fd, data + done, n - done);
     if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) state.failed = true;
+    if (w <= 0) fail(state, w < 0 ? errno : 0);
     else done += static_cast<std::size_t>(w);
   }
 }
@@ -49,7 +56,7 @@ class checked_file_sink {
 
   void close() {
     if (state->fd < 0) return;
-    if (::close(state->fd) != 0) state->failed = true;
+    if (::close(state->fd) != 0) fail(*state, errno);
     state->fd = -1;
   }
 
@@ -99,7 +106,7 @@ std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file, std
   }
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | ((mode & std::ios_base::app) ? O_APPEND : O_TRUNC);
   int fd = ::open(file.string().c_str(), flags, 0666);
-  if (fd < 0) throw badfilename::reading(file.string(), "can't open file.");
+  if (fd < 0) throw badfilename::reading(file.string(), with_system_cause("can't open file", errno));
   stream->state->fd = fd;
   stream->push(checked_file_sink(stream->state), file_buffer_size);
   return stream;
@@ -109,6 +116,11 @@ std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
                                                std::ios_base::openmode mode) {
   std::ostringstream discarded;
   return open_output_file(file, discarded, mode);
+}
+
+int output_file_error(const std::ostream& stream) {
+  const auto* out = dynamic_cast<const OutputFileStream*>(&stream);
+  return out != nullptr ? out->state->error : 0;
 }
 
 bool output_file_failed(const std::ostream& stream) {
@@ -132,6 +144,7 @@ void write_output_block(std::ostream& stream, const char* data, std::size_t size
 void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::filesystem::path& file) {
   if (!stream) return;
   bool ok = static_cast<bool>(stream->flush());
+  int error = 0;
   if (auto* out = dynamic_cast<OutputFileStream*>(stream.get())) {
     try {
       // Resetting the chain writes the gzip trailer and closes the file.
@@ -140,11 +153,10 @@ void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::files
       ok = false;
     }
     if (out->state->failed) ok = false;
+    error = out->state->error;
   }
   stream.reset();
-  if (!ok)
-    throw badfilename::writing(file.string(),
-                               "the file could not be written completely (disk full or I/O error).");
+  if (!ok) throw badfilename::writing(file.string(), incomplete_write_detail(error));
 }
 
 void update_summary_file(const Parameters& params, std::ostringstream& text,

@@ -18,7 +18,8 @@ void update_summary_file(const Parameters& params, std::ostringstream& text,
 
 // Opens `file` for writing, gzip-compressed exactly when its extension is
 // ".gz". Announces the file in `log` before opening. Throws badfilename
-// ("Error reading file <file>: can't open file.") when it cannot be opened.
+// ("Error reading file <file>: can't open file.", with the cause when it is a
+// limit such as too many open files) when it cannot be opened.
 std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file, std::ostream& log,
                                                std::ios_base::openmode mode);
 std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
@@ -27,6 +28,8 @@ std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
 // True once a write to the file behind a stream returned by open_output_file
 // has failed (data may still sit in the stream's buffers and fail later).
 bool output_file_failed(const std::ostream& stream);
+// The errno of the first failed write or close of such a stream, 0 if none.
+int output_file_error(const std::ostream& stream);
 
 // Writes a block of bytes to a stream returned by open_output_file, as
 // stream.write would; a plain file gets it in one system call, without a copy
