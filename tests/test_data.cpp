@@ -83,13 +83,13 @@ TEST_F(DataTest, MapRowsAreScaledByNe) {
   // Numbers as strtod reads them, the rate column ignored; CRLF ends, trailing
   // text and a missing final line feed are accepted.
   write_file(dir.file("panel.map"),
-             "header\r\n1e3 -7e3 +.25\r\n 2000\t0   1.000000000000000111 words\r\n2000 0 3.3e-1x");
+             "header\r\n1e3 -7e3 +.25\r\n 2000\t0   1.000000000000000111 words\r\n2000 0 3.3e0x");
   Data other = fresh();
   other.read_genetic_map();
   EXPECT_EQ(other.map_positions, (std::vector<double>{1000, 2000, 2000}));
   const double ne4 = 4.0 * 11418;
   EXPECT_EQ(other.map_cumulative_rho,
-            (std::vector<double>{ne4 * 0.25 / 100.0, ne4 * 1.000000000000000111 / 100.0, ne4 * 0.33 / 100.0}));
+            (std::vector<double>{ne4 * 0.25 / 100.0, ne4 * 1.000000000000000111 / 100.0, ne4 * 3.3 / 100.0}));
 }
 
 TEST_F(DataTest, MapErrors) {

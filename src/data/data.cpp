@@ -155,6 +155,7 @@ void Data::read_genetic_map() {
   std::string line;
   map_file.getline(line);  // header
   int rows = 0;
+  double previous_cm = 0;
   while (map_file.getline(line)) {
     ++rows;
     const int line_number = rows + 1;
@@ -167,6 +168,12 @@ void Data::read_genetic_map() {
     if (!map_positions.empty() && position < map_positions.back())
       throw badfilename::reading(genetic_map_file,
                                  "positions decrease on line " + std::to_string(line_number) + ".");
+    // A map distance that shrinks would give a negative recombination
+    // probability between the SNPs around this row.
+    if (!map_positions.empty() && cm < previous_cm)
+      throw badfilename::reading(genetic_map_file,
+                                 "cumulative cM decreases on line " + std::to_string(line_number) + ".");
+    previous_cm = cm;
     // Interpolation subtracts positions and map values from each other;
     // keeping both within half the double range keeps every difference, and
     // so every SNP's map position, finite.
