@@ -10,6 +10,8 @@
 #include <boost/filesystem.hpp>
 
 #include "driver/association_report.hpp"
+#include "driver/run_files.hpp"
+#include "params/output_set.hpp"
 #include "params/summary.hpp"
 #include "params/tarvik_parameters.hpp"
 #include "sim/generator.hpp"
@@ -42,6 +44,25 @@ int final_flush(const TarvikParameters& params, std::ostringstream& log, int sta
   return status;
 }
 
+// Whatever ends the run, the files of an unfinished output set are removed
+// and the signal handlers of the set are put back.
+struct OutputSetGuard {
+  OutputSetGuard() = default;
+  OutputSetGuard(const OutputSetGuard&) = delete;
+  OutputSetGuard& operator=(const OutputSetGuard&) = delete;
+  ~OutputSetGuard() { close_output_set(); }
+};
+
+// Reads the command line and opens the summary file and the output set.
+void begin_run(TarvikParameters& params, int argc, char** argv, std::ostringstream& log) {
+  params.process_parameters(argc, argv);
+  std::remove(params.summary_file.c_str());
+  open_output_set(params.summary_file);
+  update_summary_file(params, log, std::ios::app);
+  params.parameters_summary(log);
+  update_summary_file(params, log, std::ios::app);
+}
+
 }  // namespace
 
 int run_tarvik(int argc, char** argv) {
@@ -51,6 +72,7 @@ int run_tarvik(int argc, char** argv) {
   header(log);
 
   int status = 0;
+  OutputSetGuard output_set;
   // A failure that none of the program's own error classes describe: one
   // clear line on standard error, also logged for the summary file.
   auto fatal = [&](const std::string& what) {
@@ -61,14 +83,13 @@ int run_tarvik(int argc, char** argv) {
   };
 
   try {
-    params.process_parameters(argc, argv);
-    std::remove(params.summary_file.c_str());
-    update_summary_file(params, log, std::ios::app);
-    params.parameters_summary(log);
-    update_summary_file(params, log, std::ios::app);
+    begin_run(params, argc, argv, log);
     {
       TarvikGenerator engine(params);
       engine.simulate_haplotypes();
+      // The set is complete once the engine returns: it replaces the
+      // previous one before the association report, which writes no file.
+      commit_run_outputs(params, log);
       if (params.ncases > 1 && params.flag_given("-output_snp_summary"))
         association_report(engine, log);
     }
@@ -98,6 +119,8 @@ int run_tarvik(int argc, char** argv) {
   } catch (...) {
     fatal("unexpected internal error.");
   }
+  if (discard_output_set() > 0)
+    log << "No output file of this run was kept; the files of earlier runs are unchanged.\n\n";
 
   const std::time_t end = std::time(nullptr);
   log << "\nTARVIK took " << std::difftime(end, start) << " seconds to complete. Have a nice day! \n";

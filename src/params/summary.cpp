@@ -9,6 +9,7 @@
 #include <boost/iostreams/filter/gzip.hpp>
 #include <boost/iostreams/filtering_stream.hpp>
 
+#include "params/output_set.hpp"
 #include "params/progress.hpp"
 #include "params/system_errors.hpp"
 
@@ -92,10 +93,10 @@ io::gzip_params gzip_settings() {
 
 const std::streamsize file_buffer_size = 1 << 16;
 
-}  // namespace
-
-std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file, std::ostream& log,
-                                               std::ios_base::openmode mode) {
+// Opens `target` for the output file `file`. A temporary file of the set is
+// always created afresh, never through a link left at its name.
+std::unique_ptr<std::ostream> open_stream(const boost::filesystem::path& file, const std::string& target,
+                                          bool temporary, std::ostream& log, std::ios_base::openmode mode) {
   auto stream = std::make_unique<OutputFileStream>();
   if (file.extension() == ".gz") {
     log << "writing output file " << file.string() << " (in gzip mode) " << std::endl;
@@ -105,11 +106,24 @@ std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file, std
     log << "writing output file " << file.string() << std::endl;
   }
   int flags = O_WRONLY | O_CREAT | O_CLOEXEC | ((mode & std::ios_base::app) ? O_APPEND : O_TRUNC);
-  int fd = ::open(file.string().c_str(), flags, 0666);
+  if (temporary) {
+    ::unlink(target.c_str());  // left by a killed process that had this pid
+    flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  }
+  int fd = ::open(target.c_str(), flags, 0666);
   if (fd < 0) throw badfilename::reading(file.string(), with_system_cause("can't open file", errno));
   stream->state->fd = fd;
   stream->push(checked_file_sink(stream->state), file_buffer_size);
   return stream;
+}
+
+}  // namespace
+
+std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file, std::ostream& log,
+                                               std::ios_base::openmode mode) {
+  if (!output_set_open()) return open_stream(file, file.string(), false, log, mode);
+  const std::string target = pending_output_name(file).string();
+  return open_stream(file, target, true, log, mode);
 }
 
 std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
@@ -157,12 +171,14 @@ void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::files
   }
   stream.reset();
   if (!ok) throw badfilename::writing(file.string(), incomplete_write_detail(error));
+  if (output_set_open()) pending_output_closed(file);
 }
 
 void update_summary_file(const Parameters& params, std::ostringstream& text,
                          std::ios_base::openmode mode) {
   boost::filesystem::path file(params.summary_file);
-  std::unique_ptr<std::ostream> out = open_output_file(file, mode);
+  std::ostringstream discarded;
+  std::unique_ptr<std::ostream> out = open_stream(file, file.string(), false, discarded, mode);
   const std::string content = text.str();
   Progress::hide_active();  // the console text goes where the progress line would be
   std::cout << content << std::flush;
