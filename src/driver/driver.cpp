@@ -29,19 +29,28 @@ void header(std::ostream& out) {
 
 namespace {
 
-// The last flush of a run. When even that cannot reach the summary file, the
-// text still reaches the console, followed by one line on standard error.
-int final_flush(const TarvikParameters& params, std::ostringstream& log, int status) {
-  try {
-    update_summary_file(params, log, std::ios::app);
-  } catch (const badfilename& e) {
-    std::cout << log.str() << std::flush;
-    log.str("");
-    std::cerr << "tarvik: the summary file " << params.summary_file << " could not be written ("
-              << e.message << ")" << std::endl;
-    return 1;
+// The last flush of a run, which may change `status`; returns whether the
+// summary file holds the whole report. When even that flush cannot reach the summary file, the text still
+// reaches the console, followed by one line on standard error. A summary file
+// that may not be written (its name is refused, or it is an input) is left
+// alone and the text goes to the console only.
+bool final_flush(const TarvikParameters& params, std::ostringstream& log, bool summary_allowed, int& status) {
+  if (summary_allowed && !summary_is_an_input(params)) {
+    try {
+      update_summary_file(params, log, std::ios::app);
+      return true;
+    } catch (const badfilename& e) {
+      std::cout << log.str() << std::flush;
+      log.str("");
+      std::cerr << "tarvik: the summary file " << params.summary_file << " could not be written ("
+                << e.message << ")" << std::endl;
+      status = 1;
+      return false;
+    }
   }
-  return status;
+  std::cout << log.str() << std::flush;
+  log.str("");
+  return false;
 }
 
 // Whatever ends the run, the files of an unfinished output set are removed
@@ -53,14 +62,17 @@ struct OutputSetGuard {
   ~OutputSetGuard() { close_output_set(); }
 };
 
-// Reads the command line and opens the summary file and the output set.
+// Names, checks and opens everything before the engine runs: no output name
+// may be an input, and nothing is written or removed before that is known.
 void begin_run(TarvikParameters& params, int argc, char** argv, std::ostringstream& log) {
   params.process_parameters(argc, argv);
+  check_inputs_are_not_outputs(params);
   std::remove(params.summary_file.c_str());
   open_output_set(params.summary_file);
   update_summary_file(params, log, std::ios::app);
   params.parameters_summary(log);
   update_summary_file(params, log, std::ios::app);
+  check_tag_file_readable(params);
 }
 
 }  // namespace
@@ -72,6 +84,7 @@ int run_tarvik(int argc, char** argv) {
   header(log);
 
   int status = 0;
+  bool summary_allowed = true;
   OutputSetGuard output_set;
   // A failure that none of the program's own error classes describe: one
   // clear line on standard error, also logged for the summary file.
@@ -107,6 +120,10 @@ int run_tarvik(int argc, char** argv) {
   } catch (badfilename e) {
     log << e.message << "\n\n";
     status = 1;
+  } catch (const OutputNameException& e) {
+    log << e.prefix << e.detail << "\n\n";
+    status = 1;
+    summary_allowed = false;
   } catch (GenericErrorException e) {
     log << e.prefix << e.detail << "\n\n";
     status = 1;
@@ -124,5 +141,6 @@ int run_tarvik(int argc, char** argv) {
 
   const std::time_t end = std::time(nullptr);
   log << "\nTARVIK took " << std::difftime(end, start) << " seconds to complete. Have a nice day! \n";
-  return final_flush(params, log, status);
+  final_flush(params, log, summary_allowed, status);
+  return status;
 }
