@@ -10,6 +10,7 @@
 #include <boost/filesystem.hpp>
 
 #include "driver/association_report.hpp"
+#include "driver/console.hpp"
 #include "driver/run_files.hpp"
 #include "params/output_set.hpp"
 #include "params/summary.hpp"
@@ -78,6 +79,7 @@ void begin_run(TarvikParameters& params, int argc, char** argv, std::ostringstre
 }  // namespace
 
 int run_tarvik(int argc, char** argv) {
+  const StandardStreams streams = prepare_standard_streams();
   TarvikParameters params;
   std::ostringstream log;
   const std::time_t start = std::time(nullptr);
@@ -116,7 +118,8 @@ int run_tarvik(int argc, char** argv) {
     std::ostringstream help;
     params.parameters_help(help);
     std::cout << help.str() << "\n" << std::flush;
-    return 0;
+    // The help screen is all a help run gives, so losing it is a failure.
+    return report_console_failure(streams, "") ? 1 : 0;
   } catch (badfilename e) {
     log << e.message << "\n\n";
     status = 1;
@@ -141,6 +144,9 @@ int run_tarvik(int argc, char** argv) {
 
   const std::time_t end = std::time(nullptr);
   log << "\nTARVIK took " << std::difftime(end, start) << " seconds to complete. Have a nice day! \n";
-  final_flush(params, log, summary_allowed, status);
+  const bool summary_written = final_flush(params, log, summary_allowed, status);
+  // The console is a copy of the summary file: losing it leaves the run's
+  // status as it was, and standard error says where the report is.
+  report_console_failure(streams, summary_written ? params.summary_file : "");
   return status;
 }
