@@ -27,7 +27,9 @@ StandardStreams prepare_standard_streams() {
 bool report_console_failure(const StandardStreams& streams, const std::string& report_file) {
   std::cout.flush();
   if (std::cout && !streams.output_was_closed) return false;
-  std::cerr << "tarvik: " << (streams.output_was_closed ? "standard output was closed" : "standard output could not be written")
+  std::cerr << "tarvik: "
+            << (streams.output_was_closed ? "standard output was closed"
+                                          : "standard output could not be written")
             << (report_file.empty() ? std::string(".") : "; the whole report is in " + report_file + ".")
             << std::endl;
   return true;

@@ -31,10 +31,10 @@ void header(std::ostream& out) {
 namespace {
 
 // The last flush of a run, which may change `status`; returns whether the
-// summary file holds the whole report. When even that flush cannot reach the summary file, the text still
-// reaches the console, followed by one line on standard error. A summary file
-// that may not be written (its name is refused, or it is an input) is left
-// alone and the text goes to the console only.
+// summary file holds the whole report. When even that flush cannot reach the
+// summary file, the text still reaches the console, followed by one line on
+// standard error. A summary file that may not be written (its name is
+// refused, or it is an input) is left alone: the text goes to the console.
 bool final_flush(const TarvikParameters& params, std::ostringstream& log, bool summary_allowed, int& status) {
   if (summary_allowed && !summary_is_an_input(params)) {
     try {

@@ -46,8 +46,8 @@ fs::path resolved(const fs::path& name) {
 
 bool same_file(const fs::path& a, const fs::path& b) {
   struct stat sa, sb;
-  if (::stat(a.string().c_str(), &sa) == 0 && ::stat(b.string().c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-      sa.st_ino == sb.st_ino)
+  if (::stat(a.string().c_str(), &sa) == 0 && ::stat(b.string().c_str(), &sb) == 0 &&
+      sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino)
     return true;
   return resolved(a) == resolved(b);
 }
@@ -55,8 +55,8 @@ bool same_file(const fs::path& a, const fs::path& b) {
 void check_against_inputs(const fs::path& output, const std::vector<Input>& inputs) {
   for (const Input& input : inputs)
     if (same_file(output, input.name))
-      throw OutputNameException("the output file " + output.string() + " is the input file " + input.name + " (" +
-                                input.flag + "); choose another output stem with -o.\n");
+      throw OutputNameException("the output file " + output.string() + " is the input file " + input.name +
+                                " (" + input.flag + "); choose another output stem with -o.\n");
 }
 
 }  // namespace
@@ -100,12 +100,14 @@ void commit_run_outputs(const TarvikParameters& params, std::ostream& log) {
   const std::vector<fs::path> written = commit_output_set();
   std::vector<fs::path> stale;
   for (const fs::path& name : possible_output_names(params)) {
-    if (name == params.summary_file || std::find(written.begin(), written.end(), name) != written.end()) continue;
+    if (name == params.summary_file || std::find(written.begin(), written.end(), name) != written.end())
+      continue;
     boost::system::error_code ec;
     if (fs::symlink_status(name, ec).type() != fs::file_not_found && !ec) stale.push_back(name);
   }
   if (stale.empty()) return;
-  log << "WARNING!! These files of the same output stem were not written by this run and are left as they were:\n";
+  log << "WARNING!! These files of the same output stem were not written by this run and are left as they "
+         "were:\n";
   for (const fs::path& name : stale) log << "    " << name.string() << "\n";
   log << "\n";
 }

@@ -172,13 +172,15 @@ std::vector<fs::path> commit_output_set() {
   SignalsHeld held;
   for (const Pending& entry : pending)
     if (!entry.closed)
-      throw badfilename::writing(entry.final_name.string(), "the file was not finished; no output file was renamed.");
+      throw badfilename::writing(entry.final_name.string(),
+                                 "the file was not finished; no output file was renamed.");
   std::vector<fs::path> done;
   while (!pending.empty()) {
     const fs::path final_name = pending.front().final_name;
     if (::rename(temp_paths[0], final_name.string().c_str()) != 0)
-      throw badfilename::writing(final_name.string(), std::string("the finished file could not be renamed into place (") +
-                                                          std::strerror(errno) + ").");
+      throw badfilename::writing(
+          final_name.string(),
+          std::string("the finished file could not be renamed into place (") + std::strerror(errno) + ").");
     drop(0);
     done.push_back(final_name);
   }
