@@ -76,6 +76,22 @@ void begin_run(TarvikParameters& params, int argc, char** argv, std::ostringstre
   check_tag_file_readable(params);
 }
 
+// The engine simulates and writes the output set. The set is complete once
+// it returns: the set replaces the previous one before the association
+// report, which writes no file.
+void run_engine(const TarvikParameters& params, std::ostringstream& log) {
+  TarvikGenerator engine(params);
+  engine.simulate_haplotypes();
+  commit_run_outputs(params, log);
+  if (params.ncases > 1 && params.flag_given("-output_snp_summary")) association_report(engine, log);
+}
+
+// After a failure, the temporary files of the set go, and the log says so.
+void discard_unfinished_outputs(std::ostringstream& log) {
+  if (discard_output_set() > 0)
+    log << "No output file of this run was kept; the files of earlier runs are unchanged.\n\n";
+}
+
 }  // namespace
 
 int run_tarvik(int argc, char** argv) {
@@ -99,15 +115,7 @@ int run_tarvik(int argc, char** argv) {
 
   try {
     begin_run(params, argc, argv, log);
-    {
-      TarvikGenerator engine(params);
-      engine.simulate_haplotypes();
-      // The set is complete once the engine returns: it replaces the
-      // previous one before the association report, which writes no file.
-      commit_run_outputs(params, log);
-      if (params.ncases > 1 && params.flag_given("-output_snp_summary"))
-        association_report(engine, log);
-    }
+    run_engine(params, log);
   } catch (const RunTerminated&) {
     return 1;  // the reason is in the summary file already
   } catch (MissingFlagException e) {
@@ -139,8 +147,7 @@ int run_tarvik(int argc, char** argv) {
   } catch (...) {
     fatal("unexpected internal error.");
   }
-  if (discard_output_set() > 0)
-    log << "No output file of this run was kept; the files of earlier runs are unchanged.\n\n";
+  discard_unfinished_outputs(log);
 
   const std::time_t end = std::time(nullptr);
   log << "\nTARVIK took " << std::difftime(end, start) << " seconds to complete. Have a nice day! \n";
