@@ -47,6 +47,7 @@ double last_commit_seconds = 0;
 // allocated until the handlers are gone, so a handler running on any thread
 // never reads freed memory.
 std::atomic<char*> temp_paths[max_slots];
+char* owned_paths[max_slots];  // the same names, for freeing
 std::atomic<int> slots_used{0};
 std::atomic<bool> committed{false};
 std::atomic<char*> log_path{nullptr};
@@ -168,7 +169,8 @@ fs::path pending_output_name(const fs::path& final_name) {
   const int slot = slots_used.load();
   if (slot >= max_slots)
     throw GenericErrorException("more than " + std::to_string(max_slots) + " output files in one run.\n");
-  temp_paths[slot].store(::strdup(temp.c_str()));
+  owned_paths[slot] = ::strdup(temp.c_str());
+  temp_paths[slot].store(owned_paths[slot]);
   slots_used.store(slot + 1);
   pending.push_back({final_name, slot});
   return temp;
@@ -229,7 +231,10 @@ void close_output_set() {
     if (installed[k]) ::sigaction(handled_signals[k], &previous[k], nullptr);
   std::fill(installed, installed + nsignals, false);
   // No handler is left that could read the names.
-  for (int i = 0; i < slots_used.load(); ++i) std::free(temp_paths[i].exchange(nullptr));
+  for (int i = 0; i < slots_used.load(); ++i) {
+    temp_paths[i].store(nullptr);
+    std::free(owned_paths[i]);
+  }
   slots_used = 0;
   std::free(log_path.exchange(nullptr));
   set_open = false;
