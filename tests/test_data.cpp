@@ -62,13 +62,13 @@ class DataTest : public ::testing::Test {
 // The golden run of the driver tests pins the scaling by Ne and the reader's summary lines.
 TEST_F(DataTest, MapNumbersAsStrtodReadsThem) {
   write_file(dir.file("panel.map"),
-             "header\r\n1e3 -7e3 +.25\r\n 2000\t0   1.000000000000000111 words\r\n2000 0 3.3e-1x");
+             "header\r\n1e3 -7e3 +.25\r\n 2000\t0   1.000000000000000111 words\r\n2000 0 3.3e0x");
   Data data = fresh();
   data.read_genetic_map();
   EXPECT_EQ(data.map_positions, (std::vector<double>{1000, 2000, 2000}));
   const double ne4 = 4.0 * 11418;
   EXPECT_EQ(data.map_cumulative_rho,
-            (std::vector<double>{ne4 * 0.25 / 100.0, ne4 * 1.000000000000000111 / 100.0, ne4 * 0.33 / 100.0}));
+            (std::vector<double>{ne4 * 0.25 / 100.0, ne4 * 1.000000000000000111 / 100.0, ne4 * 3.3 / 100.0}));
 }
 
 TEST_F(DataTest, InterpolationAtAndBeyondTheEnds) {

@@ -15,6 +15,7 @@
 #include "data/input_file.hpp"
 #include "params/errors.hpp"
 #include "params/summary.hpp"
+#include "params/system_errors.hpp"
 
 namespace {
 
@@ -150,11 +151,13 @@ void Data::read_genetic_map() {
   update_summary_file(*this, log, std::ios::app);
 
   InputFile map_file(genetic_map_file);
-  if (!map_file.is_open()) throw badfilename::reading(genetic_map_file, "can't open file.");
+  if (!map_file.is_open())
+    throw badfilename::reading(genetic_map_file, with_system_cause("can't open file", map_file.open_error()));
 
   std::string line;
   map_file.getline(line);  // header
   int rows = 0;
+  double previous_cm = 0;
   while (map_file.getline(line)) {
     ++rows;
     const int line_number = rows + 1;
@@ -167,6 +170,12 @@ void Data::read_genetic_map() {
     if (!map_positions.empty() && position < map_positions.back())
       throw badfilename::reading(genetic_map_file,
                                  "positions decrease on line " + std::to_string(line_number) + ".");
+    // A map distance that shrinks would give a negative recombination
+    // probability between the SNPs around this row.
+    if (!map_positions.empty() && cm < previous_cm)
+      throw badfilename::reading(genetic_map_file,
+                                 "cumulative cM decreases on line " + std::to_string(line_number) + ".");
+    previous_cm = cm;
     // Interpolation subtracts positions and map values from each other;
     // keeping both within half the double range keeps every difference, and
     // so every SNP's map position, finite.
@@ -208,9 +217,11 @@ void Data::read_haplotype_data() {
 
   nhaplotypes = -1;
   InputFile haps(hap_name);
-  if (!haps.is_open()) throw badfilename::reading(hap_name, "can't open haplotype file.");
+  if (!haps.is_open())
+    throw badfilename::reading(hap_name, with_system_cause("can't open haplotype file", haps.open_error()));
   InputFile legend(legend_file);
-  if (!legend.is_open()) throw badfilename::reading(legend_file, "can't open legend file.");
+  if (!legend.is_open())
+    throw badfilename::reading(legend_file, with_system_cause("can't open legend file", legend.open_error()));
 
   std::string hap_line, legend_line;
   std::vector<int> codes;

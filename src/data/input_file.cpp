@@ -27,6 +27,7 @@ constexpr std::size_t max_line_bytes = std::size_t(1) << 28;
 struct InputFile::Impl {
   std::string name;
   int fd = -1;
+  int open_errno = 0;
   bool gzip = false;
 
   // Bytes as they come from the file (compressed in gzip mode).
@@ -136,7 +137,10 @@ struct InputFile::Impl {
 InputFile::InputFile(const std::string& name) : impl(new Impl) {
   impl->name = name;
   int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
+  if (fd < 0) {
+    impl->open_errno = errno;
+    return;
+  }
   impl->fd = fd;
   struct stat info;
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
@@ -155,6 +159,7 @@ InputFile::InputFile(const std::string& name) : impl(new Impl) {
   try {
     impl->raw_filled = impl->read_raw(impl->raw.data(), impl->raw.size());
   } catch (const badfilename&) {
+    impl->open_errno = errno;
     ::close(fd);
     impl->fd = -1;
     return;
@@ -179,6 +184,8 @@ InputFile::InputFile(const std::string& name) : impl(new Impl) {
 InputFile::~InputFile() = default;
 
 bool InputFile::is_open() const { return impl->fd >= 0; }
+
+int InputFile::open_error() const { return impl->open_errno; }
 
 bool InputFile::getline(std::string& line) {
   Impl& f = *impl;

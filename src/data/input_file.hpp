@@ -14,6 +14,9 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
 
   bool is_open() const;
+  // Why the file did not open: the errno of the failed call, 0 when it
+  // opened, or when it is a directory or a gzip stream that cannot start.
+  int open_error() const;
   // Reads the next line (without its line feed, and without a carriage
   // return just before it) into `line`. Returns false,
   // like a failed std::getline, when no character was left. Throws

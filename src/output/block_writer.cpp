@@ -4,6 +4,7 @@
 
 #include "params/errors.hpp"
 #include "params/summary.hpp"
+#include "params/system_errors.hpp"
 
 BlockWriter::BlockWriter(const boost::filesystem::path& file_name, std::ostream& log)
     : file(file_name) {
@@ -25,8 +26,7 @@ void BlockWriter::write_buffer() {
   write_output_block(*stream, buffer.get(), used);
   used = 0;
   if (!*stream || output_file_failed(*stream))
-    throw badfilename::writing(file.string(),
-                               "the file could not be written completely (disk full or I/O error).");
+    throw badfilename::writing(file.string(), incomplete_write_detail(output_file_error(*stream)));
 }
 
 void BlockWriter::close() {

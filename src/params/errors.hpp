@@ -46,6 +46,14 @@ class GenericErrorException {
       : prefix(m_prefix), detail(std::move(detail_text)) {}
 };
 
+// An output name that must not be used: an -o value that names no file, or an
+// output file that is one of the inputs. The run stops before it writes or
+// removes anything, the summary file included.
+class OutputNameException : public GenericErrorException {
+ public:
+  using GenericErrorException::GenericErrorException;
+};
+
 // The run stops after its reason has been written to the summary file: the
 // driver ends it with status 1 and writes nothing more, not even the run time.
 class RunTerminated {};

@@ -18,7 +18,10 @@ void update_summary_file(const Parameters& params, std::ostringstream& text,
 
 // Opens `file` for writing, gzip-compressed exactly when its extension is
 // ".gz". Announces the file in `log` before opening. Throws badfilename
-// ("Error reading file <file>: can't open file.") when it cannot be opened.
+// ("Error reading file <file>: can't open file.", with the cause when it is a
+// limit such as too many open files) when it cannot be opened. While an
+// output set is open (params/output_set.hpp) the file is written under a
+// temporary name and starts empty, whatever the mode.
 std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file, std::ostream& log,
                                                std::ios_base::openmode mode);
 std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
@@ -27,6 +30,8 @@ std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
 // True once a write to the file behind a stream returned by open_output_file
 // has failed (data may still sit in the stream's buffers and fail later).
 bool output_file_failed(const std::ostream& stream);
+// The errno of the first failed write or close of such a stream, 0 if none.
+int output_file_error(const std::ostream& stream);
 
 // Writes a block of bytes to a stream returned by open_output_file, as
 // stream.write would; a plain file gets it in one system call, without a copy
@@ -35,5 +40,6 @@ void write_output_block(std::ostream& stream, const char* data, std::size_t size
 
 // Flushes and closes a stream returned by open_output_file (writing the gzip
 // trailer), and throws badfilename naming `file` if any write, the flush or
-// the close failed. The stream is released either way.
+// the close failed. The stream is released either way. A file of an open
+// output set is marked finished.
 void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::filesystem::path& file);

@@ -186,6 +186,14 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
 
   check_required_flags();
 
+  // A stem that names a directory would give hidden files such as
+  // "out/.legend" and "out/.summary".
+  const std::string stem = output_file.string();
+  const std::string leaf = output_file.filename().string();
+  if (stem.empty() || stem.back() == '/' || leaf == "." || leaf == "..")
+    throw OutputNameException("flag -o expects an output stem (a file name, not a directory) but got \"" + stem +
+                              "\".\n");
+
   namespace fs = boost::filesystem;
   if (!fs::exists(output_directory)) {
     std::cout << "Creating directory " << output_directory.string() << "\n" << std::flush;

@@ -1,0 +1,17 @@
+#pragma once
+// The causes of failed system calls on files that a user can act on, worded
+// for the program's error messages.
+#include <string>
+
+// "too many open files", "out of memory", "file too large", "no space left on
+// device" and a few more for the errno values that name a limit or a
+// resource; "" for the others, whose usual message stays as it was.
+std::string system_error_cause(int err);
+
+// "<what> (<cause>)." when `err` has a cause above, else "<what>.", for
+// example "can't open file (too many open files).".
+std::string with_system_cause(const std::string& what, int err);
+
+// The detail of a write error: "the file could not be written completely
+// (<cause>).", with "disk full or I/O error" when the cause is unknown.
+std::string incomplete_write_detail(int err);
