@@ -1,0 +1,188 @@
+#include "output/vcf_writer.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <htslib/hts.h>
+#include <htslib/vcf.h>
+
+#include "output/block_writer.hpp"
+#include "output/gwas_files.hpp"
+#include "output/text_lines.hpp"
+#include "params/errors.hpp"
+#include "params/progress.hpp"
+#include "params/summary.hpp"
+
+namespace {
+
+struct HtsDeleter {
+  void operator()(bcf_hdr_t* header) const { bcf_hdr_destroy(header); }
+  void operator()(bcf1_t* record) const { bcf_destroy(record); }
+};
+
+// One VCF or BCF file being written, opened and closed by htslib itself,
+// with the index htslib builds as the records go by. Both are written under
+// temporary names in the same directory and renamed once complete, so that
+// a failed run leaves no file under a final name.
+class HtsOutput {
+ public:
+  HtsOutput(const boost::filesystem::path& data_name, const std::string& index_suffix)
+      : name(data_name.string()),
+        index(name + index_suffix),
+        part(name + ".part"),
+        index_part(index + ".part") {}
+  ~HtsOutput();
+  HtsOutput(const HtsOutput&) = delete;
+  HtsOutput& operator=(const HtsOutput&) = delete;
+
+  // Opens the file in htslib's `mode`, writes the header and starts the
+  // index (min_shift 0: TBI, else CSI).
+  void open(const char* mode, int min_shift, bcf_hdr_t* header, std::ostream& log);
+  void write(bcf_hdr_t* header, bcf1_t* record) {
+    if (bcf_write(file, header, record) != 0) fail();
+  }
+  // Saves the index, closes the file and gives both their final names.
+  void finish();
+
+ private:
+  [[noreturn]] void fail() const {
+    throw badfilename::writing(name, "the file could not be written completely (disk full or I/O error).");
+  }
+
+  const std::string name, index, part, index_part;  // htslib keeps index_part's pointer
+  htsFile* file = nullptr;
+  bool finished = false;
+};
+
+void HtsOutput::open(const char* mode, int min_shift, bcf_hdr_t* header, std::ostream& log) {
+  log << "writing output file " << name << std::endl;
+  log << "writing output file " << index << std::endl;
+  file = hts_open(part.c_str(), mode);
+  if (file == nullptr) throw badfilename::reading(name, "can't open file.");
+  if (bcf_hdr_write(file, header) != 0) fail();
+  if (bcf_idx_init(file, header, min_shift, index_part.c_str()) != 0) fail();
+}
+
+void HtsOutput::finish() {
+  if (bcf_idx_save(file) != 0) fail();
+  const int closed = hts_close(file);
+  file = nullptr;
+  if (closed != 0) fail();
+  // The index was saved before the data's last block was written; readers
+  // warn about an index older than its data, so it gets the later time.
+  utimensat(AT_FDCWD, index_part.c_str(), nullptr, 0);
+  if (std::rename(index_part.c_str(), index.c_str()) != 0 || std::rename(part.c_str(), name.c_str()) != 0)
+    throw badfilename::writing(name, "the finished file could not be renamed from " + part + ".");
+  finished = true;
+}
+
+HtsOutput::~HtsOutput() {
+  if (file != nullptr) {
+    // An index still being built belongs to the file handle, which does not
+    // free it on close.
+    if (file->idx != nullptr) hts_idx_destroy(file->idx);
+    file->idx = nullptr;
+    hts_close(file);
+  }
+  if (!finished) {
+    std::remove(part.c_str());
+    std::remove(index_part.c_str());
+  }
+}
+
+std::unique_ptr<bcf_hdr_t, HtsDeleter> make_header(const std::string& chromosome,
+                                                   std::size_t individuals) {
+  std::unique_ptr<bcf_hdr_t, HtsDeleter> header(bcf_hdr_init("w"));
+  bool ok = header != nullptr && bcf_hdr_append(header.get(), "##source=tarvik") == 0 &&
+            bcf_hdr_append(header.get(), ("##contig=<ID=" + chromosome + ">").c_str()) == 0 &&
+            bcf_hdr_append(header.get(),
+                           "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Phased genotype\">") == 0;
+  for (std::size_t i = 0; ok && i < individuals; ++i)
+    ok = bcf_hdr_add_sample(header.get(), ("id1_" + std::to_string(i)).c_str()) == 0;
+  if (!ok || bcf_hdr_sync(header.get()) != 0)
+    throw GenericErrorException("the VCF header could not be built (out of memory?).\n");
+  return header;
+}
+
+// One SNP as a record: ID the rsid, REF allele0, ALT allele1, and per
+// individual the phased genotype "a|b" of its haplotypes 2i and 2i + 1
+// (htslib's codes: (allele + 1) << 1, plus 1 for a phased second allele).
+void fill_record(const bcf_hdr_t* header, SnpIterator snp, const std::uint8_t* allele,
+                 std::vector<std::int32_t>& gt, bcf1_t* record) {
+  bcf_clear(record);
+  record->rid = 0;
+  record->pos = static_cast<hts_pos_t>(snp->first) - 1;
+  bcf_float_set_missing(record->qual);
+  const char* alleles[2] = {snp->second.allele0.c_str(), snp->second.allele1.c_str()};
+  bool ok = bcf_update_id(header, record, snp->second.rsid.c_str()) == 0 &&
+            bcf_update_alleles(header, record, alleles, 2) == 0;
+  if (!gt.empty()) {
+    for (std::size_t h = 0; h < gt.size(); ++h)
+      gt[h] = static_cast<std::int32_t>((allele[h] + 1u) << 1 | (h & 1u));
+    record->n_sample = static_cast<std::uint32_t>(gt.size() / 2);
+    ok = ok && bcf_update_genotypes(header, record, gt.data(), static_cast<int>(gt.size())) == 0;
+  }
+  if (!ok) throw GenericErrorException("the VCF record of " + snp->second.rsid + " could not be built.\n");
+}
+
+// "FID IID PHENO", then "0 id1_<i> <1 or 2>": plink2 reads a VCF sample name
+// as the IID, with no family ID (FID 0), so that --pheno finds every sample.
+void write_pheno_file(std::size_t individuals, const TarvikParameters& params, std::ostringstream& log) {
+  BlockWriter out(gwas_file_name(params, ".pheno"), log);
+  update_summary_file(params, log, std::ios::app);
+  out.append("FID IID PHENO\n", 14);
+  for (std::size_t i = 0; i < individuals; ++i) {
+    out.append("0 id1_", 6);
+    append_int(out, static_cast<long>(i));
+    out.append(i < static_cast<std::size_t>(params.ncontrols) ? " 1\n" : " 2\n", 3);
+    out.line_done();
+  }
+  out.close();
+}
+
+}  // namespace
+
+void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& snps,
+                     const TarvikParameters& params, std::ostringstream& log) {
+  if (!snps.empty() && snps.begin()->first < 1)
+    throw GenericErrorException("the SNP at position " + std::to_string(snps.begin()->first) +
+                                " cannot be written to a VCF file, whose positions start at 1.\n");
+  const std::size_t individuals = source.haplotypes() / 2, nsnps = snps.size();
+  auto header = make_header(params.chromosome, individuals);
+  std::list<HtsOutput> outputs;
+  if (params.flag_given("-output_vcf")) {
+    outputs.emplace_back(gwas_file_name(params, ".vcf.gz"), ".tbi");
+    outputs.back().open("wz", 0, header.get(), log);
+    update_summary_file(params, log, std::ios::app);
+  }
+  if (params.flag_given("-output_bcf")) {
+    outputs.emplace_back(gwas_file_name(params, ".bcf"), ".csi");
+    outputs.back().open("wb", 14, header.get(), log);
+    update_summary_file(params, log, std::ios::app);
+  }
+
+  std::unique_ptr<bcf1_t, HtsDeleter> record(bcf_init());
+  std::vector<std::int32_t> gt(2 * individuals);
+  const std::size_t block = gwas_block_snps(source.haplotypes());
+  Progress progress("Writing VCF files", "SNPs");
+  Tile tile;
+  SnpIterator snp = snps.begin();
+  for (std::size_t b = 0; b < nsnps; b += block) {
+    progress.update(static_cast<long>(b), static_cast<long>(nsnps));
+    const std::size_t width = std::min(block, nsnps - b);
+    source.decode(b, width, tile);
+    for (std::size_t r = 0; r < width; ++r, ++snp) {
+      fill_record(header.get(), snp, tile.snp(r), gt, record.get());
+      for (HtsOutput& out : outputs) out.write(header.get(), record.get());
+    }
+  }
+  for (HtsOutput& out : outputs) out.finish();
+  write_pheno_file(individuals, params, log);
+}
