@@ -7,7 +7,7 @@ PACKAGES=(
   g++ cmake make pkg-config
   libboost-filesystem-dev libboost-iostreams-dev libboost-math-dev
   zlib1g-dev libnewmat10-dev libgtest-dev
-  gzip plink1.9
+  gzip plink1.9 plink2 bcftools libhts-dev
 )
 
 missing=()
