@@ -87,12 +87,13 @@ RecordReader::RecordReader(const std::string& file_name, const Data& data) : nam
   file.reset(hts_open(name.c_str(), "r"));
   if (!file) bad(name, "can't open file.");
   const htsFormat* format = hts_get_format(file.get());
+  // Checked first: a BGZF file cut at a block boundary would read as
+  // complete but short, and one cut in its first block shows no format.
+  if (format->compression == bgzf && hts_check_EOF(file.get()) == 0)
+    bad(name, "truncated BGZF data (the end-of-file block is missing).");
   if (format->category != variant_data || (format->format != vcf && format->format != bcf))
     bad(name, "not a VCF or BCF file.");
   is_bcf = format->format == bcf;
-  // A BGZF file cut at a block boundary would read as complete but short.
-  if (format->compression == bgzf && hts_check_EOF(file.get()) == 0)
-    bad(name, "truncated BGZF data (the end-of-file block is missing).");
   hdr.reset(bcf_hdr_read(file.get()));
   if (!hdr) bad(name, "no valid VCF header found.");
   if (data.flag_given("-chr")) {
