@@ -3,14 +3,17 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
-#include <list>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <htslib/bgzf.h>
 #include <htslib/hts.h>
+#include <htslib/tbx.h>
 #include <htslib/vcf.h>
 
 #include "output/block_writer.hpp"
@@ -48,6 +51,9 @@ class HtsOutput {
   void write(bcf_hdr_t* header, bcf1_t* record) {
     if (bcf_write(file, header, record) != 0) fail();
   }
+  // A VCF line made by the caller, ending in a line feed: a record of
+  // `contig` at 0-based `position` whose REF has `length` bases.
+  void write_line(const std::string& line, const char* contig, hts_pos_t position, hts_pos_t length);
   // Saves the index, closes the file and gives both their final names.
   void finish();
 
@@ -68,6 +74,18 @@ void HtsOutput::open(const char* mode, int min_shift, bcf_hdr_t* header, std::os
   if (file == nullptr) throw badfilename::reading(name, "can't open file.");
   if (bcf_hdr_write(file, header) != 0) fail();
   if (bcf_idx_init(file, header, min_shift, index_part.c_str()) != 0) fail();
+}
+
+void HtsOutput::write_line(const std::string& line, const char* contig, hts_pos_t position,
+                           hts_pos_t length) {
+  // What htslib's own VCF writer does with a line: start a new block rather
+  // than split a record across two, and tell the index where it begins.
+  BGZF* bgzf = hts_get_bgzfp(file);
+  if (bgzf_flush_try(bgzf, static_cast<ssize_t>(line.size())) < 0 ||
+      bgzf_write(bgzf, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+    fail();
+  const int tid = hts_idx_tbi_name(file->idx, 0, contig);
+  if (tid < 0 || hts_idx_push(file->idx, tid, position, position + length, bgzf_tell(bgzf), 1) < 0) fail();
 }
 
 void HtsOutput::finish() {
@@ -109,6 +127,40 @@ std::unique_ptr<bcf_hdr_t, HtsDeleter> make_header(const std::string& chromosome
   if (!ok || bcf_hdr_sync(header.get()) != 0)
     throw GenericErrorException("the VCF header could not be built (out of memory?).\n");
   return header;
+}
+
+// The text of one VCF line, made here: htslib formats each sample's genotype
+// on its own, which takes longer than compressing the result.
+class VcfLine {
+ public:
+  VcfLine(const std::string& chromosome, std::size_t individuals)
+      : contig(chromosome), individuals(individuals) {}
+  const std::string& format(SnpIterator snp, const std::uint8_t* allele);
+
+ private:
+  const std::string contig;
+  const std::size_t individuals;
+  std::string text;  // its capacity is kept from line to line
+};
+
+const std::string& VcfLine::format(SnpIterator snp, const std::uint8_t* allele) {
+  // "\ta|b" by 2a + b, one four-byte copy per individual.
+  static const char cells[4][5] = {"\t0|0", "\t0|1", "\t1|0", "\t1|1"};
+  char position[16];
+  const std::to_chars_result end = std::to_chars(position, position + sizeof position, snp->first);
+  text.assign(contig).append(1, '\t').append(position, end.ptr).append(1, '\t');
+  text.append(snp->second.rsid).append(1, '\t').append(snp->second.allele0).append(1, '\t');
+  text.append(snp->second.allele1).append("\t.\t.\t.");
+  if (individuals > 0) {
+    text.append("\tGT");
+    const std::size_t at = text.size();
+    text.resize(at + 4 * individuals);
+    char* cell = &text[at];
+    for (std::size_t i = 0; i < individuals; ++i, allele += 2, cell += 4)
+      std::memcpy(cell, cells[2 * allele[0] + allele[1]], 4);
+  }
+  text.append(1, '\n');
+  return text;
 }
 
 // One SNP as a record: ID the rsid, REF allele0, ALT allele1, and per
@@ -156,18 +208,22 @@ void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& sn
                                 " cannot be written to a VCF file, whose positions start at 1.\n");
   const std::size_t individuals = source.haplotypes() / 2, nsnps = snps.size();
   auto header = make_header(params.chromosome, individuals);
-  std::list<HtsOutput> outputs;
+  // Compression level 1: on genotype lines it takes a seventh of the time of
+  // the default level 6 (0.7 s against 5.0 s of CPU for the 400 MB of
+  // text of 4000 individuals at 24978 SNPs), for a third more bytes.
+  std::unique_ptr<HtsOutput> vcf, bcf;
   if (params.flag_given("-output_vcf")) {
-    outputs.emplace_back(gwas_file_name(params, ".vcf.gz"), ".tbi");
-    outputs.back().open("wz", 0, header.get(), log);
+    vcf = std::make_unique<HtsOutput>(gwas_file_name(params, ".vcf.gz"), ".tbi");
+    vcf->open("wz1", 0, header.get(), log);
     update_summary_file(params, log, std::ios::app);
   }
   if (params.flag_given("-output_bcf")) {
-    outputs.emplace_back(gwas_file_name(params, ".bcf"), ".csi");
-    outputs.back().open("wb", 14, header.get(), log);
+    bcf = std::make_unique<HtsOutput>(gwas_file_name(params, ".bcf"), ".csi");
+    bcf->open("wb1", 14, header.get(), log);
     update_summary_file(params, log, std::ios::app);
   }
 
+  VcfLine line(params.chromosome, individuals);
   std::unique_ptr<bcf1_t, HtsDeleter> record(bcf_init());
   std::vector<std::int32_t> gt(2 * individuals);
   const std::size_t block = gwas_block_snps(source.haplotypes());
@@ -179,10 +235,16 @@ void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& sn
     const std::size_t width = std::min(block, nsnps - b);
     source.decode(b, width, tile);
     for (std::size_t r = 0; r < width; ++r, ++snp) {
-      fill_record(header.get(), snp, tile.snp(r), gt, record.get());
-      for (HtsOutput& out : outputs) out.write(header.get(), record.get());
+      if (vcf)
+        vcf->write_line(line.format(snp, tile.snp(r)), params.chromosome.c_str(), snp->first - 1,
+                        static_cast<hts_pos_t>(snp->second.allele0.size()));
+      if (bcf) {
+        fill_record(header.get(), snp, tile.snp(r), gt, record.get());
+        bcf->write(header.get(), record.get());
+      }
     }
   }
-  for (HtsOutput& out : outputs) out.finish();
+  for (HtsOutput* out : {vcf.get(), bcf.get()})
+    if (out) out->finish();
   write_pheno_file(individuals, params, log);
 }
