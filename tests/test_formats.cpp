@@ -248,6 +248,8 @@ TEST(Formats, BadPanelsAndFlagsStopBeforeAnyOutput) {
        "p.vcf: contig 21 (-chr) is not in the file, which holds contigs 20."},
       {good + "21 1000 rs3 A G . . . GT 0|1 1|0\n", "", "", "the file holds several contigs (20, 21); choose one with -chr."},
       {"ID_1 ID_2\n", "", "", "p.vcf: not a VCF or BCF file."},
+      {good + "20 x3000 rs3 A G . . . GT 0|1 1|0\n", "", "", "p.vcf: bad position 0 of rs3 (positions start at 1)."},
+      {good + "20 3000 rs3 A G . . . GT 0|x 1|0\n", "", "", "p.vcf: bad or truncated data in record 3."},
       {good, "", "-output_bcf", "ERROR!!! Must specify a value for flag: -chr\n"},
       {good, "", "-chr 'chr 1'", "flag -chr expects a chromosome name without blanks, quotes, commas or brackets"},
       {good, "", "-h p.hap", "flag -vcf: the panel is read either from a VCF or BCF file or from haplotype and legend"},

@@ -160,9 +160,12 @@ bool RecordReader::read_any(bcf1_t* record) {
     if (status >= 0) status = vcf_parse(&line, hdr.get(), record) == 0 ? 0 : -2;
   }
   if (status == -1) return false;
-  if (status < -1 || bcf_unpack(record, BCF_UN_STR) != 0)
-    bad(name, "bad or truncated data after record " + std::to_string(records) + ".");
   ++records;
+  // htslib reads on past a field it cannot make sense of, marking the
+  // record; only contigs and tags missing from the header are harmless.
+  const int harmless = BCF_ERR_CTG_UNDEF | BCF_ERR_TAG_UNDEF;
+  if (status < -1 || (record->errcode & ~harmless) != 0 || bcf_unpack(record, BCF_UN_STR) != 0)
+    bad(name, "bad or truncated data in record " + std::to_string(records) + ".");
   return true;
 }
 
@@ -255,6 +258,9 @@ PanelCounts read_records(RecordReader& reader, Data& data) {
     }
     ++counts.snps;
     const hts_pos_t position = record->pos + 1;
+    // htslib reads a POS it cannot parse as 0.
+    if (position < 1)
+      bad(name, "bad position " + std::to_string(position) + " of " + record->d.id + " (positions start at 1).");
     // As in the legend reader, the first SNP at a position of the interval
     // is kept; only the genotypes of kept SNPs are decoded and checked.
     if (position < data.lower || position > data.upper ||
