@@ -7,7 +7,7 @@ PACKAGES=(
   g++ cmake make pkg-config
   libboost-filesystem-dev libboost-iostreams-dev libboost-math-dev
   zlib1g-dev libnewmat10-dev libgtest-dev
-  gzip plink1.9
+  gzip plink1.9 plink2 bcftools libhts-dev snakemake
   # scripts/validate.py; OpenBLAS makes its matrix products fast enough for
   # large runs (numpy falls back to the reference BLAS without it).
   python3-numpy python3-scipy python3-matplotlib libopenblas0-pthread

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "output/block_writer.hpp"
+#include "output/plink_writer.hpp"
+#include "output/vcf_writer.hpp"
 #include "output/text_lines.hpp"
 #include "params/errors.hpp"
 #include "params/progress.hpp"
@@ -170,4 +172,9 @@ void write_output_files(const HaplotypeSource& source, const std::map<int, snp>&
   write_snp_files(source, snp_its, names, groups, params, log);
   if (params.flag_given("-t")) write_tag_files(source, snp_its, names, groups, params, log);
   write_sample_files(names, groups, params, log);
+
+  // The GWAS-ready formats, after the files above.
+  if (params.flag_given("-output_plink")) write_plink_files(source, snps, params, log);
+  if (params.flag_given("-output_vcf") || params.flag_given("-output_bcf"))
+    write_vcf_files(source, snps, params, log);
 }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <iomanip>
 #include <iostream>
 
@@ -53,6 +54,19 @@ void require_values(const std::string& flag, int i, int count, int argc) {
   if (i + count > argc - 1) throw MissingFlagException(flag);
 }
 
+// A name that a VCF header can carry as a contig ID and that PLINK reads as
+// one field: printable, without blanks, and without the characters that
+// delimit header fields.
+std::string chromosome_value(const std::string& token) {
+  bool usable = !token.empty() && token[0] != '*' && token[0] != '=';
+  for (const unsigned char c : token)
+    if (c <= ' ' || c > '~' || std::strchr("\"'(),<>[]\\`{}", c) != nullptr) usable = false;
+  if (!usable)
+    throw GenericErrorException("flag -chr expects a chromosome name without blanks, quotes, "
+                                "commas or brackets (a VCF contig name) but got \"" + token + "\".\n");
+  return token;
+}
+
 void help_line(std::ostream& out, const std::string& synopsis, const std::string& description) {
   out << std::left << std::setw(40) << synopsis << description;
 }
@@ -93,16 +107,21 @@ void TarvikParameters::reset_parameters() {
   seed_word = 0;
   upper = default_upper;
   dl.clear();
+  chromosome.clear();
+  vcf_file.clear();
   summary_file = "tarvik2.summary";
   essential_flags = {"-h", "-l", "-m", "-o"};
   flag_dependencies.clear();
+  for (const char* format : {"-output_plink", "-output_vcf", "-output_bcf"})
+    flag_dependencies[format] = {"-chr"};
 }
 
 void TarvikParameters::specify_recognised_parameters() {
   recognised_flags.clear();
   for (const char* flag : {"-help", "-h", "-l", "-m", "-o", "-dl", "-int", "-n", "-t", "-theta",
                            "-Ne", "-nrs", "-no_gens_output", "-no_haps_output",
-                           "-output_snp_summary", "-seed", "-copy_panel_only"})
+                           "-output_snp_summary", "-seed", "-copy_panel_only", "-chr", "-vcf",
+                           "-output_plink", "-output_vcf", "-output_bcf"})
     recognised_flags.insert(flag);
 }
 
@@ -168,6 +187,12 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
     } else if (token == "-theta") {
       require_values(token, i, 1, argc);
       theta = real_value(token, argv[i + 1]);
+    } else if (token == "-chr") {
+      require_values(token, i, 1, argc);
+      chromosome = chromosome_value(argv[i + 1]);
+    } else if (token == "-vcf") {
+      require_values(token, i, 1, argc);
+      vcf_file = argv[i + 1];
     } else if (token == "-Ne") {
       require_values(token, i, 1, argc);
       Ne = real_value(token, argv[i + 1]);
@@ -184,6 +209,12 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
 
   if (Ne < 0 || Ne > 30000) std::cout << "Error: Ne needs to be set" << std::endl;
 
+  if (flag_given("-vcf")) {
+    if (flag_given("-h") || flag_given("-l"))
+      throw GenericErrorException("flag -vcf: the panel is read either from a VCF or BCF file or "
+                                  "from haplotype and legend files (-h, -l), not from both.\n");
+    essential_flags = {"-m", "-o"};
+  }
   check_required_flags();
 
   // A stem that names a directory would give hidden files such as
@@ -225,7 +256,13 @@ void TarvikParameters::parameters_help(std::ostream& out) const {
   help_line(out, "-no_haps_output ", ": haplotype files will not be written to file\n");
   help_line(out, "-output_snp_summary ",
             ": output pvalues and effect size estimates for the simulated disease SNPs\n");
-  out << "\nFurther flags:\n";
+  out << "\nFurther flags are:\n";
+  help_line(out, "-vcf <file> ", ": the reference panel as a phased VCF or BCF file, instead of -h and -l\n");
+  help_line(out, "-chr <name> ",
+            ": the chromosome of the PLINK and VCF files (needed with them); with -vcf, the contig read\n");
+  help_line(out, "-output_plink ", ": also write <stem>.bed, .bim and .fam, controls first\n");
+  help_line(out, "-output_vcf ", ": also write <stem>.vcf.gz with its .tbi index, and <stem>.pheno\n");
+  help_line(out, "-output_bcf ", ": also write <stem>.bcf with its .csi index, and <stem>.pheno\n");
   help_line(out, "-seed <word>", ": the random seed word (0 to 4294967295); the log of a run names its word\n");
   help_line(out, "-copy_panel_only", ": copy every haplotype from the panel alone (unrelated individuals)\n");
 }
@@ -242,10 +279,16 @@ void TarvikParameters::parameters_summary(std::ostream& out) const {
   label("legend file: ") << legend_file << "\n";
   label("genetic map file: ") << genetic_map_file << "\n";
   label("tag snps file: ") << (flag_given("-t") ? tag_snps_file.string() : std::string()) << "\n";
+  if (flag_given("-vcf")) label("vcf panel file: ") << vcf_file.string() << "\n";
 
   out << "FILE OUTPUTS\n";
   label("output file: ") << output_file.string() << "\n";
   label("summary file: ") << summary_file << "\n";
+  if (flag_given("-chr")) label("chromosome: ") << chromosome << "\n";
+  std::string formats;
+  for (const char* format : {"-output_plink", "-output_vcf", "-output_bcf"})
+    if (flag_given(format)) formats += std::string(formats.empty() ? "" : ", ") + (format + 8);
+  if (!formats.empty()) label("GWAS file formats: ") << formats << "\n";
 
   out << "PARAMETER INPUTS\n";
   label("no. controls to simulate: ") << ncontrols << "\n";

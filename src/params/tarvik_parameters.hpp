@@ -39,6 +39,11 @@ class TarvikParameters : public Parameters {
   std::uint32_t seed_word;  // -seed
   std::int32_t upper;
   std::map<double, DiseaseLocus> dl;
+  // The chromosome of the PLINK and VCF files, and the contig read from a
+  // VCF panel (-chr).
+  std::string chromosome;
+  // A phased VCF or BCF panel, read instead of the haplotype and legend files (-vcf).
+  boost::filesystem::path vcf_file;
 
   TarvikParameters();
   TarvikParameters(const TarvikParameters&) = default;

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "data/vcf_reader.hpp"
 #include "output/output_files.hpp"
 #include "params/errors.hpp"
 #include "params/summary.hpp"
@@ -18,7 +19,10 @@ TarvikGenerator::TarvikGenerator(const TarvikParameters& parameters)
   // on the map by interpolation.
   static_cast<TarvikParameters&>(panel_data) = parameters;
   panel_data.read_genetic_map();
-  panel_data.read_haplotype_data();
+  if (parameters.flag_given("-vcf"))
+    read_vcf_panel(panel_data);
+  else
+    panel_data.read_haplotype_data();
   params = parameters;
 }
 

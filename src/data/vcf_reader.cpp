@@ -1,0 +1,304 @@
+#include "data/vcf_reader.hpp"
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <iomanip>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <htslib/hts.h>
+#include <htslib/hts_log.h>
+#include <htslib/tbx.h>
+#include <htslib/vcf.h>
+
+#include "params/errors.hpp"
+#include "params/summary.hpp"
+
+namespace {
+
+struct HtsDeleter {
+  void operator()(htsFile* file) const { hts_close(file); }
+  void operator()(bcf_hdr_t* header) const { bcf_hdr_destroy(header); }
+  void operator()(bcf1_t* record) const { bcf_destroy(record); }
+  void operator()(hts_idx_t* index) const { hts_idx_destroy(index); }
+  void operator()(tbx_t* index) const { tbx_destroy(index); }
+  void operator()(hts_itr_t* iterator) const { hts_itr_destroy(iterator); }
+};
+template <class T>
+using Hts = std::unique_ptr<T, HtsDeleter>;
+
+[[noreturn]] void bad(const std::string& file, const std::string& detail) {
+  throw badfilename::reading(file, detail);
+}
+
+// htslib's own console messages stay out of the run's output while the
+// panel is read: every problem it meets becomes one error naming the file.
+class QuietHtslib {
+ public:
+  QuietHtslib() : level(hts_get_log_level()) { hts_set_log_level(HTS_LOG_OFF); }
+  ~QuietHtslib() { hts_set_log_level(level); }
+  QuietHtslib(const QuietHtslib&) = delete;
+  QuietHtslib& operator=(const QuietHtslib&) = delete;
+
+ private:
+  htsLogLevel level;
+};
+
+// The records of the panel's contig in file order: the whole file, or
+// through the index only those that overlap [lower, upper].
+class RecordReader {
+ public:
+  RecordReader(const std::string& file_name, const Data& data);
+  ~RecordReader() { free(line.s); }
+  RecordReader(const RecordReader&) = delete;
+  RecordReader& operator=(const RecordReader&) = delete;
+
+  const bcf_hdr_t* header() const { return hdr.get(); }
+  // The next record of the contig, unpacked up to its alleles; false at the end.
+  bool next(bcf1_t* record);
+
+ private:
+  void open_index(const Data& data);
+  void choose_indexed_contig(const std::vector<std::string>& contigs);
+  bool read_any(bcf1_t* record);
+  bool of_contig(const bcf1_t* record);
+
+  const std::string name;
+  Hts<htsFile> file;
+  Hts<bcf_hdr_t> hdr;
+  Hts<hts_idx_t> bcf_index;
+  Hts<tbx_t> vcf_index;
+  Hts<hts_itr_t> iterator;
+  kstring_t line{0, 0, nullptr};
+  bool is_bcf = false;
+  bool nothing_to_read = false;
+  std::string contig;          // the contig read; empty until known
+  bool contig_chosen = false;  // named by -chr
+  bool contig_seen = false;
+  long records = 0;
+};
+
+RecordReader::RecordReader(const std::string& file_name, const Data& data) : name(file_name) {
+  file.reset(hts_open(name.c_str(), "r"));
+  if (!file) bad(name, "can't open file.");
+  const htsFormat* format = hts_get_format(file.get());
+  // Checked first: a BGZF file cut at a block boundary would read as
+  // complete but short, and one cut in its first block shows no format.
+  if (format->compression == bgzf && hts_check_EOF(file.get()) == 0)
+    bad(name, "truncated BGZF data (the end-of-file block is missing).");
+  if (format->category != variant_data || (format->format != vcf && format->format != bcf))
+    bad(name, "not a VCF or BCF file.");
+  is_bcf = format->format == bcf;
+  hdr.reset(bcf_hdr_read(file.get()));
+  if (!hdr) bad(name, "no valid VCF header found.");
+  if (data.flag_given("-chr")) {
+    contig = data.chromosome;
+    contig_chosen = true;
+  }
+  if (data.flag_given("-int") && format->compression == bgzf) open_index(data);
+}
+
+void RecordReader::open_index(const Data& data) {
+  int n = 0;
+  const char** names = nullptr;
+  if (is_bcf) {
+    bcf_index.reset(bcf_index_load3(name.c_str(), nullptr, HTS_IDX_SILENT_FAIL));
+    if (bcf_index) names = bcf_index_seqnames(bcf_index.get(), hdr.get(), &n);
+  } else {
+    vcf_index.reset(tbx_index_load3(name.c_str(), nullptr, HTS_IDX_SILENT_FAIL));
+    if (vcf_index) names = tbx_seqnames(vcf_index.get(), &n);
+  }
+  if (!bcf_index && !vcf_index) return;  // no index: the whole file is read
+  const std::vector<std::string> contigs(names, names + n);
+  free(names);
+  choose_indexed_contig(contigs);
+  if (nothing_to_read) return;
+  // htslib's intervals are 0-based and half-open: positions lower to upper.
+  const hts_pos_t begin = std::max<hts_pos_t>(data.lower, 1) - 1, end = data.upper;
+  if (is_bcf)
+    iterator.reset(bcf_itr_queryi(bcf_index.get(), bcf_hdr_name2id(hdr.get(), contig.c_str()), begin, end));
+  else
+    iterator.reset(tbx_itr_queryi(vcf_index.get(), tbx_name2id(vcf_index.get(), contig.c_str()), begin, end));
+  if (!iterator) bad(name, "its index could not be searched for contig " + contig + ".");
+}
+
+std::string name_list(const std::vector<std::string>& names) {
+  std::string list;
+  for (const std::string& n : names) list += (list.empty() ? "" : ", ") + n;
+  return list;
+}
+
+void RecordReader::choose_indexed_contig(const std::vector<std::string>& contigs) {
+  if (contig_chosen) {
+    if (std::find(contigs.begin(), contigs.end(), contig) == contigs.end())
+      bad(name, "contig " + contig + " (-chr) is not in the file, which holds " +
+                    (contigs.empty() ? "no records" : "contigs " + name_list(contigs)) + ".");
+  } else if (contigs.size() > 1) {
+    bad(name, "the file holds several contigs (" + name_list(contigs) + "); choose one with -chr.");
+  } else if (contigs.empty()) {
+    nothing_to_read = true;
+  } else {
+    contig = contigs[0];
+  }
+  contig_seen = true;
+}
+
+bool RecordReader::read_any(bcf1_t* record) {
+  if (nothing_to_read) return false;
+  int status;
+  if (!iterator) {
+    status = bcf_read(file.get(), hdr.get(), record);
+  } else if (is_bcf) {
+    status = bcf_itr_next(file.get(), iterator.get(), record);
+  } else {
+    status = tbx_itr_next(file.get(), vcf_index.get(), iterator.get(), &line);
+    if (status >= 0) status = vcf_parse(&line, hdr.get(), record) == 0 ? 0 : -2;
+  }
+  if (status == -1) return false;
+  ++records;
+  // htslib reads on past a field it cannot make sense of, marking the
+  // record; only contigs and tags missing from the header are harmless.
+  const int harmless = BCF_ERR_CTG_UNDEF | BCF_ERR_TAG_UNDEF;
+  if (status < -1 || (record->errcode & ~harmless) != 0 || bcf_unpack(record, BCF_UN_STR) != 0)
+    bad(name, "bad or truncated data in record " + std::to_string(records) + ".");
+  return true;
+}
+
+bool RecordReader::of_contig(const bcf1_t* record) {
+  const char* seq = bcf_seqname_safe(hdr.get(), record);
+  if (contig.empty()) contig = seq;
+  if (contig == seq) return contig_seen = true;
+  if (contig_chosen) return false;
+  bad(name, "the file holds several contigs (" + contig + ", " + seq + "); choose one with -chr.");
+}
+
+bool RecordReader::next(bcf1_t* record) {
+  while (read_any(record))
+    if (of_contig(record)) return true;
+  if (contig_chosen && !contig_seen) bad(name, "contig " + contig + " (-chr) is not in the file.");
+  return false;
+}
+
+// Two alleles of one base each: what the copying model can take as a SNP.
+bool biallelic_snp(const bcf1_t* record) {
+  if (record->n_allele != 2) return false;
+  for (int a = 0; a < 2; ++a) {
+    const char* allele = record->d.allele[a];
+    if (!std::isalpha(static_cast<unsigned char>(allele[0])) || allele[1] != '\0') return false;
+  }
+  return true;
+}
+
+// The genotypes of one record as panel codes, two per sample.
+class GenotypeCodes {
+ public:
+  GenotypeCodes(std::string file_name, const bcf_hdr_t* header)
+      : name(std::move(file_name)), hdr(header), samples(bcf_hdr_nsamples(header)),
+        codes(2 * static_cast<std::size_t>(samples)) {}
+  ~GenotypeCodes() { free(values); }
+  GenotypeCodes(const GenotypeCodes&) = delete;
+  GenotypeCodes& operator=(const GenotypeCodes&) = delete;
+
+  const int* read(bcf1_t* record);
+
+ private:
+  [[noreturn]] void refuse(const bcf1_t* record, int sample, const std::string& what) const;
+
+  const std::string name;
+  const bcf_hdr_t* hdr;
+  const int samples;
+  std::vector<int> codes;
+  std::int32_t* values = nullptr;  // htslib's buffer, reused for every record
+  int capacity = 0;
+};
+
+void GenotypeCodes::refuse(const bcf1_t* record, int sample, const std::string& what) const {
+  bad(name, what + " genotype at " + bcf_seqname_safe(hdr, record) + ":" +
+                std::to_string(record->pos + 1) + " for sample " +
+                bcf_hdr_int2id(hdr, BCF_DT_SAMPLE, sample) +
+                "; the panel needs a phased pair of alleles (such as 0|1) for every sample.");
+}
+
+const int* GenotypeCodes::read(bcf1_t* record) {
+  const int n = bcf_get_genotypes(hdr, record, &values, &capacity);
+  if (n <= 0) refuse(record, 0, "missing (no GT field)");
+  if (n != 2 * samples) refuse(record, 0, "non-diploid");
+  for (int s = 0; s < samples; ++s) {
+    const std::int32_t first = values[2 * s], second = values[2 * s + 1];
+    if (bcf_gt_is_missing(first)) refuse(record, s, "missing");
+    if (second == bcf_int32_vector_end) refuse(record, s, "haploid");
+    if (bcf_gt_is_missing(second)) refuse(record, s, "missing");
+    if (!bcf_gt_is_phased(second)) refuse(record, s, "unphased");
+    codes[2 * s] = bcf_gt_allele(first);
+    codes[2 * s + 1] = bcf_gt_allele(second);
+    if (codes[2 * s] > 1 || codes[2 * s + 1] > 1) refuse(record, s, "out-of-range allele in the");
+  }
+  return codes.data();
+}
+
+struct PanelCounts {
+  long snps = 0;     // biallelic SNP records of the contig read
+  long skipped = 0;  // records of the contig of other kinds
+};
+
+PanelCounts read_records(RecordReader& reader, Data& data) {
+  const std::string name = data.vcf_file.string();
+  GenotypeCodes genotypes(name, reader.header());
+  Hts<bcf1_t> record(bcf_init());
+  PanelCounts counts;
+  while (reader.next(record.get())) {
+    if (!biallelic_snp(record.get())) {
+      ++counts.skipped;
+      continue;
+    }
+    ++counts.snps;
+    const hts_pos_t position = record->pos + 1;
+    // htslib reads a POS it cannot parse as 0.
+    if (position < 1)
+      bad(name, "bad position " + std::to_string(position) + " of " + record->d.id + " (positions start at 1).");
+    // As in the legend reader, the first SNP at a position of the interval
+    // is kept; only the genotypes of kept SNPs are decoded and checked.
+    if (position < data.lower || position > data.upper ||
+        data.snps_data.count(static_cast<int>(position)) != 0)
+      continue;
+    const int* codes = genotypes.read(record.get());
+    data.add_panel_snp(static_cast<std::int32_t>(position), record->d.id, record->d.allele[0],
+                       record->d.allele[1], data.interpolate_map(static_cast<double>(position)), codes);
+  }
+  return counts;
+}
+
+}  // namespace
+
+void read_vcf_panel(Data& data) {
+  const std::string name = data.vcf_file.string();
+  std::ostringstream log;
+  log << "\nReading VCF file: ";
+  log << "looking for SNPs in [" << data.lower << ", " << data.upper << "] ... ";
+  update_summary_file(data, log, std::ios::app);
+
+  QuietHtslib quiet;
+  RecordReader reader(name, data);
+  const int samples = bcf_hdr_nsamples(reader.header());
+  if (samples == 0) bad(name, "no samples: a panel needs the phased genotypes of at least one sample.");
+  if (samples > INT_MAX / 2) bad(name, "too many samples (" + std::to_string(samples) + ").");
+  data.start_panel(2 * samples);
+  const PanelCounts counts = read_records(reader, data);
+  data.finish_panel();
+  log << "done\n";
+  update_summary_file(data, log, std::ios::app);
+
+  log << std::setw(60) << "number of haplotypes: " << data.nhaplotypes << "\n";
+  log << std::setw(60) << "number of SNPs in total: " << counts.snps << "\n";
+  log << std::setw(60) << "number of SNPs in interval: " << data.snps_data.size() << "\n";
+  log << std::setw(60) << "records skipped (not biallelic SNPs): " << counts.skipped << "\n\n";
+  if (data.snps_data.empty())
+    bad(name, "No SNPs in the interval in VCF file (" + std::to_string(counts.skipped) +
+                  " records that are not biallelic SNPs skipped)!");
+  update_summary_file(data, log, std::ios::app);
+}

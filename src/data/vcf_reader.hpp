@@ -1,0 +1,18 @@
+#pragma once
+// The reference panel read from a phased VCF or BCF file (plain text,
+// gzip or BGZF text, or BCF, through htslib) instead of haplotype and
+// legend files.
+#include "data/data.hpp"
+
+// Fills the panel of `data` from data.vcf_file, through start_panel,
+// add_panel_snp and finish_panel as every panel reader does; the genetic map
+// must have been read. Sample s gives haplotypes 2s and 2s + 1, in the order
+// of its genotype; a record becomes a SNP (rsid the ID, allele0 REF, allele1
+// ALT) when it is a biallelic SNP, and records of other kinds are counted
+// and skipped. One contig is read: the one named by -chr, else the file
+// must hold only one. With -int and an index beside a BGZF or BCF file,
+// only the interval is read. Logs as the haplotype reader does. Throws
+// badfilename naming the file when it cannot be read, holds no samples,
+// several contigs and no -chr, not the contig of -chr, no SNP in the
+// interval, or a missing or unphased genotype in a SNP it keeps.
+void read_vcf_panel(Data& data);

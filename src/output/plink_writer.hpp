@@ -1,0 +1,17 @@
+#pragma once
+// The PLINK 1 binary file set of a run: <stem>.bed, <stem>.bim and
+// <stem>.fam, every individual of the run in one set, controls first.
+#include <map>
+#include <sstream>
+
+#include "data/data.hpp"
+#include "params/tarvik_parameters.hpp"
+#include "store/haplotype_source.hpp"
+
+// The source holds the run's haplotypes, controls first, two per individual,
+// at the SNPs of `snps` in order. The .bim file's allele 1 (A1, the allele
+// PLINK counts) is the legend's allele1, as in the .gen files; its map
+// column is the genetic map of the run, in centimorgans. Files are announced
+// in `log`; throws badfilename when one cannot be opened or written.
+void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& snps,
+                       const TarvikParameters& params, std::ostringstream& log);

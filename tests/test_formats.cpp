@@ -1,0 +1,282 @@
+// The GWAS-ready files read back by independent tools: plink1.9 and plink2
+// read the .bed set, bcftools the VCF and BCF files, plink2 finds the
+// disease locus in both; and a VCF panel gives the same run, byte for byte,
+// as its haplotype/legend form. The tools are dependencies of the project:
+// a missing one fails the tests.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+
+#include "test_support.hpp"
+
+using namespace testing_support;
+namespace fs = boost::filesystem;
+
+namespace {
+
+const std::string kMap = " -m " + example_file("chr20.map.gz");
+const std::string kRun = " -int 1900000 2000000 -dl 1945626 1 3 9 -nrs -chr 20 ";
+const std::string kAll = kRun + "-output_plink -output_vcf -output_bcf ";
+
+using Table = std::vector<std::vector<std::string>>;
+
+Table table_of(const std::string& text) {
+  Table rows;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    rows.emplace_back();
+    for (std::string f; fields >> f;) rows.back().push_back(f);
+  }
+  return rows;
+}
+
+std::string contents(const std::string& name) {
+  return name.size() > 3 && name.compare(name.size() - 3, 3, ".gz") == 0 ? read_gzip_file(name) : read_file(name);
+}
+
+// A shell command line whose own redirections are kept apart from the capture.
+CommandResult shell(const std::string& command, const std::string& dir = "") {
+  return run_command("(" + command + ")", dir);
+}
+
+bool tools_found() { return shell("command -v plink1.9 && command -v plink2 && command -v bcftools").status == 0; }
+
+// The example's lines of [1880000, 2020000]: all.{hap,legend} with every
+// variant, snp.{hap,legend} its SNPs, and all.vcf converted from all.*, also
+// as BGZF with a .tbi index and as BCF with a .csi index; two.vcf(.gz) adds
+// its records on contig 21 with unphased genotypes. Made once.
+const std::string& panel() {
+  static TempDir dir;
+  static const int status = shell(
+      "gzip -cd " + example_file("chr20.legend.gz") + " | awk -v h='gzip -cd " + example_file("chr20.hap.gz") +
+          "' 'NR == 1 { print > \"all.legend\"; print > \"snp.legend\"; next } { h | getline line }"
+          " $2 >= 1880000 && $2 <= 2020000 { print > \"all.legend\"; print line > \"all.hap\";"
+          " if (length($3) == 1 && length($4) == 1) { print > \"snp.legend\"; print line > \"snp.hap\" } }' &&"
+          " sh " + source_dir() + "/tests/hap_legend_to_vcf.sh all.hap all.legend 20 >all.vcf &&"
+          " bcftools view -Oz -o all.vcf.gz all.vcf && bcftools index -t all.vcf.gz &&"
+          " bcftools view -Ob -o all.bcf all.vcf && bcftools index all.bcf &&"
+          " { grep '^##' all.vcf; echo '##contig=<ID=21>'; grep -v '^##' all.vcf;"
+          " grep -v '^#' all.vcf | sed 's/^20/21/; s/|/\\//g'; } >two.vcf &&"
+          " bcftools view -Oz -o two.vcf.gz two.vcf && bcftools index -t two.vcf.gz",
+      dir.path()).status;
+  static const std::string path = status == 0 ? dir.path() + "/" : "";
+  return path;
+}
+
+std::string hap_legend() { return " -h " + panel() + "snp.hap -l " + panel() + "snp.legend"; }
+
+// Every file of run directory `a` but the summary has a twin in `b`.
+void expect_same_files(const std::string& a, const std::string& b) {
+  int files = 0;
+  for (const fs::directory_entry& e : fs::directory_iterator(a)) {
+    const std::string name = e.path().filename().string();
+    if (name.find(".summary") != std::string::npos) continue;
+    ++files;
+    EXPECT_TRUE(read_file(e.path().string()) == read_file(b + "/" + name)) << name;
+  }
+  EXPECT_EQ(files, 15);
+}
+
+// Per SNP, the allele-1 copies of every individual (controls, then cases) as digits.
+std::vector<std::string> gen_dosages(const std::string& stem, const std::string& gz) {
+  std::vector<std::string> dosages;
+  for (const char* group : {".controls.gen", ".cases.gen"}) {
+    const Table gen = table_of(contents(stem + group + gz));
+    dosages.resize(gen.size());
+    for (std::size_t k = 0; k < gen.size(); ++k)
+      for (std::size_t f = 5; f + 2 < gen[k].size(); f += 3)
+        dosages[k] += gen[k][f + 1] == "1" ? '1' : gen[k][f + 2] == "1" ? '2' : '0';
+  }
+  return dosages;
+}
+
+// The same from a PLINK .raw file, whose columns are "<rsid>_<counted allele>".
+std::vector<std::string> raw_dosages(const std::string& raw, const Table& legend) {
+  const Table rows = table_of(read_file(raw));
+  std::vector<std::string> dosages(legend.size() - 1);
+  for (std::size_t k = 0; k < dosages.size(); ++k) {
+    const std::vector<std::string>& snp = legend[k + 1];
+    const std::string& column = rows[0].at(6 + k);
+    const bool counts_allele1 = column == snp[0] + "_" + snp[3];
+    EXPECT_TRUE(counts_allele1 || column == snp[0] + "_" + snp[2]) << column;
+    for (std::size_t i = 1; i < rows.size(); ++i)
+      dosages[k] += static_cast<char>(counts_allele1 ? rows[i][6 + k][0] : '0' + '2' - rows[i][6 + k][0]);
+  }
+  return dosages;
+}
+
+// What `bcftools query -f '[%GT ]\n'` prints for the haplotypes of the .haps files.
+std::string haps_genotypes(const std::string& stem, const std::string& gz) {
+  const Table controls = table_of(contents(stem + ".controls.haps" + gz));
+  const Table cases = table_of(contents(stem + ".cases.haps" + gz));
+  std::string text;
+  for (std::size_t k = 0; k < controls.size(); ++k) {
+    for (const Table* group : {&controls, &cases})
+      for (std::size_t h = 0; h + 1 < (*group)[k].size(); h += 2)
+        text += (*group)[k][h] + "|" + (*group)[k][h + 1] + " ";
+    text += "\n";
+  }
+  return text;
+}
+
+// Runs a tool that must succeed, without a warning unless `warnings_allowed`.
+CommandResult run_in(const std::string& command, const std::string& dir, bool warnings_allowed = false) {
+  CommandResult r = shell(command, dir);
+  EXPECT_EQ(r.status, 0) << command << "\n" << r.output << r.error;
+  if (!warnings_allowed) {
+    EXPECT_EQ((r.output + r.error).find("Warning"), std::string::npos) << command << "\n" << r.output << r.error;
+  }
+  return r;
+}
+
+void expect_tools_read_the_set(const std::string& dir, const std::string& stem, const std::string& gz) {
+  const Table legend = table_of(read_file(dir + "/" + stem + ".legend"));
+  const std::vector<std::string> expected = gen_dosages(dir + "/" + stem, gz);
+  run_in("plink1.9 --bfile " + stem + " --keep-allele-order --allow-no-sex --recode A --out p1", dir);
+  EXPECT_EQ(raw_dosages(dir + "/p1.raw", legend), expected) << "plink1.9";
+  run_in("plink2 --bfile " + stem + " --allow-no-sex --export A --out p2", dir);
+  EXPECT_EQ(raw_dosages(dir + "/p2.raw", legend), expected) << "plink2";
+
+  EXPECT_EQ(read_file(dir + "/" + stem + ".bed").size(), 3 + (legend.size() - 1) * ((expected[0].size() + 3) / 4));
+  const std::string genotypes = haps_genotypes(dir + "/" + stem, gz);
+  for (const char* file : {".vcf.gz", ".bcf"}) {
+    EXPECT_EQ(run_in("bcftools query -f '[%GT ]\\n' " + stem + file, dir).output, genotypes) << file;
+    // bcftools warns that a .csi alone names no contigs, which counting does not need.
+    EXPECT_EQ(run_in("bcftools index -n " + stem + file, dir, true).output, std::to_string(legend.size() - 1) + "\n");
+  }
+}
+
+}  // namespace
+
+TEST(Formats, ToolsReadTheFilesAndAVcfPanelGivesTheSameRun) {
+  ASSERT_TRUE(tools_found()) << "plink1.9, plink2 and bcftools are needed";
+  ASSERT_FALSE(panel().empty());
+  struct Config {
+    const char* what;
+    int controls, cases;
+    std::string gz;
+  };
+  const Config configs[] = {{"3 + 2: the last .bed byte holds one individual", 3, 2, ""},
+                            {"no cases", 6, 0, ""},
+                            {"gzip mode: the new files are named after the stem without .gz", 3, 2, ".gz"}};
+  const std::size_t other_variants = table_of(read_file(panel() + "all.legend")).size() -
+                                     table_of(read_file(panel() + "snp.legend")).size();
+  TempDir dir;
+  for (const Config& c : configs) {
+    SCOPED_TRACE(c.what);
+    const std::string run = dir.file(std::to_string(c.cases) + c.gz), n = " -n " + std::to_string(c.controls) +
+                                                                          " " + std::to_string(c.cases);
+    ASSERT_EQ(run_tarvik(hap_legend() + kMap + kAll + n + " -o " + run + "/a/run" + c.gz).status, 0);
+    const CommandResult from_vcf = run_tarvik("-vcf " + panel() + "all.vcf" + kMap + kAll + n + " -o " + run +
+                                              "/b/run" + c.gz);
+    ASSERT_EQ(from_vcf.status, 0) << from_vcf.output;
+    EXPECT_NE(from_vcf.output.find("records skipped (not biallelic SNPs): " + std::to_string(other_variants) + "\n"),
+              std::string::npos);
+    expect_same_files(run + "/a", run + "/b");
+    expect_tools_read_the_set(run + "/a", "run", c.gz);
+  }
+  for (const char* file : {"run.bed", "run.bim", "run.fam", "run.vcf.gz", "run.bcf", "run.pheno"})
+    EXPECT_EQ(read_file(dir.file("2.gz/a/") + file), read_file(dir.file("2/a/") + file)) << file;
+}
+
+// Through its index, a BGZF or BCF panel is read only within -int; of
+// several contigs only that of -chr is read.
+TEST(Formats, IndexedAndMultiContigPanelsGiveTheSameRun) {
+  ASSERT_TRUE(tools_found());
+  ASSERT_FALSE(panel().empty());
+  TempDir dir;
+  ASSERT_EQ(run_tarvik(hap_legend() + kMap + kAll + "-n 4 3 -o a/run", dir.path()).status, 0);
+  const std::string in_interval = std::to_string(table_of(read_file(dir.file("a/run.legend"))).size() - 1);
+  for (const std::string file : {"all.vcf.gz", "all.bcf", "two.vcf.gz", "two.vcf"}) {
+    SCOPED_TRACE(file);
+    const CommandResult r = run_tarvik("-vcf " + panel() + file + kMap + kAll + "-n 4 3 -o b/run", dir.path());
+    ASSERT_EQ(r.status, 0) << r.output;
+    if (file != "two.vcf") {
+      EXPECT_NE(r.output.find("number of SNPs in total: " + in_interval + "\n"), std::string::npos) << r.output;
+    }
+    expect_same_files(dir.file("a"), dir.file("b"));
+  }
+}
+
+TEST(Formats, Plink2FindsTheDiseaseLocusInBothSets) {
+  ASSERT_TRUE(tools_found());
+  ASSERT_FALSE(panel().empty());
+  TempDir dir;
+  ASSERT_EQ(run_tarvik(hap_legend() + kMap + kRun + "-output_plink -output_vcf -n 200 200 -o run", dir.path()).status, 0);
+  for (const std::string input : {"--bfile run", "--vcf run.vcf.gz --pheno run.pheno"}) {
+    SCOPED_TRACE(input);
+    run_in("plink2 " + input + " --glm allow-no-covars --out g", dir.path());
+    const Table glm = table_of(run_in("cat g.*glm.logistic*", dir.path()).output);
+    ASSERT_GT(glm.size(), 800u);
+    ASSERT_EQ(glm[0][1] + glm[0][12], "POSP");
+    double best = 1, locus = 1, best_position = 0;
+    for (std::size_t k = 1; k < glm.size(); ++k) {
+      if (glm[k][12] == "NA") continue;
+      const double p = std::stod(glm[k][12]);
+      if (glm[k][1] == "1945626") locus = p;
+      if (p < best) {
+        best = p;
+        best_position = std::stod(glm[k][1]);
+      }
+    }
+    EXPECT_LT(locus, 1e-6);
+    EXPECT_NEAR(best_position, 1945626, 20000);
+    shell("rm g.*", dir.path());
+  }
+}
+
+TEST(Formats, BadPanelsAndFlagsStopBeforeAnyOutput) {
+  ASSERT_TRUE(tools_found());
+  const std::string header = "##fileformat=VCFv4.2\n##contig=<ID=20>\n##FORMAT=<ID=GT,Number=1,Type=String,"
+                             "Description=\"Genotype\">\n#CHROM POS ID REF ALT QUAL FILTER INFO";
+  const std::string good = header + " FORMAT s0 s1\n20 1000 rs1 A G . . . GT 0|1 1|0\n20 2000 rs2 C T . . . GT 1|1 0|1\n";
+  const std::string bgzf = "bcftools view -Oz -o p.vcf.gz p.vcf && ";
+  struct Row {
+    std::string vcf, prepare, args, message;
+  };
+  const Row rows[] = {
+      {header + " FORMAT s0 s1\n20 1000 rs1 A G . . . GT 0|1 0/1\n", "", "",
+       "p.vcf: unphased genotype at 20:1000 for sample s1; the panel needs a phased pair of alleles"},
+      {header + " FORMAT s0 s1\n20 1000 rs1 A G . . . GT 0|1 1|1\n20 2000 rs2 C T . . . GT .|0 0|0\n", "", "",
+       "p.vcf: missing genotype at 20:2000 for sample s0;"},
+      {header + " FORMAT s0\n20 1000 rs1 A G,T . . . GT 0|1\n20 2000 rs2 AT A . . . GT 1|1\n", "", "",
+       "p.vcf: No SNPs in the interval in VCF file (2 records that are not biallelic SNPs skipped)!"},
+      {header + "\n20 1000 rs1 A G . . .\n", "", "", "p.vcf: no samples: a panel needs the phased genotypes"},
+      {good, bgzf + "head -c -40 p.vcf.gz >p.vcf", "", "p.vcf: truncated BGZF data (the end-of-file block is missing)."},
+      {good, "", "-chr 21", "p.vcf: contig 21 (-chr) is not in the file."},
+      {good, bgzf + "bcftools index -t p.vcf.gz && mv p.vcf.gz.tbi p.vcf.tbi && mv p.vcf.gz p.vcf", "-int 1 5000 -chr 21",
+       "p.vcf: contig 21 (-chr) is not in the file, which holds contigs 20."},
+      {good + "21 1000 rs3 A G . . . GT 0|1 1|0\n", "", "", "the file holds several contigs (20, 21); choose one with -chr."},
+      {"ID_1 ID_2\n", "", "", "p.vcf: not a VCF or BCF file."},
+      {good + "20 x3000 rs3 A G . . . GT 0|1 1|0\n", "", "", "p.vcf: bad position 0 of rs3 (positions start at 1)."},
+      {good + "20 3000 rs3 A G . . . GT 0|x 1|0\n", "", "", "p.vcf: bad or truncated data in record 3."},
+      {good, "", "-output_bcf", "ERROR!!! Must specify a value for flag: -chr\n"},
+      {good, "", "-chr 'chr 1'", "flag -chr expects a chromosome name without blanks, quotes, commas or brackets"},
+      {good, "", "-h p.hap", "flag -vcf: the panel is read either from a VCF or BCF file or from haplotype and legend"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    TempDir dir;
+    std::string vcf = row.vcf;
+    std::replace(vcf.begin(), vcf.end(), ' ', '\t');
+    write_file(dir.file("p.vcf"), vcf);
+    write_file(dir.file("p.map"), "position rate cM\n0 1.0 0.0\n10000 1.0 0.01\n");
+    if (!row.prepare.empty()) {
+      ASSERT_EQ(shell(row.prepare, dir.path()).status, 0);
+    }
+    const CommandResult r = run_tarvik("-vcf p.vcf -m p.map -o out/run -n 2 2 -nrs " + row.args, dir.path());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.output.find(row.message), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("writing output file"), std::string::npos);
+    EXPECT_EQ(shell("ls out 2>/dev/null | grep -v '^run.summary$'", dir.path()).output, "");
+  }
+  const std::string help = run_tarvik("-help").output;
+  EXPECT_NE(help.find("simulated disease SNPs\n\nFurther flags are:\n-vcf <file> "), std::string::npos);
+}
