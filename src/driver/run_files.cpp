@@ -7,6 +7,7 @@
 
 #include <boost/filesystem/operations.hpp>
 
+#include "output/gwas_files.hpp"
 #include "output/output_files.hpp"
 #include "params/errors.hpp"
 #include "params/output_set.hpp"
@@ -26,6 +27,7 @@ std::vector<Input> given_inputs(const TarvikParameters& params) {
   if (params.flag_given("-l")) inputs.push_back({"-l", params.legend_file});
   if (params.flag_given("-m")) inputs.push_back({"-m", params.genetic_map_file});
   if (params.flag_given("-t")) inputs.push_back({"-t", params.tag_snps_file.string()});
+  if (params.flag_given("-vcf")) inputs.push_back({"-vcf", params.vcf_file.string()});
   return inputs;
 }
 
@@ -34,6 +36,8 @@ void append_names(const TarvikParameters& params, std::vector<fs::path>& names) 
   for (const fs::path* group : {set.haps, set.gen, set.tags, set.sample})
     names.insert(names.end(), group, group + 2);
   names.push_back(set.legend);
+  for (const char* suffix : {".bed", ".bim", ".fam", ".pheno", ".vcf.gz", ".vcf.gz.tbi", ".bcf", ".bcf.csi"})
+    names.push_back(gwas_file_name(params, suffix));
 }
 
 // Links and "." or ".." resolved as far as the path exists, the rest taken

@@ -19,8 +19,10 @@ inline boost::filesystem::path gwas_file_name(const TarvikParameters& params,
   return params.output_directory / (output.stem().string() + suffix);
 }
 
-// SNPs per decoded tile: about a megabyte of alleles, whatever the sample size.
-inline std::size_t gwas_block_snps(std::size_t haplotypes) {
+// SNPs per decoded tile: about a megabyte of alleles, so that the tile and
+// the text made of it stay in cache while each file's lines are formatted.
+// A fixed function of the run's size, never of how the work is scheduled.
+inline std::size_t block_snps(std::size_t haplotypes) {
   const std::size_t width = (std::size_t(1) << 20) / std::max<std::size_t>(haplotypes, 1);
   return std::min<std::size_t>(std::max<std::size_t>(width, 8), 1024);
 }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "output/block_writer.hpp"
+#include "output/gwas_files.hpp"
 #include "output/plink_writer.hpp"
 #include "output/vcf_writer.hpp"
 #include "output/text_lines.hpp"
@@ -16,14 +17,6 @@
 #include "params/summary.hpp"
 
 namespace {
-
-// SNPs per decoded tile: about a megabyte of alleles, so that the tile and
-// the text made of it stay in cache while each file's lines are formatted.
-// A fixed function of the run's size, never of how the work is scheduled.
-std::size_t block_snps(std::size_t haplotypes) {
-  const std::size_t width = (std::size_t(1) << 20) / std::max<std::size_t>(haplotypes, 1);
-  return std::min<std::size_t>(std::max<std::size_t>(width / 8 * 8, 8), 1024);
-}
 
 struct Groups {
   std::size_t bound[3];  // haplotypes [bound[g], bound[g + 1]) belong to group g

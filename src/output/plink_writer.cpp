@@ -133,7 +133,7 @@ void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& 
   bed->append("\x6c\x1b\x01", 3);  // the magic number, and SNP-major order
 
   const std::size_t individuals = source.haplotypes() / 2, nsnps = snps.size();
-  const std::size_t block = gwas_block_snps(source.haplotypes());
+  const std::size_t block = block_snps(source.haplotypes());
   Progress progress("Writing PLINK files", "SNPs");
   Tile tile;
   SnpIterator snp = snps.begin();

@@ -20,6 +20,7 @@
 #include "output/gwas_files.hpp"
 #include "output/text_lines.hpp"
 #include "params/errors.hpp"
+#include "params/output_set.hpp"
 #include "params/progress.hpp"
 #include "params/summary.hpp"
 
@@ -32,15 +33,17 @@ struct HtsDeleter {
 
 // One VCF or BCF file being written, opened and closed by htslib itself,
 // with the index htslib builds as the records go by. Both are written under
-// temporary names in the same directory and renamed once complete, so that
-// a failed run leaves no file under a final name.
+// temporary names in the same directory: those of the run's output set,
+// renamed with the rest of the set, or outside a set (the writers' own
+// checks) ".part" names renamed once complete. A failed run leaves no file
+// under a final name.
 class HtsOutput {
  public:
   HtsOutput(const boost::filesystem::path& data_name, const std::string& index_suffix)
       : name(data_name.string()),
         index(name + index_suffix),
-        part(name + ".part"),
-        index_part(index + ".part") {}
+        part(temporary_name(name)),
+        index_part(temporary_name(index)) {}
   ~HtsOutput();
   HtsOutput(const HtsOutput&) = delete;
   HtsOutput& operator=(const HtsOutput&) = delete;
@@ -58,6 +61,9 @@ class HtsOutput {
   void finish();
 
  private:
+  static std::string temporary_name(const std::string& final_name) {
+    return output_set_open() ? pending_output_name(final_name).string() : final_name + ".part";
+  }
   [[noreturn]] void fail() const {
     throw badfilename::writing(name, "the file could not be written completely (disk full or I/O error).");
   }
@@ -96,8 +102,13 @@ void HtsOutput::finish() {
   // The index was saved before the data's last block was written; readers
   // warn about an index older than its data, so it gets the later time.
   utimensat(AT_FDCWD, index_part.c_str(), nullptr, 0);
-  if (std::rename(index_part.c_str(), index.c_str()) != 0 || std::rename(part.c_str(), name.c_str()) != 0)
+  if (output_set_open()) {
+    pending_output_closed(name);
+    pending_output_closed(index);
+  } else if (std::rename(index_part.c_str(), index.c_str()) != 0 ||
+             std::rename(part.c_str(), name.c_str()) != 0) {
     throw badfilename::writing(name, "the finished file could not be renamed from " + part + ".");
+  }
   finished = true;
 }
 
@@ -226,7 +237,7 @@ void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& sn
   VcfLine line(params.chromosome, individuals);
   std::unique_ptr<bcf1_t, HtsDeleter> record(bcf_init());
   std::vector<std::int32_t> gt(2 * individuals);
-  const std::size_t block = gwas_block_snps(source.haplotypes());
+  const std::size_t block = block_snps(source.haplotypes());
   Progress progress("Writing VCF files", "SNPs");
   Tile tile;
   SnpIterator snp = snps.begin();
