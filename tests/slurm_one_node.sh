@@ -41,10 +41,11 @@ PartitionName=main Nodes=$host Default=YES MaxTime=INFINITE State=UP
 CONF
 stop() {
   scancel --user=root >/dev/null 2>&1 || true
-  [ -f "$state/slurmd.pid" ] && kill "$(cat "$state/slurmd.pid")" 2>/dev/null || true
-  [ -f "$state/slurmctld.pid" ] && kill "$(cat "$state/slurmctld.pid")" 2>/dev/null || true
+  pkill -x slurmd 2>/dev/null || true
+  pkill -x slurmctld 2>/dev/null || true
   pkill -x munged 2>/dev/null || true
-  rm -rf "$state"
+  for _ in $(seq 20); do pgrep -x slurmd >/dev/null || pgrep -x slurmctld >/dev/null || break; sleep 0.5; done
+  rm -rf "$state" 2>/dev/null || true
 }
 trap stop EXIT
 munged --force 2>/dev/null || munged
