@@ -39,6 +39,17 @@ void append_int(BlockWriter& out, long value) {
   out.append(digits, static_cast<std::size_t>(result.ptr - digits));
 }
 
+// "rsid position allele0 allele1", as the legend and the genotype lines name a SNP.
+static void append_snp_label(const SnpIterator& snp_it, BlockWriter& out) {
+  out.append(snp_it->second.rsid);
+  out.append(' ');
+  append_int(out, snp_it->first);
+  out.append(' ');
+  out.append(snp_it->second.allele0);
+  out.append(' ');
+  out.append(snp_it->second.allele1);
+}
+
 void append_haplotype_line(const Tile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
                            BlockWriter& out) {
   const std::size_t n = hap1 - hap0;
@@ -68,13 +79,7 @@ void append_genotype_line(const Tile& tile, std::size_t row, std::size_t hap0, s
   out.append("snp_", 4);
   append_int(out, index);
   out.append(' ');
-  out.append(snp_it->second.rsid);
-  out.append(' ');
-  append_int(out, snp_it->first);
-  out.append(' ');
-  out.append(snp_it->second.allele0);
-  out.append(' ');
-  out.append(snp_it->second.allele1);
+  append_snp_label(snp_it, out);
 
   const std::size_t individuals = (hap1 - hap0) / 2;
   const std::uint8_t* allele = tile.snp(row) + (hap0 - tile.hap0);
@@ -91,12 +96,6 @@ void append_genotype_line(const Tile& tile, std::size_t row, std::size_t hap0, s
 }
 
 void append_legend_line(const SnpIterator& snp_it, BlockWriter& out) {
-  out.append(snp_it->second.rsid);
-  out.append(' ');
-  append_int(out, snp_it->first);
-  out.append(' ');
-  out.append(snp_it->second.allele0);
-  out.append(' ');
-  out.append(snp_it->second.allele1);
+  append_snp_label(snp_it, out);
   out.append('\n');
 }
