@@ -122,11 +122,6 @@ const std::string kRun = kInputs + "-n 2 2 -dl 2000 1 2 4 -nrs";
 const std::string kExample = "-h " + example_file("chr20.hap.gz") + " -l " + example_file("chr20.legend.gz") +
                              " -m " + example_file("chr20.map.gz") + " -o out/run ";
 const std::string kDirectory = "<directory>";
-const char kJunkBytes[] =
-    "\x7f"
-    "ELF\x02\x01\x01\0\0\0\xff\xfe\x13\x37\n\x80\x81\0\x01";
-const std::string kJunk(kJunkBytes, sizeof kJunkBytes - 1);
-
 // Damaged mid-stream; the panel is repeated so that the stream is long enough.
 std::string corrupt_gzip() {
   std::string haps;
@@ -167,7 +162,6 @@ const std::vector<InputRow> kInputRows = {
     {"truncated gzip panel", {{"panel.hap", gzip(kHaps).substr(0, gzip(kHaps).size() - 6)}}, kRun, 1,
      {"Error reading file panel.hap: " + kGzip}},
     {"corrupt gzip panel", {{"panel.hap", corrupt_gzip()}}, kRun, 1, {"Error reading file panel.hap: " + kGzip}},
-    {"binary junk as haplotypes", {{"panel.hap", kJunk}}, kRun, 1, {"file panel.hap: bad format", "on line 1."}},
     {"gzip everywhere, haplotypes in two members",
      {{"panel.hap", gzip(kHaps.substr(0, 10)) + gzip(kHaps.substr(10))}, {"panel.legend", gzip(kLegend)},
       {"panel.map", gzip(kMap)}, {"tags", gzip("2000 3000\n")}},
@@ -184,7 +178,6 @@ const std::vector<InputRow> kInputRows = {
      {"Warning: legend file contained more lines than haplotype file", kNoSnps}},
     {"an empty legend", {{"panel.legend", ""}}, kRun, 1,
      {"Warning: haplotype file contained more lines than legend file", kNoSnps}},
-    {"an empty tag file", {{"tags", ""}}, kRun + " -t tags", 0, {kTagsWritten}},
     {"a missing tag file stops the run before it simulates", {}, kRun + " -t missing", 1,
      {"tag snps file: missing\n", "Error reading file missing: can't open file.\n"}, "", "Reading genetic map"},
     {"an interval without SNPs", {}, kRun + " -int 5000 6000", 1, {"looking for SNPs in [5000, 6000]", kNoSnps}},
