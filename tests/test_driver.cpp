@@ -1,13 +1,9 @@
-// Whole runs of the binary: the help screen, reported errors and the summary file, the pinned
-// bytes of a run on the example panel, and plink1.9 as an independent reader of its files.
+// Whole runs of the binary: the help screen, reported errors and the summary file, and the pinned
+// bytes of a run on the example panel.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cctype>
-#include <map>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include <boost/filesystem.hpp>
 
@@ -49,18 +45,6 @@ std::string without_run_time(std::string text) {
   while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
   if (end > from && text.compare(end, std::string::npos, tail) == 0) text.replace(from, end - from, "N");
   return text;
-}
-
-// The lines of a file, each split into its blank-separated fields.
-std::vector<std::vector<std::string>> table_of(const std::string& name) {
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream in(read_file(name));
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    rows.emplace_back();
-    for (std::string f; fields >> f;) rows.back().push_back(f);
-  }
-  return rows;
 }
 
 }  // namespace
@@ -147,46 +131,4 @@ TEST(Driver, GoldenRunGivesThePinnedBytesInPlainAndGzipMode) {
   const CommandResult sums = run_command("cd out/plain && LC_ALL=C sha256sum -- *", dir.path());
   EXPECT_EQ(sums.status, 0) << sums.error;
   EXPECT_EQ(sums.output, read_file(source_dir() + "/tests/golden.sha256"));
-}
-
-// plink1.9 reads the genotype and sample files into its binary format: its samples, variants and
-// allele counts must be those of the legend and the haplotype files.
-TEST(Plink, ReadsTheGenotypeAndSampleFiles) {
-  TempDir dir;
-  ASSERT_EQ(run_golden(dir, "R").status, 0);
-  const auto legend = table_of(dir.file("R.legend"));  // with a header, like plink's counts
-  for (const std::string group : {"controls", "cases"}) {
-    SCOPED_TRACE(group);
-    const int individuals = group == "controls" ? 300 : 200, first = group == "controls" ? 0 : 300;
-    const CommandResult convert = run_command("plink1.9 --gen R." + group + ".gen --sample R." + group +
-                                                  ".sample --oxford-single-chr 20 --make-bed --out P && "
-                                                  "plink1.9 --bfile P --freq counts --out P",
-                                              dir.path());
-    ASSERT_EQ(convert.status, 0) << convert.output << convert.error;
-    const auto fam = table_of(dir.file("P.fam")), bim = table_of(dir.file("P.bim"));
-    const auto counts = table_of(dir.file("P.frq.counts")), haps = table_of(dir.file("R." + group + ".haps"));
-    ASSERT_EQ(fam.size(), static_cast<std::size_t>(individuals));
-    for (int i = 0; i < individuals; ++i) {  // plink's phenotype codes: 1 control, 2 case
-      const std::string id = std::to_string(first + i);
-      EXPECT_EQ(fam[i], (std::vector<std::string>{"id1_" + id, "id2_" + id, "0", "0", "0", first ? "2" : "1"}));
-    }
-    ASSERT_EQ(bim.size() + 1, legend.size());
-    ASSERT_EQ(haps.size() + 1, legend.size());
-    ASSERT_EQ(counts.size(), legend.size());
-    int polymorphic = 0;
-    for (std::size_t k = 0; k < haps.size(); ++k) {
-      const std::vector<std::string>& l = legend[k + 1], &c = counts[k + 1];  // rsid position allele0 allele1
-      EXPECT_EQ(bim[k][1] + " " + bim[k][3], l[0] + " " + l[1]) << "SNP " << k;
-      ASSERT_EQ(haps[k].size(), 2u * individuals) << "SNP " << k;
-      const long copies1 = std::count(haps[k].begin(), haps[k].end(), "1"), copies0 = 2 * individuals - copies1;
-      polymorphic += copies0 > 0 && copies1 > 0;
-      if (l[2] == l[3]) continue;
-      // plink orders the two alleles by its own rule; match them by name.
-      std::map<std::string, long> expected = {{l[2], copies0}, {l[3], copies1}};
-      ASSERT_EQ(expected.count(c[2]) + expected.count(c[3]), 2u) << "SNP " << k;
-      EXPECT_EQ(std::stol(c[4]), expected[c[2]]) << "SNP " << k;
-      EXPECT_EQ(std::stol(c[5]), expected[c[3]]) << "SNP " << k;
-    }
-    EXPECT_GT(polymorphic, 1000);
-  }
 }

@@ -1,5 +1,5 @@
 // Whole runs: the seed word (-seed repeats a run exactly, a clock-seeded run names its
-// word, bad values are refused naming the flag) and a run without its memory.
+// word) and a run without its memory. Bad -seed values are refused by the parser's tests.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -44,24 +44,6 @@ TEST(Seed, SameWordSameBytesOtherWordOtherBytesClockWordRepeats) {
   // A fixed-seed run prints nothing new.
   ASSERT_EQ(run_tarvik(kPanel + "-o f -nrs", dir.path()).status, 0);
   EXPECT_EQ(read_file(dir.file("f.summary")).find("seed word"), std::string::npos);
-}
-
-TEST(Seed, BadValuesAndSeedWithNrsAreRefused) {
-  TempDir dir;
-  const std::string range = "Error encountered, program terminated: flag -seed expects an integer from 0 to 4294967295 but got ";
-  const struct { std::string args, message; } cases[] = {
-      {"-seed -1", range + "\"-1\"."},
-      {"-seed 1.5", range + "\"1.5\"."},
-      {"-seed x", range + "\"x\"."},
-      {"-seed 4294967296", range + "\"4294967296\"."},
-      {"-seed 5 -nrs", "flags -seed and -nrs both fix the random seed; give only one of them."},
-  };
-  for (const auto& c : cases) {
-    const CommandResult r = run_tarvik(kPanel + "-o bad " + c.args, dir.path());
-    EXPECT_EQ(r.status, 1) << c.args;
-    EXPECT_NE(r.output.find(c.message), std::string::npos) << c.args << "\n" << r.output;
-    EXPECT_FALSE(file_exists(dir.file("bad.controls.haps"))) << c.args;
-  }
 }
 
 // An address-space limit is what makes allocations fail here; the address

@@ -42,12 +42,6 @@ std::string gzip(const std::string& text) {
   return out;
 }
 
-std::string crlf(const std::string& text) {
-  std::string out;
-  for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return out;
-}
-
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
@@ -128,11 +122,6 @@ const std::string kRun = kInputs + "-n 2 2 -dl 2000 1 2 4 -nrs";
 const std::string kExample = "-h " + example_file("chr20.hap.gz") + " -l " + example_file("chr20.legend.gz") +
                              " -m " + example_file("chr20.map.gz") + " -o out/run ";
 const std::string kDirectory = "<directory>";
-const char kJunkBytes[] =
-    "\x7f"
-    "ELF\x02\x01\x01\0\0\0\xff\xfe\x13\x37\n\x80\x81\0\x01";
-const std::string kJunk(kJunkBytes, sizeof kJunkBytes - 1);
-
 // Damaged mid-stream; the panel is repeated so that the stream is long enough.
 std::string corrupt_gzip() {
   std::string haps;
@@ -164,9 +153,7 @@ struct InputRow {
 const std::string kSorted = "rs pos X0 X1\nrs1 1000 A G\nrs2 2000 C T\nrs3 3000 G A\nrs4 4000 T C\n";
 const std::string kHeader = "rsid position a0 a1\n";
 const std::string kGzip = "truncated or corrupt gzip data.";
-const std::string kMapLine4 = "Error reading file panel.map: bad line in rates file on line 4";
 const std::string kNoSnps = "Error reading file panel.hap: No SNPs in the interval in haplotype file!";
-const std::string kNoLoci = "No suitable disease loci. Program terminated.\n";
 const std::string kFour = "number of SNPs in interval: 4\n";
 const std::string kTagsWritten = "writing output file out/run.cases.tags.gen";
 
@@ -175,18 +162,10 @@ const std::vector<InputRow> kInputRows = {
     {"truncated gzip panel", {{"panel.hap", gzip(kHaps).substr(0, gzip(kHaps).size() - 6)}}, kRun, 1,
      {"Error reading file panel.hap: " + kGzip}},
     {"corrupt gzip panel", {{"panel.hap", corrupt_gzip()}}, kRun, 1, {"Error reading file panel.hap: " + kGzip}},
-    {"truncated gzip map", {{"panel.map", gzip(kMap).substr(0, 12)}}, kRun, 1, {"file panel.map: " + kGzip}},
-    {"binary junk as haplotypes", {{"panel.hap", kJunk}}, kRun, 1, {"file panel.hap: bad format", "on line 1."}},
-    {"binary junk as the map", {{"panel.map", kJunk}}, kRun, 1, {"file panel.map: bad line in rates file on line 2"}},
-    {"binary junk as tags", {{"tags", kJunk}}, kRun + " -t tags", 1, {"Error reading file tags: line 1: \""}},
     {"gzip everywhere, haplotypes in two members",
      {{"panel.hap", gzip(kHaps.substr(0, 10)) + gzip(kHaps.substr(10))}, {"panel.legend", gzip(kLegend)},
       {"panel.map", gzip(kMap)}, {"tags", gzip("2000 3000\n")}},
      kRun + " -t tags", 0, {kFour, kTagsWritten}, kSorted},
-    {"CRLF line ends",
-     {{"panel.hap", crlf(kHaps)}, {"panel.legend", crlf(kLegend)}, {"panel.map", crlf(kMap)}, {"tags", "2000\r\n"}},
-     kRun + " -t tags", 0, {kFour, kTagsWritten}, kSorted},
-    {"CRLF in gzip", {{"panel.hap", gzip(crlf(kHaps))}, {"panel.legend", gzip(crlf(kLegend))}}, kRun, 0, {kFour}},
     {"a directory as input", {{"panel.hap", kDirectory}}, kRun, 1, {"file panel.hap: can't open haplotype file."}},
     {"an unreadable file", {}, kRun + " -h /proc/self/mem", 1,
      {"file /proc/self/mem: can't open haplotype file (I/O error)."}},
@@ -195,32 +174,13 @@ const std::vector<InputRow> kInputRows = {
     {"more individuals than memory holds", {}, kExample + "-n 2000000000 1 -dl 1945626 1 1.5 2.25", 1,
      {"-n 2000000000 1 asks for 4000000002 haplotypes of 24978 SNPs, which need about ",
       " are available. Simulate fewer individuals or a shorter interval."}},
-    {"NaN in the map", {{"panel.map", kMap + "20000 1.0 nan\n"}}, kRun, 1, {kMapLine4}},
-    {"infinity in the map", {{"panel.map", kMap + "inf 1.0 0.02\n"}}, kRun, 1, {kMapLine4}},
-    {"a map distance too large to scale", {{"panel.map", kMap + "20000 1.0 1e306\n"}}, kRun, 1,
-     {kMapLine4 + ": the position or the scaled map distance (4 Ne cM / 100) is out of range."}},
-    {"a cumulative cM that decreases", {{"panel.map", kMap + "20000 1.0 0.005\n"}}, kRun, 1,
-     {"Error reading file panel.map: cumulative cM decreases on line 4.\n"}},
-    {"a legend line with three fields", {{"panel.legend", kHeader + "rs1 1000 A G\nrs2 2000 C\n"}}, kRun, 1,
-     {"Error reading file panel.legend: bad format detected in legend file on line 3."}},
-    {"duplicate positions keep the first SNP",
-     {{"panel.legend", kHeader + "rs1 1000 A G\nrs2 2000 C T\nrsX 2000 G A\nrs4 4000 T C\n"}}, kRun, 0,
-     {"number of SNPs in total: 4\n", "number of SNPs in interval: 3\n"},
-     "rs pos X0 X1\nrs1 1000 A G\nrs2 2000 C T\nrs4 4000 T C\n"},
-    {"unsorted positions are sorted",
-     {{"panel.legend", kHeader + "rs4 4000 T C\nrs2 2000 C T\nrs3 3000 G A\nrs1 1000 A G\n"}}, kRun, 0, {kFour},
-     kSorted},
     {"an empty haplotype file", {{"panel.hap", ""}}, kRun, 1,
      {"Warning: legend file contained more lines than haplotype file", kNoSnps}},
     {"an empty legend", {{"panel.legend", ""}}, kRun, 1,
      {"Warning: haplotype file contained more lines than legend file", kNoSnps}},
-    {"an empty tag file", {{"tags", ""}}, kRun + " -t tags", 0, {kTagsWritten}},
     {"a missing tag file stops the run before it simulates", {}, kRun + " -t missing", 1,
      {"tag snps file: missing\n", "Error reading file missing: can't open file.\n"}, "", "Reading genetic map"},
     {"an interval without SNPs", {}, kRun + " -int 5000 6000", 1, {"looking for SNPs in [5000, 6000]", kNoSnps}},
-    {"a disease locus off the panel, an unknown flag", {}, kInputs + "-n 2 2 -dl 2500 1 2 4 -zz", 1,
-     {"Creating directory out\n", "WARNING!! The following specified parameters were not recognised:\n    -zz\n",
-      "cannot find snp information for position 2500, so it has been removed from the set of disease loci.", kNoLoci}},
     {"disease loci over too many segments", {}, kExample + "-n 5 5 -nrs -dl " + many_loci(), 1,
      {"possible pairs, too many to simulate; use fewer disease loci or loci closer together."}},
 };
@@ -255,10 +215,7 @@ TEST(Inputs, EveryInputEndsWithAClearMessageAndStatus) {
       if (at != std::string::npos) from = at + fragment.size();
     }
     EXPECT_TRUE(row.never.empty() || !contains(r.output, row.never)) << r.output;
-    // Every run reports its time, except one stopped right after finding no usable disease locus.
-    const bool no_loci = r.output.size() >= kNoLoci.size() &&
-                         r.output.compare(r.output.size() - kNoLoci.size(), kNoLoci.size(), kNoLoci) == 0;
-    EXPECT_TRUE(no_loci || contains(r.output, " seconds to complete. Have a nice day! \n"));
+    EXPECT_TRUE(contains(r.output, " seconds to complete. Have a nice day! \n"));
     expect_clean_stderr(r.error);
     if (row.status == 0) {
       const std::string legend = read_file(dir.file("out/run.legend"));
@@ -357,13 +314,6 @@ bool has_temporary(const std::string& dir) {
   return false;
 }
 
-std::function<void()> limit(int resource, rlim_t value) {
-  return [resource, value] {
-    const rlimit l{value, value};
-    setrlimit(resource, &l);
-  };
-}
-
 using FaultyRun = std::function<Outcome(const TempDir&, const std::string& args)>;
 
 Outcome plain(const TempDir& d, const std::string& args) {
@@ -372,7 +322,10 @@ Outcome plain(const TempDir& d, const std::string& args) {
 
 FaultyRun limited(int resource, rlim_t value) {
   return [=](const TempDir& d, const std::string& args) {
-    return Child(tarvik_command(args), d.path(), limit(resource, value)).wait();
+    return Child(tarvik_command(args), d.path(), [=] {
+             const rlimit l{value, value};
+             setrlimit(resource, &l);
+           }).wait();
   };
 }
 
@@ -388,77 +341,15 @@ bool stopped_while_writing(const Child& child, const std::string& out) {
   return seen && has_temporary(out);
 }
 
-// Runs `args` and, while it writes, does `fault` to the stopped process.
-Outcome fault_while_writing(const TempDir& d, const std::string& args, const std::function<void(pid_t)>& fault) {
+// SIGTERM once a temporary file of the set exists.
+Outcome terminated_while_writing(const TempDir& d, const std::string& args) {
   Child child(tarvik_command(args), d.path());
   const bool stopped = stopped_while_writing(child, d.file("out"));
-  if (stopped) fault(child.pid);
+  if (stopped) kill(child.pid, SIGTERM);
   kill(child.pid, SIGCONT);
   const Outcome r = child.wait();
   EXPECT_TRUE(stopped) << "no temporary file seen while writing\n" << r.output;
   return r;
-}
-
-Outcome terminated_while_writing(const TempDir& d, const std::string& args) {
-  return fault_while_writing(d, args, [](pid_t pid) { kill(pid, SIGTERM); });
-}
-
-// tarvik reads `piped` (an input file of `args`) from a FIFO; once it has
-// opened it, and before it gets any data, `meanwhile` runs.
-Outcome through_pipe(const TempDir& d, const std::string& args, const std::string& piped,
-                     const std::function<void(pid_t)>& meanwhile) {
-  const std::string data = read_file(example_file(piped));
-  EXPECT_EQ(mkfifo(d.file(piped).c_str(), 0600), 0);
-  std::string piped_args = args;
-  piped_args.replace(piped_args.find(example_file(piped)), example_file(piped).size(), piped);
-  Child child(tarvik_command(piped_args), d.path());
-  int fd = -1;
-  for (int tries = 0; fd < 0 && tries < 3000; ++tries) {
-    fd = open(d.file(piped).c_str(), O_WRONLY | O_NONBLOCK);  // fails until the reader opens
-    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (fd >= 0) {
-    meanwhile(child.pid);
-    fcntl(fd, F_SETFL, 0);
-    auto* previous = signal(SIGPIPE, SIG_IGN);  // a run that stops reading fails the test, not ends it
-    for (std::size_t done = 0; done < data.size();) {
-      const ssize_t n = write(fd, data.data() + done, data.size() - done);
-      if (n <= 0) break;
-      done += static_cast<std::size_t>(n);
-    }
-    close(fd);
-    signal(SIGPIPE, previous);
-  }
-  const Outcome r = child.wait();
-  EXPECT_GE(fd, 0) << "tarvik never opened " << piped << "\n" << r.output;
-  return r;
-}
-
-// The tag file goes after tarvik looked at it, and before the output stage,
-// which waits for the panel's last byte.
-Outcome tags_removed_during_the_run(const TempDir& d, const std::string& args) {
-  return through_pipe(d, args, "chr20.hap.gz", [&](pid_t) { fs::remove(d.file("tags")); });
-}
-
-// While tarvik waits for the legend, every descriptor below the new limit is
-// in use, so the next file it opens fails. The limit is lowered only now: the
-// sanitizers' own checks need spare descriptors while the run starts.
-Outcome descriptors_used_up_while_reading(const TempDir& d, const std::string& args) {
-  return through_pipe(d, args, "chr20.legend.gz", [&](pid_t pid) {
-    const std::string fds = "/proc/" + std::to_string(pid) + "/fd/";
-    const fs::path legend = fs::canonical(d.file("chr20.legend.gz"));
-    rlim_t lowest_free = 0;
-    for (int tries = 0; tries < 3000; ++tries) {  // the descriptor shows once the open returns
-      lowest_free = 0;
-      bool legend_open = false;
-      for (; fs::exists(fs::symlink_status(fds + std::to_string(lowest_free))); ++lowest_free)
-        legend_open = legend_open || fs::read_symlink(fds + std::to_string(lowest_free)) == legend;
-      if (legend_open) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    const rlimit l{lowest_free, lowest_free};
-    EXPECT_EQ(prlimit(pid, RLIMIT_NOFILE, &l, nullptr), 0);
-  });
 }
 
 Outcome summary_made_a_directory(const TempDir& d, const std::string& args) {
@@ -488,11 +379,9 @@ const std::string kWrite =
 // clang-format off
 const std::vector<RerunRow> kRerunRows = {
     {"a file size limit", "out/run", limited(RLIMIT_FSIZE, 1 << 20), 1, 0, {kWrite + "file too large).\n", kNotKept}},
-    {"too many open files", "out/run", descriptors_used_up_while_reading, 1, 0,
+    {"too many open files", "out/run", limited(RLIMIT_NOFILE, 5), 1, 0,
      {"Error reading file out/run.summary: can't open file (too many open files).\n"}},
     {"a full disk", "out/run", plain, 1, 0, {kWrite + "no space left on device).\n", kNotKept}, 8 << 20},
-    {"the tag file removed during the run", "out/run", tags_removed_during_the_run, 1, 0,
-     {"writing output file out/run.cases.gen\n", "Error reading file tags: can't open file.\n", kNotKept}},
     {"SIGTERM while writing gzip files", "out/run.gz", terminated_while_writing, -1, SIGTERM,
      {"nterrupted by SIGTERM: no output file of this run was kept; the files of earlier runs are unchanged.\n"}},
     {"a summary file that cannot be opened", "out/run", summary_made_a_directory, 1, 0,

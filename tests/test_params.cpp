@@ -50,6 +50,10 @@ TEST(Parse, CommandLinesThatStop) {
       {base + "-Ne -3", stop + "flag -Ne: the effective population size must not be negative but got -3.\n"},
       {base + "-dl 1000 1 -1 2", stop + "flag -dl: relative risks must not be negative but got -1 and 2.\n"},
       {base + "-dl 1000 2 1 2", stop + "Disease allele must be 0 or 1 but got 2 in DiseaseLocus. \n"},
+      {base + "-seed -1", stop + "flag -seed expects an integer from 0 to 4294967295 but got \"-1\".\n"},
+      {base + "-seed 1.5", stop + "flag -seed expects an integer from 0 to 4294967295 but got \"1.5\".\n"},
+      {base + "-seed 4294967296", stop + "flag -seed expects an integer from 0 to 4294967295 but got \"4294967296\".\n"},
+      {base + "-seed 5 -nrs", stop + "flags -seed and -nrs both fix the random seed; give only one of them.\n"},
   };
   for (const auto& [line, expected] : cases) {
     TarvikParameters p;

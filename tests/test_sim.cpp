@@ -9,7 +9,6 @@
 #include <iterator>
 #include <limits>
 #include <map>
-#include <numeric>
 #include <string>
 #include <vector>
 
@@ -87,9 +86,7 @@ TEST(MersenneTwister, SeedWordIsTheSeedTimesTwoToThe32ClampedAndTruncated) {
 }
 
 TEST(CurrentGenerator, PlaceholderRefusesToDrawUntilAGeneratorIsSet) {
-  EXPECT_EQ(Random::RNG, Random::Dummy);
   EXPECT_THROW(uniform_draw(), RandomNotSetException);
-  EXPECT_STREQ(RandomNotSetException().message, "Newran: uniform rng not setup");
   {
     MT generator(0.1);
     Random::Set(generator);
@@ -315,47 +312,25 @@ TEST(ExamplePanel, ControlsKeepThePanelStatisticsAndCasesFollowTheRiskModel) {
   // SNP the allele-1 frequency has mean p and variance p(1-p)/m_eff, m_eff = m(n+1)/(n+m) = 523.
   // |z| < 5 fails by chance with probability 6e-7 per SNP (p >= 0.05, z about normal); mean z^2
   // averages a few hundred independent blocks of linked SNPs (SD near 0.1): 1 +- 0.4 is 4 SDs.
-  // Neighbours switch source with probability about 1e-4, so pairs follow the same urn: r^2 has
-  // SD <= sqrt(4 r^2 (1-r^2)^2 / m_eff) <= 0.034, so 0.18 is 5 SDs (frequencies in [0.1, 0.9]);
-  // the mean difference errs by < 0.01 over >= 100 blocks, with bias <= (1-r^2)^2 / m_eff = 0.002.
   const double n = risk.panel_data.nhaplotypes, m = 2.0 * subjects, m_eff = m * (n + 1) / (n + m);
-  const auto r2 = [](double p1, double p2, double p11) {
-    return (p11 - p1 * p2) * (p11 - p1 * p2) / (p1 * (1 - p1) * p2 * (1 - p2));
-  };
-  std::vector<const snp*> snps;
-  for (const auto& entry : risk.panel_data.snps_data) snps.push_back(&entry.second);
-  int tested = 0, pairs = 0;
-  double sum_z2 = 0.0, max_z = 0.0, sum_d = 0.0, max_d = 0.0;
-  for (std::size_t j = 0; j < snps.size(); ++j) {
-    const snp& a = *snps[j];
-    double p1 = 0, p2 = 0, p11 = 0, panel11 = 0;
+  int tested = 0;
+  double sum_z2 = 0.0, max_z = 0.0;
+  std::size_t j = 0;
+  for (const auto& entry : risk.panel_data.snps_data) {
+    const double p = entry.second.frequency;
+    double p1 = 0;
     for (int r = 0; r < m; ++r) p1 += rows[r][j];
-    if (a.frequency >= 0.05 && a.frequency <= 0.95) {
-      const double z = (p1 / m - a.frequency) / std::sqrt(a.frequency * (1 - a.frequency) / m_eff);
-      sum_z2 += z * z;
-      max_z = std::max(max_z, std::fabs(z));
-      ++tested;
-    }
-    if (j + 1 == snps.size()) break;
-    const snp& b = *snps[j + 1];
-    if (std::fabs(a.frequency - 0.5) > 0.4 || std::fabs(b.frequency - 0.5) > 0.4) continue;
-    for (int c = 0; c < n; ++c) panel11 += risk.panel_data.panel.get(j, c) * risk.panel_data.panel.get(j + 1, c);
-    for (int r = 0; r < m; ++r) {
-      p2 += rows[r][j + 1];
-      p11 += rows[r][j] * rows[r][j + 1];
-    }
-    const double d = r2(p1 / m, p2 / m, p11 / m) - r2(a.frequency, b.frequency, panel11 / n);
-    sum_d += d;
-    max_d = std::max(max_d, std::fabs(d));
-    ++pairs;
+    ++j;
+    if (p < 0.05 || p > 0.95) continue;
+    const double z = (p1 / m - p) / std::sqrt(p * (1 - p) / m_eff);
+    sum_z2 += z * z;
+    max_z = std::max(max_z, std::fabs(z));
+    ++tested;
   }
-  EXPECT_EQ(rows[0].size(), snps.size());
+  EXPECT_EQ(rows[0].size(), j);
   ASSERT_GT(tested, 1000);
   EXPECT_LT(max_z, 5.0);
   EXPECT_NEAR(sum_z2 / tested, 1.0, 0.4);
-  ASSERT_GT(pairs, 500);
-  EXPECT_LT(max_d, 0.18);
-  EXPECT_LT(std::fabs(sum_d / pairs), 0.03);
 
   const auto& panel = risk.panel_data.snps_data;
   const auto freq = [&](const TarvikGenerator& g, bool cases, int position) {

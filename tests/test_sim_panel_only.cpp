@@ -1,8 +1,7 @@
-// Copying from the panel alone: no haplotype copies a simulated one, the
-// case model rests on the panel, and the run's bytes are pinned.
+// Copying from the panel alone: no haplotype copies a simulated one, and the
+// run's bytes (its case model included) are pinned.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 
 #include "sim/generator.hpp"
@@ -11,7 +10,7 @@
 
 using namespace testing_support;
 
-TEST(CopyPanelOnly, EverySourceIsAPanelHaplotypeAndCasesCarryTheirRisk) {
+TEST(CopyPanelOnly, EverySourceIsAPanelHaplotype) {
   TempDir dir;
   TarvikParameters params;
   params.summary_file = dir.file("run.summary");
@@ -39,17 +38,7 @@ TEST(CopyPanelOnly, EverySourceIsAPanelHaplotypeAndCasesCarryTheirRisk) {
     segments += count;
     for (std::size_t i = 0; i < count; ++i) ASSERT_LT(static_cast<std::size_t>(s[i].source), n) << h;
   }
-  // A pool of fixed size switches as often late as early: about the same
-  // number of segments per haplotype over the whole run (map length / n).
-  EXPECT_GT(segments, 1600u * 2);
-  // The risk allele (frequency f in the panel) is enriched in cases:
-  // f (rr1 (1 - f) + rr2 f) / ((1 - f)^2 + 2 f (1 - f) rr1 + f^2 rr2), within 4 SE.
-  const std::size_t d = 0;
-  const double f = g.panel_data.snps_data.at(1945626).frequency;
-  const double expected = f * (3.0 * (1 - f) + 9.0 * f) / ((1 - f) * (1 - f) + 2 * f * (1 - f) * 3.0 + f * f * 9.0);
-  double cases = 0;
-  for (std::size_t h = 800; h < 1600; ++h) cases += g.simulated.disease_allele(d, h);
-  EXPECT_NEAR(cases / 800, expected, 4 * std::sqrt(expected * (1 - expected) / 800)) << f;
+  EXPECT_GT(segments, 1600u * 2);  // about map length / n segments per haplotype, late as early
 }
 
 TEST(CopyPanelOnly, FixedSeedRunWithCasesTagsAndReportIsPinned) {

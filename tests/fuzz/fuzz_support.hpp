@@ -1,7 +1,6 @@
 #pragma once
-// Shared set-up of the fuzz targets: a private scratch directory for the files a target writes,
-// and a console that drops the progress text the readers print (it would slow the fuzzer down
-// and flood its log).
+// Shared set-up of the fuzz targets: a scratch directory for the session, removed at exit (a
+// crash leaves it for inspection), and a console that drops the readers' progress text.
 #include <unistd.h>
 
 #include <cstdlib>
@@ -11,11 +10,8 @@
 
 namespace fuzz_support {
 
-// A stream in a failed state writes nothing; no code of the program tests the console's state.
 inline void silence_console() { std::cout.setstate(std::ios::badbit); }
 
-// A fresh directory under /tmp for the whole fuzzing session. It is removed at exit; a crash
-// leaves it behind, named after the target, for inspection.
 inline const std::string& scratch_dir(const char* target) {
   static std::string dir;
   if (dir.empty()) {
