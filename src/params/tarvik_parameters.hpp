@@ -38,6 +38,11 @@ class TarvikParameters : public Parameters {
   double theta;
   std::int32_t upper;
   std::map<double, DiseaseLocus> dl;
+  // Threads that work for the run (-threads; by default the machine's cores,
+  // at most 16). The files written are the same for every count.
+  int threads;
+  // Compression level of the .gz output files (-gz_level, 1 to 9).
+  int gz_level;
 
   TarvikParameters();
   TarvikParameters(const TarvikParameters&) = default;
