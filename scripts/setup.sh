@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   g++ cmake make pkg-config
   libboost-filesystem-dev libboost-iostreams-dev libboost-math-dev
-  zlib1g-dev libnewmat10-dev libgtest-dev
+  zlib1g-dev libdeflate-dev libnewmat10-dev libgtest-dev
   gzip plink1.9
 )
 

@@ -47,7 +47,7 @@ void check_haplotype_count(const HaplotypeSource& source, const TarvikParameters
 // summary file at once, as each file is started.
 std::unique_ptr<BlockWriter> open_writer(const boost::filesystem::path& name,
                                          const TarvikParameters& params, std::ostringstream& log) {
-  auto writer = std::make_unique<BlockWriter>(name, log);
+  auto writer = std::make_unique<BlockWriter>(name, log, params.gz_level);
   update_summary_file(params, log, std::ios::app);
   return writer;
 }
