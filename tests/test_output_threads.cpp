@@ -40,10 +40,9 @@ struct Outcome {
   std::size_t most_ahead = 0;  // how far a started block ran ahead of the written ones
 };
 
-// Writes `blocks` blocks to a plain file and two compressed ones; block
-// `failing` throws `failure` instead, if given.
-Outcome run(int threads, std::size_t blocks, std::size_t failing = SIZE_MAX,
-            std::exception_ptr failure = nullptr) {
+// Writes 60 blocks to a plain file and two compressed ones; block `failing`
+// throws `failure` instead.
+Outcome run(int threads, std::size_t failing, std::exception_ptr failure) {
   TempDir dir;
   std::ostringstream log;
   const char* names[] = {"a.txt", "b.gz", "c.gz"};
@@ -54,7 +53,7 @@ Outcome run(int threads, std::size_t blocks, std::size_t failing = SIZE_MAX,
     r.files.push_back(owned.back().get());
   }
   std::atomic<std::size_t> written{0}, ahead{0};
-  r.blocks = blocks;
+  r.blocks = 60;
   r.threads = threads;
   r.make_formatter = [&]() -> BlockFormatter {
     return [&](std::size_t b, std::vector<TextBuffer>& texts) {
@@ -85,111 +84,70 @@ Outcome run(int threads, std::size_t blocks, std::size_t failing = SIZE_MAX,
 
 }  // namespace
 
-TEST(Pipeline, SameBytesInBlockOrderForAnyThreadCount) {
-  const std::size_t blocks = 60;
-  std::vector<std::string> expected(3);
-  for (std::size_t b = 0; b < blocks; ++b)
-    for (std::size_t f = 0; f < 3; ++f) expected[f] += block_text(b, f);
-  TempDir dir;
-  for (int threads : {1, 2, 3, 8}) {
-    SCOPED_TRACE(threads);
-    const Outcome out = run(threads, blocks);
-    EXPECT_EQ(out.error, "none");
-    EXPECT_EQ(out.files, expected);
-    // The ring: a block starts only once the block a ring earlier is written.
-    EXPECT_LE(out.most_ahead, static_cast<std::size_t>(threads == 1 ? 0 : threads + 2));
-  }
-  EXPECT_EQ(run(4, 0).files, std::vector<std::string>(3));
-}
-
-TEST(Pipeline, FirstFailureInBlockOrderReachesTheCallerAfterTheBlocksBeforeIt) {
+TEST(Pipeline, SameBytesForAnyThreadCountAndTheFirstFailureInBlockOrder) {
   const auto failed = [](const char* what) { return std::make_exception_ptr(std::runtime_error(what)); };
   for (const auto& [failing, failure, message] :
-       {std::make_tuple(std::size_t(17), failed("block 17 failed"), std::string("block 17 failed")),
+       {std::make_tuple(std::size_t(60), std::exception_ptr(), std::string("none")),
+        std::make_tuple(std::size_t(17), failed("block 17 failed"), std::string("block 17 failed")),
         std::make_tuple(std::size_t(0), std::make_exception_ptr(std::bad_alloc()), std::string("out of memory")),
-        std::make_tuple(std::size_t(39), failed("the last block failed"), std::string("the last block failed"))}) {
+        std::make_tuple(std::size_t(59), failed("the last block failed"), std::string("the last block failed"))}) {
+    // What one thread writes: the blocks before the failing one.
     std::vector<std::string> before(3);
     for (std::size_t b = 0; b < failing; ++b)
       for (std::size_t f = 0; f < 3; ++f) before[f] += block_text(b, f);
-    for (int threads : {1, 3, 8}) {
+    for (int threads : {1, 2, 3, 8}) {
       SCOPED_TRACE(std::to_string(threads) + " threads, failing block " + std::to_string(failing));
-      const Outcome out = run(threads, 40, failing, failure);
+      const Outcome out = run(threads, failing, failure);
       EXPECT_EQ(out.error, message);
       EXPECT_EQ(out.files, before);
+      // The ring: a block starts only once the block a ring earlier is written.
+      EXPECT_LE(out.most_ahead, static_cast<std::size_t>(threads == 1 ? 0 : threads + 2));
     }
   }
 }
 
-TEST(Pipeline, FailedWriteStopsEveryThread) {
-  for (int threads : {1, 4}) {
-    std::ostringstream log;
-    PipelineFile full("/dev/full", log, 0);
-    PipelineRun r;
-    r.files = {&full};
-    r.blocks = 1000;
-    r.threads = threads;
-    r.make_formatter = [] {
-      return [](std::size_t, std::vector<TextBuffer>& texts) { texts[0].extend(PipelineFile::write_size); };
-    };
-    std::string message = "no error";
-    try {
-      run_pipeline(r);
-    } catch (const badfilename& e) {
-      message = e.message;
-    }
-    EXPECT_EQ(message, "Error writing file /dev/full: the file could not be written completely (disk full or I/O "
-                       "error).") << threads;
-  }
-}
-
-// Whole runs on the example panel, with tag SNPs in several blocks: every
-// thread count writes the bytes of one thread, the gzip set decompresses to
-// the plain one, and a full disk ends a many-threaded run like a single one.
+// Whole runs on the example panel, tag SNPs in several blocks: every thread
+// count writes the bytes of a run without the flag, the gzip set
+// decompresses to them, and a full disk ends a many-threaded run as usual.
 TEST(Pipeline, ExamplePanelRunsAgreeForEveryThreadCount) {
   TempDir dir;
-  std::string tags;
+  std::string tags, line;
   std::istringstream legend(read_gzip_file(example_file("chr20.legend.gz")));
-  std::string line;
-  std::getline(legend, line);
-  for (int k = 0; std::getline(legend, line); ++k)
-    if (k % 2 == 0) tags += line.substr(line.find(' ') + 1, line.find(' ', line.find(' ') + 1) - line.find(' ')) + "\n";
+  for (int k = 0; legend >> line >> line; ++k, std::getline(legend, line))
+    if (k % 2 == 1) tags += line + "\n";  // every other position, the header skipped
   write_file(dir.file("tags"), tags);
   const std::string args = "-h " + example_file("chr20.hap.gz") + " -l " + example_file("chr20.legend.gz") + " -m " +
                            example_file("chr20.map.gz") +
                            " -int 1000000 1300000 -n 1000 1000 -dl 1066806 1 1.5 2.25 -nrs -t tags";
   const std::vector<std::string> suffixes = {".controls.haps", ".cases.haps", ".legend", ".controls.gen", ".cases.gen",
                                              ".controls.tags.gen", ".cases.tags.gen", ".controls.sample", ".cases.sample"};
-  auto files = [&](const std::string& stem) {
-    std::vector<std::string> bytes;
-    for (const std::string& suffix : suffixes) bytes.push_back(read_file(dir.file(stem + suffix)));
-    return bytes;
+  auto files = [&](const std::string& stem, bool gz) {
+    std::vector<std::string> texts, raw;
+    for (const std::string& suffix : suffixes) {
+      const bool packed = gz && suffix.find(".sample") == std::string::npos && suffix != ".legend";
+      texts.push_back(packed ? read_gzip_file(dir.file(stem + suffix + ".gz")) : read_file(dir.file(stem + suffix)));
+      raw.push_back(packed ? read_file(dir.file(stem + suffix + ".gz")) : texts.back());
+    }
+    return std::make_pair(texts, raw);
   };
   ASSERT_EQ(run_tarvik(args + " -o default/run", dir.path()).status, 0);
-  const std::vector<std::string> plain = files("default/run");
-  // Blocks of 256 SNPs for 4000 haplotypes: several of tag SNPs, more than 8 of the others.
-  EXPECT_GT(std::count(plain[5].begin(), plain[5].end(), '\n'), 3 * 256);
+  const std::vector<std::string> plain = files("default/run", false).first;
+  // Blocks of 256 SNPs for 4000 haplotypes: over 8 of SNPs, over 3 of tag SNPs.
   EXPECT_GT(std::count(plain[2].begin(), plain[2].end(), '\n'), 8 * 256);
+  EXPECT_GT(std::count(plain[5].begin(), plain[5].end(), '\n'), 3 * 256);
   std::vector<std::string> compressed;
-  for (const char* threads : {"1", "2", "3", "8"}) {
+  for (const std::string threads : {"1", "2", "3", "8"}) {
     SCOPED_TRACE(threads);
-    const std::string flag = std::string(" -threads ") + threads;
-    ASSERT_EQ(run_tarvik(args + flag + " -o p" + threads + "/run", dir.path()).status, 0);
-    EXPECT_EQ(files(std::string("p") + threads + "/run"), plain);
-    if (std::string(threads) == "3") continue;
-    ASSERT_EQ(run_tarvik(args + flag + " -o z" + threads + "/run.gz", dir.path()).status, 0);
-    std::vector<std::string> gz;
-    for (const std::string& suffix : suffixes) {
-      const std::string name = dir.file(std::string("z") + threads + "/run" + suffix);
-      const bool packed = suffix.find(".sample") == std::string::npos && suffix != ".legend";
-      gz.push_back(read_file(packed ? name + ".gz" : name));
-      EXPECT_EQ(packed ? read_gzip_file(name + ".gz") : gz.back(), plain[gz.size() - 1]) << suffix;
-    }
-    if (compressed.empty()) compressed = gz;
-    EXPECT_EQ(gz, compressed);
+    ASSERT_EQ(run_tarvik(args + " -threads " + threads + " -o p" + threads + "/run", dir.path()).status, 0);
+    EXPECT_EQ(files("p" + threads + "/run", false).first, plain);
+    if (threads == "3") continue;
+    ASSERT_EQ(run_tarvik(args + " -threads " + threads + " -o z" + threads + "/run.gz", dir.path()).status, 0);
+    const auto gz = files("z" + threads + "/run", true);
+    EXPECT_EQ(gz.first, plain);
+    if (compressed.empty()) compressed = gz.second;
+    EXPECT_EQ(gz.second, compressed);
   }
-
-  const std::string full = dir.file("full/run.controls.gen.gz");
-  ASSERT_EQ(run_command("mkdir -p full && ln -s /dev/full " + full, dir.path()).status, 0);
+  ASSERT_EQ(run_command("mkdir full && ln -s /dev/full full/run.controls.gen.gz", dir.path()).status, 0);
   const CommandResult r = run_tarvik(args + " -threads 8 -o full/run.gz", dir.path());
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.output.find("Error writing file full/run.controls.gen.gz: the file could not be written completely "
