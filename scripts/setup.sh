@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   g++ cmake make pkg-config
   libboost-filesystem-dev libboost-iostreams-dev libboost-math-dev
-  zlib1g-dev libnewmat10-dev libgtest-dev
+  zlib1g-dev libdeflate-dev libnewmat10-dev libgtest-dev
   gzip plink1.9 plink2 bcftools libhts-dev snakemake
   # scripts/validate.py; OpenBLAS makes its matrix products fast enough for
   # large runs (numpy falls back to the reference BLAS without it).

@@ -1,6 +1,7 @@
 #include "output/output_files.hpp"
 
 #include <algorithm>
+#include <functional>
 #include <ios>
 #include <memory>
 #include <sstream>
@@ -11,6 +12,7 @@
 #include "output/gwas_files.hpp"
 #include "output/plink_writer.hpp"
 #include "output/vcf_writer.hpp"
+#include "output/pipeline.hpp"
 #include "output/text_lines.hpp"
 #include "params/errors.hpp"
 #include "params/progress.hpp"
@@ -38,13 +40,49 @@ void check_haplotype_count(const HaplotypeSource& source, const TarvikParameters
                               std::to_string(expected) + "; no output file was written.\n");
 }
 
-// Opens a file of the set; the announcement reaches the console and the
-// summary file at once, as each file is started.
-std::unique_ptr<BlockWriter> open_writer(const boost::filesystem::path& name,
-                                         const TarvikParameters& params, std::ostringstream& log) {
-  auto writer = std::make_unique<BlockWriter>(name, log);
-  update_summary_file(params, log, std::ios::app);
-  return writer;
+// The files of one pipeline run, in the order they are opened and announced.
+class FileSet {
+ public:
+  FileSet(const TarvikParameters& run_params, std::ostringstream& run_log)
+      : params(run_params), log(run_log) {}
+  // Opens a file; the announcement reaches the console and the summary file
+  // at once, as each file is started. Returns the file's index in the set.
+  int open(const boost::filesystem::path& name) {
+    owned.push_back(std::make_unique<PipelineFile>(name, log, params.gz_level));
+    update_summary_file(params, log, std::ios::app);
+    return static_cast<int>(owned.size()) - 1;
+  }
+  bool empty() const { return owned.empty(); }
+  std::vector<PipelineFile*> files() const {
+    std::vector<PipelineFile*> all;
+    for (const auto& f : owned) all.push_back(f.get());
+    return all;
+  }
+  void close() {
+    for (const auto& f : owned) f->close();
+  }
+
+ private:
+  const TarvikParameters& params;
+  std::ostringstream& log;
+  std::vector<std::unique_ptr<PipelineFile>> owned;
+};
+
+// Runs the pipeline over `count` units (SNPs) in blocks of `block`, showing
+// the progress of the writing.
+void write_blocks(FileSet& set, std::size_t count, std::size_t block, std::size_t blocks,
+                  const char* what, int threads, std::function<BlockFormatter()> make_formatter) {
+  Progress progress(what, "SNPs");
+  PipelineRun run;
+  run.blocks = blocks;
+  run.files = set.files();
+  run.threads = threads;
+  run.make_formatter = std::move(make_formatter);
+  run.written = [&](std::size_t done) {
+    progress.update(static_cast<long>(std::min(done * block, count)), static_cast<long>(count));
+  };
+  run_pipeline(run);
+  set.close();
 }
 
 // The files with one line per SNP of the interval, written side by side from
@@ -52,43 +90,41 @@ std::unique_ptr<BlockWriter> open_writer(const boost::filesystem::path& name,
 void write_snp_files(const HaplotypeSource& source, const std::vector<SnpIterator>& snps,
                      const OutputFileNames& names, const Groups& groups,
                      const TarvikParameters& params, std::ostringstream& log) {
-  const bool haps = !params.flag_given("-no_haps_output");
-  const bool gens = !params.flag_given("-no_gens_output");
-  std::unique_ptr<BlockWriter> haps_out[2], legend_out, gen_out[2];
-  if (haps) {
-    for (int g = 0; g < 2; ++g) haps_out[g] = open_writer(names.haps[g], params, log);
-    legend_out = open_writer(names.legend, params, log);
-    legend_out->append("rs pos X0 X1\n");
+  FileSet set(params, log);
+  int haps = -1, legend = -1, gens = -1;  // indices in the set; -1 when not written
+  if (!params.flag_given("-no_haps_output")) {
+    haps = set.open(names.haps[0]);
+    set.open(names.haps[1]);
+    legend = set.open(names.legend);
   }
-  if (gens)
-    for (int g = 0; g < 2; ++g) gen_out[g] = open_writer(names.gen[g], params, log);
-  if (!haps && !gens) return;
+  if (!params.flag_given("-no_gens_output")) {
+    gens = set.open(names.gen[0]);
+    set.open(names.gen[1]);
+  }
+  if (set.empty()) return;
 
   const std::size_t nsnps = snps.size(), block = block_snps(source.haplotypes());
-  Progress progress("Writing", "SNPs");
-  Tile tile;
-  for (std::size_t b = 0; b < nsnps; b += block) {
-    progress.update(static_cast<long>(b), static_cast<long>(nsnps));
-    const std::size_t width = std::min(block, nsnps - b);
-    source.decode(b, width, tile);
-    for (std::size_t r = 0; r < width; ++r) {
-      if (haps) {
-        for (int g = 0; g < 2; ++g)
-          append_haplotype_line(tile, r, groups.bound[g], groups.bound[g + 1], *haps_out[g]);
-        append_legend_line(snps[b + r], *legend_out);
+  // At least one block, which brings the legend's header even without SNPs.
+  const std::size_t blocks = std::max<std::size_t>((nsnps + block - 1) / block, 1);
+  write_blocks(set, nsnps, block, blocks, "Writing", params.threads, [&]() -> BlockFormatter {
+    return [&, tile = Tile()](std::size_t b, std::vector<TextBuffer>& texts) mutable {
+      const std::size_t first = b * block, width = first < nsnps ? std::min(block, nsnps - first) : 0;
+      source.decode(first, width, tile);
+      if (legend >= 0 && b == 0) texts[legend].append("rs pos X0 X1\n");
+      for (std::size_t r = 0; r < width; ++r) {
+        const SnpIterator& snp = snps[first + r];
+        if (haps >= 0) {
+          for (int g = 0; g < 2; ++g)
+            append_haplotype_line(tile, r, groups.bound[g], groups.bound[g + 1], texts[haps + g]);
+          append_legend_line(snp, texts[legend]);
+        }
+        if (gens >= 0)
+          for (int g = 0; g < 2; ++g)
+            append_genotype_line(tile, r, groups.bound[g], groups.bound[g + 1],
+                                 static_cast<int>(first + r), snp, texts[gens + g]);
       }
-      if (gens)
-        for (int g = 0; g < 2; ++g)
-          append_genotype_line(tile, r, groups.bound[g], groups.bound[g + 1],
-                               static_cast<int>(b + r), snps[b + r], *gen_out[g]);
-    }
-    for (auto* out : {haps_out[0].get(), haps_out[1].get(), legend_out.get(), gen_out[0].get(),
-                      gen_out[1].get()})
-      if (out) out->line_done();
-  }
-  for (auto* out : {haps_out[0].get(), haps_out[1].get(), legend_out.get(), gen_out[0].get(),
-                    gen_out[1].get()})
-    if (out) out->close();
+    };
+  });
 }
 
 // The genotype files of the tag SNPs: the interval's SNPs at the positions of
@@ -106,29 +142,28 @@ void write_tag_files(const HaplotypeSource& source, const std::vector<SnpIterato
       ++tag;
     }
   }
-  std::unique_ptr<BlockWriter> out[2];
-  for (int g = 0; g < 2; ++g) out[g] = open_writer(names.tags[g], params, log);
-  const std::size_t block = block_snps(source.haplotypes());
-  Progress progress("Writing tag SNPs", "SNPs");
-  Tile tile;
-  std::vector<int> chunk;
-  for (std::size_t b = 0; b < indices.size(); b += block) {
-    progress.update(static_cast<long>(b), static_cast<long>(indices.size()));
-    chunk.assign(indices.begin() + b, indices.begin() + std::min(b + block, indices.size()));
-    source.decode_snps(chunk, tile);
-    for (std::size_t r = 0; r < chunk.size(); ++r)
-      for (int g = 0; g < 2; ++g)
-        append_genotype_line(tile, r, groups.bound[g], groups.bound[g + 1], chunk[r],
-                             snps[chunk[r]], *out[g]);
-    for (int g = 0; g < 2; ++g) out[g]->line_done();
-  }
-  for (int g = 0; g < 2; ++g) out[g]->close();
+  FileSet set(params, log);
+  for (int g = 0; g < 2; ++g) set.open(names.tags[g]);
+  const std::size_t count = indices.size(), block = block_snps(source.haplotypes());
+  const std::size_t blocks = (count + block - 1) / block;
+  write_blocks(set, count, block, blocks, "Writing tag SNPs", params.threads, [&]() -> BlockFormatter {
+    return [&, tile = Tile(), chunk = std::vector<int>()](std::size_t b,
+                                                           std::vector<TextBuffer>& texts) mutable {
+      chunk.assign(indices.begin() + b * block, indices.begin() + std::min((b + 1) * block, count));
+      source.decode_snps(chunk, tile);
+      for (std::size_t r = 0; r < chunk.size(); ++r)
+        for (int g = 0; g < 2; ++g)
+          append_genotype_line(tile, r, groups.bound[g], groups.bound[g + 1], chunk[r], snps[chunk[r]],
+                               texts[g]);
+    };
+  });
 }
 
 void write_sample_files(const OutputFileNames& names, const Groups& groups,
                         const TarvikParameters& params, std::ostringstream& log) {
   for (int g = 0; g < 2; ++g) {
-    std::unique_ptr<BlockWriter> out = open_writer(names.sample[g], params, log);
+    auto out = std::make_unique<BlockWriter>(names.sample[g], log, params.gz_level);
+    update_summary_file(params, log, std::ios::app);
     out->append("ID_1 ID_2 missing pheno\n0 0 0 B\n");
     for (std::size_t i = groups.bound[g] / 2; i < groups.bound[g + 1] / 2; ++i) {
       out->append("id1_", 4);

@@ -117,7 +117,7 @@ void write_fam(std::size_t individuals, std::size_t controls, BlockWriter& out) 
 
 std::unique_ptr<BlockWriter> open_plink_file(const TarvikParameters& params, const char* suffix,
                                              std::ostringstream& log) {
-  auto writer = std::make_unique<BlockWriter>(gwas_file_name(params, suffix), log);
+  auto writer = std::make_unique<BlockWriter>(gwas_file_name(params, suffix), log, params.gz_level);
   update_summary_file(params, log, std::ios::app);
   return writer;
 }

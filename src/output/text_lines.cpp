@@ -33,14 +33,14 @@ constexpr std::size_t slack = 32;
 
 }  // namespace
 
-void append_int(BlockWriter& out, long value) {
+void append_int(TextBuffer& out, long value) {
   char digits[24];
   const std::to_chars_result result = std::to_chars(digits, digits + sizeof digits, value);
   out.append(digits, static_cast<std::size_t>(result.ptr - digits));
 }
 
 // "rsid position allele0 allele1", as the legend and the genotype lines name a SNP.
-static void append_snp_label(const SnpIterator& snp_it, BlockWriter& out) {
+static void append_snp_label(const SnpIterator& snp_it, TextBuffer& out) {
   out.append(snp_it->second.rsid);
   out.append(' ');
   append_int(out, snp_it->first);
@@ -51,7 +51,7 @@ static void append_snp_label(const SnpIterator& snp_it, BlockWriter& out) {
 }
 
 void append_haplotype_line(const Tile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
-                           BlockWriter& out) {
+                           TextBuffer& out) {
   const std::size_t n = hap1 - hap0;
   const std::uint8_t* allele = tile.snp(row) + (hap0 - tile.hap0);
   char* const text = out.extend(2 * n + 1 + slack);
@@ -75,7 +75,7 @@ void append_haplotype_line(const Tile& tile, std::size_t row, std::size_t hap0, 
 }
 
 void append_genotype_line(const Tile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
-                          int index, const SnpIterator& snp_it, BlockWriter& out) {
+                          int index, const SnpIterator& snp_it, TextBuffer& out) {
   out.append("snp_", 4);
   append_int(out, index);
   out.append(' ');
@@ -95,7 +95,7 @@ void append_genotype_line(const Tile& tile, std::size_t row, std::size_t hap0, s
   out.shrink(slack);
 }
 
-void append_legend_line(const SnpIterator& snp_it, BlockWriter& out) {
+void append_legend_line(const SnpIterator& snp_it, TextBuffer& out) {
   append_snp_label(snp_it, out);
   out.append('\n');
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "data/data.hpp"
-#include "output/block_writer.hpp"
+#include "output/text_buffer.hpp"
 #include "store/haplotype_source.hpp"
 
 using SnpIterator = std::map<int, snp>::const_iterator;
@@ -13,16 +13,16 @@ using SnpIterator = std::map<int, snp>::const_iterator;
 // "0 1 1 0 \n": the alleles of haplotypes [hap0, hap1) at tile row `row`,
 // each followed by a blank.
 void append_haplotype_line(const Tile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
-                           BlockWriter& out);
+                           TextBuffer& out);
 
 // "snp_<index> rsid position allele0 allele1" and, per individual of
 // haplotypes [hap0, hap1) (pairs), the probabilities of 0, 1 and 2 copies of
 // allele1 at tile row `row`: " 1 0 0", " 0 1 0" or " 0 0 1".
 void append_genotype_line(const Tile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
-                          int index, const SnpIterator& snp_it, BlockWriter& out);
+                          int index, const SnpIterator& snp_it, TextBuffer& out);
 
 // "rsid position allele0 allele1\n".
-void append_legend_line(const SnpIterator& snp_it, BlockWriter& out);
+void append_legend_line(const SnpIterator& snp_it, TextBuffer& out);
 
 // Decimal digits of `value`.
-void append_int(BlockWriter& out, long value);
+void append_int(TextBuffer& out, long value);

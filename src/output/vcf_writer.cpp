@@ -198,7 +198,7 @@ void fill_record(const bcf_hdr_t* header, SnpIterator snp, const std::uint8_t* a
 // "FID IID PHENO", then "0 id1_<i> <1 or 2>": plink2 reads a VCF sample name
 // as the IID, with no family ID (FID 0), so that --pheno finds every sample.
 void write_pheno_file(std::size_t individuals, const TarvikParameters& params, std::ostringstream& log) {
-  BlockWriter out(gwas_file_name(params, ".pheno"), log);
+  BlockWriter out(gwas_file_name(params, ".pheno"), log, params.gz_level);
   update_summary_file(params, log, std::ios::app);
   out.append("FID IID PHENO\n", 14);
   for (std::size_t i = 0; i < individuals; ++i) {

@@ -3,23 +3,22 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <iostream>
+#include <streambuf>
 
-#include <boost/iostreams/filter/gzip.hpp>
-#include <boost/iostreams/filtering_stream.hpp>
-
+#include "params/bgzf.hpp"
 #include "params/output_set.hpp"
 #include "params/progress.hpp"
 #include "params/system_errors.hpp"
 
-namespace io = boost::iostreams;
-
 namespace {
 
-// The file at the end of every output chain. It never throws: a failed write
-// or close is remembered in `failed`, which close_output_file checks, so that
-// a failure met while the chain flushes or closes itself is never lost.
+// The file behind every output stream. Nothing here throws: a failed write or
+// close is remembered in `failed`, which close_output_file checks, so that a
+// failure met while the stream flushes is never lost.
 struct SinkState {
   int fd = -1;
   bool failed = false;
@@ -43,65 +42,114 @@ void write_all(SinkState& state, const char* data, std::size_t n) {
   }
 }
 
-class checked_file_sink {
+// The buffer of an output stream. Plain bytes reach the file in large writes.
+// In gzip mode the bytes are cut into BGZF blocks at fixed offsets of the
+// file's text (every bgzf::block_input bytes), however the writes and flushes
+// came, so that the compressed file depends on its text alone.
+class OutputFileBuffer : public std::streambuf {
  public:
-  typedef char char_type;
-  struct category : io::sink_tag, io::closable_tag {};
+  OutputFileBuffer(int fd, int gz_level) : level(gz_level) {
+    state.fd = fd;
+    capacity = level > 0 ? bgzf::block_input : std::size_t(1) << 16;
+    buffer.reset(new char[capacity]);
+    if (level > 0) packed.reset(new char[bgzf::max_block]);
+    setp(buffer.get(), buffer.get() + capacity);
+  }
 
-  explicit checked_file_sink(std::shared_ptr<SinkState> s) : state(std::move(s)) {}
+  // Text written without a copy through the buffer when plain.
+  void write_text(const char* data, std::size_t size) {
+    if (level > 0) {
+      xsputn(data, static_cast<std::streamsize>(size));
+      return;
+    }
+    drain();
+    write_all(state, data, size);
+  }
+  // BGZF blocks made elsewhere, written as they are after what is buffered.
+  void write_blocks(const char* data, std::size_t size) {
+    drain();
+    write_all(state, data, size);
+  }
+  // What is still buffered, and in gzip mode the end block.
+  void finish() {
+    drain();
+    if (level > 0) write_all(state, reinterpret_cast<const char*>(bgzf::eof_block), bgzf::eof_size);
+  }
 
-  std::streamsize write(const char* data, std::streamsize n) {
-    write_all(*state, data, static_cast<std::size_t>(n));
+  SinkState state;
+  const int level;  // 0 for a plain file
+
+ protected:
+  int_type overflow(int_type c) override {
+    drain();
+    if (traits_type::eq_int_type(c, traits_type::eof())) return traits_type::not_eof(c);
+    *pptr() = traits_type::to_char_type(c);
+    pbump(1);
+    return c;
+  }
+
+  std::streamsize xsputn(const char* s, std::streamsize n) override {
+    std::size_t done = 0, count = static_cast<std::size_t>(n);
+    while (done < count) {
+      if (pptr() == pbase() && count - done >= capacity) {
+        emit(s + done, capacity);  // a whole block straight from the caller's bytes
+        done += capacity;
+        continue;
+      }
+      const std::size_t take = std::min<std::size_t>(static_cast<std::size_t>(epptr() - pptr()), count - done);
+      std::memcpy(pptr(), s + done, take);
+      pbump(static_cast<int>(take));
+      done += take;
+      if (pptr() == epptr()) drain();
+    }
     return n;
   }
 
-  void close() {
-    if (state->fd < 0) return;
-    if (::close(state->fd) != 0) fail(*state, errno);
-    state->fd = -1;
+  // Only a plain file is written on a flush: a gzip block ends where the
+  // text reaches the block size, or at the end of the file.
+  int sync() override {
+    if (level == 0) drain();
+    return state.failed ? -1 : 0;
   }
 
  private:
-  std::shared_ptr<SinkState> state;
-};
-
-// The stream handed out by open_output_file: a filtering stream that knows
-// whether its file was written without error.
-class OutputFileStream : public io::filtering_ostream {
- public:
-  std::shared_ptr<SinkState> state = std::make_shared<SinkState>();
-  bool compressed = false;
-  ~OutputFileStream() override {
-    try {
-      reset();
-    } catch (...) {
-    }
-    if (state->fd >= 0) ::close(state->fd);
+  void drain() {
+    const std::size_t pending = static_cast<std::size_t>(pptr() - pbase());
+    if (pending > 0) emit(pbase(), pending);
+    setp(buffer.get(), buffer.get() + capacity);
   }
+  void emit(const char* data, std::size_t size) {
+    if (level == 0) {
+      write_all(state, data, size);
+      return;
+    }
+    write_all(state, packed.get(), bgzf::compress_block(data, size, level, packed.get()));
+  }
+
+  std::unique_ptr<char[]> buffer, packed;
+  std::size_t capacity;
 };
 
-io::gzip_params gzip_settings() {
-  io::gzip_params settings(io::gzip::default_compression, io::gzip::deflated,
-                           15,  // window bits
-                           8,   // memory level
-                           io::gzip::default_strategy);
-  settings.file_name = "";
-  settings.comment = "";
-  settings.mtime = 0;
-  return settings;
-}
+// The stream handed out by open_output_file.
+class OutputFileStream : public std::ostream {
+ public:
+  OutputFileStream(int fd, int gz_level) : std::ostream(nullptr), file(fd, gz_level) { rdbuf(&file); }
+  ~OutputFileStream() override {
+    if (file.state.fd >= 0) ::close(file.state.fd);
+  }
+  OutputFileBuffer file;
+};
 
-const std::streamsize file_buffer_size = 1 << 16;
+OutputFileStream* file_stream(std::ostream& stream) { return dynamic_cast<OutputFileStream*>(&stream); }
 
 // Opens `target` for the output file `file`. A temporary file of the set is
 // always created afresh, never through a link left at its name.
 std::unique_ptr<std::ostream> open_stream(const boost::filesystem::path& file, const std::string& target,
-                                          bool temporary, std::ostream& log, std::ios_base::openmode mode) {
-  auto stream = std::make_unique<OutputFileStream>();
-  if (file.extension() == ".gz") {
+                                          bool temporary, std::ostream& log, std::ios_base::openmode mode,
+                                          int gz_level) {
+  const bool compressed = file.extension() == ".gz";
+  if (compressed) {
     log << "writing output file " << file.string() << " (in gzip mode) " << std::endl;
-    stream->push(io::gzip_compressor(gzip_settings(), 4096));
-    stream->compressed = true;
   } else {
     log << "writing output file " << file.string() << std::endl;
   }
@@ -112,62 +160,60 @@ std::unique_ptr<std::ostream> open_stream(const boost::filesystem::path& file, c
   }
   int fd = ::open(target.c_str(), flags, 0666);
   if (fd < 0) throw badfilename::reading(file.string(), with_system_cause("can't open file", errno));
-  stream->state->fd = fd;
-  stream->push(checked_file_sink(stream->state), file_buffer_size);
-  return stream;
+  return std::make_unique<OutputFileStream>(fd, compressed ? gz_level : 0);
 }
 
 }  // namespace
 
 std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file, std::ostream& log,
-                                               std::ios_base::openmode mode) {
-  if (!output_set_open()) return open_stream(file, file.string(), false, log, mode);
+                                               std::ios_base::openmode mode, int gz_level) {
+  if (!output_set_open()) return open_stream(file, file.string(), false, log, mode, gz_level);
   const std::string target = pending_output_name(file).string();
-  return open_stream(file, target, true, log, mode);
-}
-
-std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
-                                               std::ios_base::openmode mode) {
-  std::ostringstream discarded;
-  return open_output_file(file, discarded, mode);
+  return open_stream(file, target, true, log, mode, gz_level);
 }
 
 int output_file_error(const std::ostream& stream) {
   const auto* out = dynamic_cast<const OutputFileStream*>(&stream);
-  return out != nullptr ? out->state->error : 0;
+  return out != nullptr ? out->file.state.error : 0;
+}
+
+std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file,
+                                               std::ios_base::openmode mode, int gz_level) {
+  std::ostringstream discarded;
+  return open_output_file(file, discarded, mode, gz_level);
 }
 
 bool output_file_failed(const std::ostream& stream) {
   if (!stream) return true;
   const auto* out = dynamic_cast<const OutputFileStream*>(&stream);
-  return out != nullptr && out->state->failed;
+  return out != nullptr && out->file.state.failed;
+}
+
+int output_file_gz_level(const std::ostream& stream) {
+  const auto* out = dynamic_cast<const OutputFileStream*>(&stream);
+  return out != nullptr ? out->file.level : 0;
 }
 
 void write_output_block(std::ostream& stream, const char* data, std::size_t size) {
-  auto* out = dynamic_cast<OutputFileStream*>(&stream);
-  if (out == nullptr || out->compressed || out->state->fd < 0) {
-    stream.write(data, static_cast<std::streamsize>(size));
-    return;
-  }
-  // A plain file takes the block in one system call, without a copy through
-  // the stream's buffer; whatever that buffer still holds goes first.
-  if (!stream.flush()) return;
-  write_all(*out->state, data, size);
+  if (OutputFileStream* out = file_stream(stream)) out->file.write_text(data, size);
+  else stream.write(data, static_cast<std::streamsize>(size));
+}
+
+void write_compressed_output(std::ostream& stream, const char* data, std::size_t size) {
+  if (OutputFileStream* out = file_stream(stream)) out->file.write_blocks(data, size);
+  else stream.write(data, static_cast<std::streamsize>(size));
 }
 
 void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::filesystem::path& file) {
   if (!stream) return;
   bool ok = static_cast<bool>(stream->flush());
   int error = 0;
-  if (auto* out = dynamic_cast<OutputFileStream*>(stream.get())) {
-    try {
-      // Resetting the chain writes the gzip trailer and closes the file.
-      out->reset();
-    } catch (const std::exception&) {
-      ok = false;
-    }
-    if (out->state->failed) ok = false;
-    error = out->state->error;
+  if (OutputFileStream* out = file_stream(*stream)) {
+    out->file.finish();
+    if (::close(out->file.state.fd) != 0) fail(out->file.state, errno);
+    out->file.state.fd = -1;
+    if (out->file.state.failed) ok = false;
+    error = out->file.state.error;
   }
   stream.reset();
   if (!ok) throw badfilename::writing(file.string(), incomplete_write_detail(error));
@@ -177,8 +223,8 @@ void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::files
 void update_summary_file(const Parameters& params, std::ostringstream& text,
                          std::ios_base::openmode mode) {
   boost::filesystem::path file(params.summary_file);
-  std::ostringstream discarded;
-  std::unique_ptr<std::ostream> out = open_stream(file, file.string(), false, discarded, mode);
+  std::ostringstream discarded;  // the summary file is never part of the output set
+  std::unique_ptr<std::ostream> out = open_stream(file, file.string(), false, discarded, mode, 0);
   const std::string content = text.str();
   Progress::hide_active();  // the console text goes where the progress line would be
   std::cout << content << std::flush;

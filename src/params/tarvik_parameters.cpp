@@ -1,5 +1,8 @@
 #include "params/tarvik_parameters.hpp"
 
+#include <sched.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -7,6 +10,7 @@
 #include <cstring>
 #include <iomanip>
 #include <iostream>
+#include <thread>
 
 #include <boost/filesystem.hpp>
 
@@ -14,19 +18,49 @@ namespace {
 
 const double default_Ne = 11418;
 const std::int32_t default_upper = 500000000;
+const int default_gz_level = 6;  // what gzip itself uses
+const int max_default_threads = 16;
+// Each thread keeps a few blocks of output text in flight; far beyond the
+// cores a machine can have, more threads only cost memory.
+const int max_threads = 256;
+
+// The cores this process may run on (its affinity mask, which containers and
+// taskset narrow), else the machine's; from 1 to max_default_threads.
+int default_thread_count() {
+  int cores = 0;
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0) cores = CPU_COUNT(&set);
+  if (cores <= 0) cores = static_cast<int>(std::thread::hardware_concurrency());
+  return std::min(std::max(cores, 1), max_default_threads);
+}
 
 // Values are read strictly: the whole token must be a number of the expected
 // kind, so that a typo never silently becomes 0.
-std::int32_t integer_value(const std::string& flag, const std::string& token) {
+bool parse_int32(const std::string& token, std::int32_t& result) {
   const char* begin = token.c_str();
   char* end = nullptr;
   errno = 0;
   long value = std::strtol(begin, &end, 10);
   bool whole = !token.empty() && !std::isspace(static_cast<unsigned char>(token[0])) && *end == '\0';
-  if (!whole || errno == ERANGE || value < INT32_MIN || value > INT32_MAX)
+  if (!whole || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return false;
+  result = static_cast<std::int32_t>(value);
+  return true;
+}
+
+std::int32_t integer_value(const std::string& flag, const std::string& token) {
+  std::int32_t value = 0;
+  if (!parse_int32(token, value))
     throw GenericErrorException("flag " + flag + " expects an integer within 32 bits but got \"" +
                                 token + "\".\n");
-  return static_cast<std::int32_t>(value);
+  return value;
+}
+
+int integer_in_range(const std::string& flag, const std::string& token, int lowest, int highest) {
+  std::int32_t value = 0;
+  if (!parse_int32(token, value) || value < lowest || value > highest)
+    throw GenericErrorException("flag " + flag + " expects an integer from " + std::to_string(lowest) +
+                                " to " + std::to_string(highest) + " but got \"" + token + "\".\n");
+  return value;
 }
 
 double real_value(const std::string& flag, const std::string& token) {
@@ -109,6 +143,8 @@ void TarvikParameters::reset_parameters() {
   dl.clear();
   chromosome.clear();
   vcf_file.clear();
+  threads = default_thread_count();
+  gz_level = default_gz_level;
   summary_file = "tarvik2.summary";
   essential_flags = {"-h", "-l", "-m", "-o"};
   flag_dependencies.clear();
@@ -121,7 +157,7 @@ void TarvikParameters::specify_recognised_parameters() {
   for (const char* flag : {"-help", "-h", "-l", "-m", "-o", "-dl", "-int", "-n", "-t", "-theta",
                            "-Ne", "-nrs", "-no_gens_output", "-no_haps_output",
                            "-output_snp_summary", "-seed", "-copy_panel_only", "-chr", "-vcf",
-                           "-output_plink", "-output_vcf", "-output_bcf"})
+                           "-output_plink", "-output_vcf", "-output_bcf", "-threads", "-gz_level"})
     recognised_flags.insert(flag);
 }
 
@@ -199,6 +235,12 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
       if (Ne < 0)
         throw GenericErrorException("flag -Ne: the effective population size must not be negative but got " +
                                     std::string(argv[i + 1]) + ".\n");
+    } else if (token == "-threads") {
+      require_values(token, i, 1, argc);
+      threads = integer_in_range(token, argv[i + 1], 1, max_threads);
+    } else if (token == "-gz_level") {
+      require_values(token, i, 1, argc);
+      gz_level = integer_in_range(token, argv[i + 1], 1, 9);
     }
   }
 
@@ -265,6 +307,10 @@ void TarvikParameters::parameters_help(std::ostream& out) const {
   help_line(out, "-output_bcf ", ": also write <stem>.bcf with its .csi index, and <stem>.pheno\n");
   help_line(out, "-seed <word>", ": the random seed word (0 to 4294967295); the log of a run names its word\n");
   help_line(out, "-copy_panel_only", ": copy every haplotype from the panel alone (unrelated individuals)\n");
+  help_line(out, "-threads <n> ",
+            ": the number of threads (default: the machine's cores, at most 16); the output is the same for any n\n");
+  help_line(out, "-gz_level <l> ",
+            ": the compression level of the .gz output files, from 1 (fastest) to 9 (smallest); defaults to 6\n");
 }
 
 void TarvikParameters::parameters_summary(std::ostream& out) const {
@@ -313,5 +359,8 @@ void TarvikParameters::parameters_summary(std::ostream& out) const {
   label("upper: ") << upper << "\n";
   label("Ne: ") << Ne << "\n";
   label("theta: ") << theta << "\n";
+  // Only when asked for: the summary of a run without these flags stays as it was.
+  if (flag_given("-threads")) label("threads: ") << threads << "\n";
+  if (flag_given("-gz_level")) label("gzip compression level: ") << gz_level << "\n";
   out << "\n";
 }

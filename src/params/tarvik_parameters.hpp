@@ -44,6 +44,11 @@ class TarvikParameters : public Parameters {
   std::string chromosome;
   // A phased VCF or BCF panel, read instead of the haplotype and legend files (-vcf).
   boost::filesystem::path vcf_file;
+  // Threads that work for the run (-threads; by default the machine's cores,
+  // at most 16). The files written are the same for every count.
+  int threads;
+  // Compression level of the .gz output files (-gz_level, 1 to 9).
+  int gz_level;
 
   TarvikParameters();
   TarvikParameters(const TarvikParameters&) = default;

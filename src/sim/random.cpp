@@ -6,8 +6,11 @@ DummyRNG placeholder;
 
 // The loops over the whole state run once per word drawn in bulk; with GCC on
 // x86-64 they are also compiled for AVX2, and the processor picks the version
-// when the program loads. The words are the same either way.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__)
+// when the program loads. The words are the same either way. Not under
+// ThreadSanitizer, whose instrumented version chooser would run before the
+// sanitizer is set up.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__ELF__) && \
+    !defined(__SANITIZE_THREAD__)
 #define WORD_LOOP __attribute__((target_clones("avx2", "default")))
 #else
 #define WORD_LOOP
