@@ -215,7 +215,9 @@ TEST(OutputFiles, OddSizesMatchReferenceFormatting) {
       EXPECT_EQ(r.content(group + ".haps" + gz) + r.content(group + ".gen" + gz) + r.content(group + ".tags.gen" + gz),
                 haps + gen + tag_gen) << group << gz;
     }
-    if (ncases == 0) EXPECT_EQ(r.content("run.cases.sample"), sample_header);
+    if (ncases == 0) {
+      EXPECT_EQ(r.content("run.cases.sample"), sample_header);
+    }
   }
   // Alleles are 0 or 1 by construction; anything else is an internal fault.
   OutputRun r;

@@ -169,81 +169,105 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
     if (token.empty() || token[0] != '-') continue;
     specified_flags.insert(token);
     if (token == "-help") throw HelpException();
-
-    if (token == "-h") {
-      require_values(token, i, 1, argc);
-      haplotype_file = argv[i + 1];
-    } else if (token == "-l") {
-      require_values(token, i, 1, argc);
-      legend_file = argv[i + 1];
-    } else if (token == "-m") {
-      require_values(token, i, 1, argc);
-      genetic_map_file = argv[i + 1];
-    } else if (token == "-o") {
-      require_values(token, i, 1, argc);
-      output_file = argv[i + 1];
-      summary_file = output_file.string() + ".summary";
-      output_directory = output_file.parent_path();
-    } else if (token == "-dl") {
-      // Groups of four values follow; the list ends at the first group whose
-      // first token begins with '-'. Within a group every token is a value.
-      int j = i + 1;
-      while (j <= argc - 1 && argv[j][0] != '-') {
-        require_values(token, j - 1, 4, argc);
-        double position = real_value(token, argv[j]);
-        int allele = integer_value(token, argv[j + 1]);
-        double het = real_value(token, argv[j + 2]);
-        double hom = real_value(token, argv[j + 3]);
-        if (het < 0 || hom < 0)
-          throw GenericErrorException("flag -dl: relative risks must not be negative but got " +
-                                      std::string(argv[j + 2]) + " and " + argv[j + 3] + ".\n");
-        DiseaseLocus locus(allele, het, hom);
-        dl.insert(std::make_pair(position, locus));
-        j += 4;
-      }
-    } else if (token == "-int") {
-      require_values(token, i, 2, argc);
-      lower = integer_value(token, argv[i + 1]);
-      if (lower < 0) lower = 0;
-      upper = integer_value(token, argv[i + 2]);
-      if (upper < 0) upper = default_upper;
-    } else if (token == "-n") {
-      require_values(token, i, 2, argc);
-      ncontrols = integer_value(token, argv[i + 1]);
-      ncases = integer_value(token, argv[i + 2]);
-      if (ncontrols < 0 || ncases < 0)
-        throw GenericErrorException("flag -n: the numbers of controls and cases must not be negative but got " +
-                                    std::string(argv[i + 1]) + " and " + argv[i + 2] + ".\n");
-    } else if (token == "-t") {
-      require_values(token, i, 1, argc);
-      tag_snps_file = argv[i + 1];
-    } else if (token == "-seed") {
-      require_values(token, i, 1, argc);
-      seed_word = seed_value(token, argv[i + 1]);
-    } else if (token == "-theta") {
-      require_values(token, i, 1, argc);
-      theta = real_value(token, argv[i + 1]);
-    } else if (token == "-chr") {
-      require_values(token, i, 1, argc);
-      chromosome = chromosome_value(argv[i + 1]);
-    } else if (token == "-vcf") {
-      require_values(token, i, 1, argc);
-      vcf_file = argv[i + 1];
-    } else if (token == "-Ne") {
-      require_values(token, i, 1, argc);
-      Ne = real_value(token, argv[i + 1]);
-      if (Ne < 0)
-        throw GenericErrorException("flag -Ne: the effective population size must not be negative but got " +
-                                    std::string(argv[i + 1]) + ".\n");
-    } else if (token == "-threads") {
-      require_values(token, i, 1, argc);
-      threads = integer_in_range(token, argv[i + 1], 1, max_threads);
-    } else if (token == "-gz_level") {
-      require_values(token, i, 1, argc);
-      gz_level = integer_in_range(token, argv[i + 1], 1, 9);
-    }
+    if (!read_file_flag(token, i, argc, argv)) read_model_flag(token, i, argc, argv);
   }
+  check_flag_combinations();
+  prepare_output_directory();
+}
 
+// The files and names of a run. False for any other flag.
+bool TarvikParameters::read_file_flag(const std::string& token, int i, int argc, char** argv) {
+  if (token == "-h") {
+    require_values(token, i, 1, argc);
+    haplotype_file = argv[i + 1];
+  } else if (token == "-l") {
+    require_values(token, i, 1, argc);
+    legend_file = argv[i + 1];
+  } else if (token == "-m") {
+    require_values(token, i, 1, argc);
+    genetic_map_file = argv[i + 1];
+  } else if (token == "-o") {
+    require_values(token, i, 1, argc);
+    output_file = argv[i + 1];
+    summary_file = output_file.string() + ".summary";
+    output_directory = output_file.parent_path();
+  } else if (token == "-t") {
+    require_values(token, i, 1, argc);
+    tag_snps_file = argv[i + 1];
+  } else if (token == "-chr") {
+    require_values(token, i, 1, argc);
+    chromosome = chromosome_value(argv[i + 1]);
+  } else if (token == "-vcf") {
+    require_values(token, i, 1, argc);
+    vcf_file = argv[i + 1];
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// "-dl": groups of four values follow; the list ends at the first group
+// whose first token begins with '-'. Within a group every token is a value.
+void TarvikParameters::read_disease_loci(int i, int argc, char** argv) {
+  const std::string token = "-dl";
+  int j = i + 1;
+  while (j <= argc - 1 && argv[j][0] != '-') {
+    require_values(token, j - 1, 4, argc);
+    double position = real_value(token, argv[j]);
+    int allele = integer_value(token, argv[j + 1]);
+    double het = real_value(token, argv[j + 2]);
+    double hom = real_value(token, argv[j + 3]);
+    if (het < 0 || hom < 0)
+      throw GenericErrorException("flag -dl: relative risks must not be negative but got " +
+                                  std::string(argv[j + 2]) + " and " + argv[j + 3] + ".\n");
+    DiseaseLocus locus(allele, het, hom);
+    dl.insert(std::make_pair(position, locus));
+    j += 4;
+  }
+}
+
+// The model, the sample and the run's resources. False for any other flag.
+bool TarvikParameters::read_model_flag(const std::string& token, int i, int argc, char** argv) {
+  if (token == "-dl") {
+    read_disease_loci(i, argc, argv);
+  } else if (token == "-int") {
+    require_values(token, i, 2, argc);
+    lower = integer_value(token, argv[i + 1]);
+    if (lower < 0) lower = 0;
+    upper = integer_value(token, argv[i + 2]);
+    if (upper < 0) upper = default_upper;
+  } else if (token == "-n") {
+    require_values(token, i, 2, argc);
+    ncontrols = integer_value(token, argv[i + 1]);
+    ncases = integer_value(token, argv[i + 2]);
+    if (ncontrols < 0 || ncases < 0)
+      throw GenericErrorException("flag -n: the numbers of controls and cases must not be negative but got " +
+                                  std::string(argv[i + 1]) + " and " + argv[i + 2] + ".\n");
+  } else if (token == "-seed") {
+    require_values(token, i, 1, argc);
+    seed_word = seed_value(token, argv[i + 1]);
+  } else if (token == "-theta") {
+    require_values(token, i, 1, argc);
+    theta = real_value(token, argv[i + 1]);
+  } else if (token == "-Ne") {
+    require_values(token, i, 1, argc);
+    Ne = real_value(token, argv[i + 1]);
+    if (Ne < 0)
+      throw GenericErrorException("flag -Ne: the effective population size must not be negative but got " +
+                                  std::string(argv[i + 1]) + ".\n");
+  } else if (token == "-threads") {
+    require_values(token, i, 1, argc);
+    threads = integer_in_range(token, argv[i + 1], 1, max_threads);
+  } else if (token == "-gz_level") {
+    require_values(token, i, 1, argc);
+    gz_level = integer_in_range(token, argv[i + 1], 1, 9);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+void TarvikParameters::check_flag_combinations() {
   collect_unrecognised_flags();
   if (specified_flags.empty()) throw HelpException();
   if (flag_given("-seed") && flag_given("-nrs"))
@@ -266,7 +290,9 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
   if (stem.empty() || stem.back() == '/' || leaf == "." || leaf == "..")
     throw OutputNameException("flag -o expects an output stem (a file name, not a directory) but got \"" + stem +
                               "\".\n");
+}
 
+void TarvikParameters::prepare_output_directory() {
   namespace fs = boost::filesystem;
   if (!fs::exists(output_directory)) {
     std::cout << "Creating directory " << output_directory.string() << "\n" << std::flush;

@@ -61,4 +61,14 @@ class TarvikParameters : public Parameters {
   void specify_recognised_parameters();
 
   bool flag_given(const std::string& flag) const { return specified_flags.count(flag) != 0; }
+
+ private:
+  // The values of the flag at argv[i], when it is one of theirs.
+  bool read_file_flag(const std::string& token, int i, int argc, char** argv);
+  bool read_model_flag(const std::string& token, int i, int argc, char** argv);
+  void read_disease_loci(int i, int argc, char** argv);
+  // What the flags must satisfy together, once all are read.
+  void check_flag_combinations();
+  // Creates the output directory when it is missing.
+  void prepare_output_directory();
 };
