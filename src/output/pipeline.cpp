@@ -1,5 +1,6 @@
 #include "output/pipeline.hpp"
 
+#include <algorithm>
 #include <condition_variable>
 #include <exception>
 #include <memory>
@@ -80,7 +81,7 @@ void write_block(const std::vector<PipelineFile*>& files, const Slot& slot) {
 // every thread, on every way out of run_pipeline.
 class Workers {
  public:
-  explicit Workers(const PipelineRun& pipeline_run);
+  Workers(const PipelineRun& pipeline_run, int threads);
   ~Workers();
   Workers(const Workers&) = delete;
   Workers& operator=(const Workers&) = delete;
@@ -104,13 +105,13 @@ class Workers {
   std::vector<std::thread> threads;
 };
 
-Workers::Workers(const PipelineRun& pipeline_run)
+Workers::Workers(const PipelineRun& pipeline_run, int count)
     : run(pipeline_run) {
-  const std::size_t ring = static_cast<std::size_t>(run.threads) + 2;
+  const std::size_t ring = static_cast<std::size_t>(count) + 2;
   slots.reserve(ring);
   for (std::size_t s = 0; s < ring; ++s) slots.emplace_back(run.files.size());
   try {
-    for (int t = 0; t < run.threads; ++t) threads.emplace_back(&Workers::work, this);
+    for (int t = 0; t < count; ++t) threads.emplace_back(&Workers::work, this);
   } catch (...) {
     stop();  // a thread that could not be started: the started ones are joined
     throw;
@@ -189,10 +190,12 @@ void run_on_this_thread(const PipelineRun& run) {
 
 void run_pipeline(const PipelineRun& run) {
   if (run.blocks == 0) return;
-  if (run.threads <= 1) return run_on_this_thread(run);
+  // No more workers than blocks: the others would only be started and joined.
+  const int threads = static_cast<int>(std::min<std::size_t>(std::max(run.threads, 1), run.blocks));
+  if (threads == 1) return run_on_this_thread(run);
   std::unique_ptr<Workers> workers;
   try {
-    workers = std::make_unique<Workers>(run);
+    workers = std::make_unique<Workers>(run, threads);
   } catch (const std::system_error&) {
     // No thread could be started (a process or memory limit): the same
     // blocks, in the same order, on this thread alone.
