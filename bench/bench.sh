@@ -7,6 +7,7 @@
 #   bench/bench.sh [build directory]      (default: build-bench)
 #   REPEATS=5 bench/bench.sh              (default 3; the best run of each counts)
 #   BENCH_WORK=/some/dir bench/bench.sh   (default: <build directory>/bench-work)
+#   BASELINE=/old/build/tarvik bench/bench.sh  (also times W1 and W2 with that build)
 #
 # Each measurement is repeated REPEATS times, the workloads and their floors
 # interleaved so that they see the same load, and the fastest run of each is
@@ -91,6 +92,14 @@ for ((r = 1; r <= repeats; r++)); do
   measure W1_floor sh -c 'cd "$1" && shift && cat "$@" >../floor.out' sh "$work/w1" "${w1_files[@]}"
   rm -f "$work/floor.out"
   measure W2_t2 "$tarvik" "${panel[@]}" -o "$work/w2/run.gz" -n 2000 2000 "${model[@]}" -threads 2
+  if [[ -n "${BASELINE:-}" ]]; then
+    # The same workloads with an earlier build, interleaved with this one's,
+    # so that "no slower" is judged in one run.
+    rm -rf "$work/wb" && measure W1_base "$BASELINE" "${panel[@]}" -o "$work/wb/run" -n 2000 2000 "${model[@]}"
+    rm -rf "$work/wb" && measure W2_base "$BASELINE" "${panel[@]}" -o "$work/wb/run.gz" -n 2000 2000 "${model[@]}"
+    rm -rf "$work/wb" && measure W2_t1 "$tarvik" "${panel[@]}" -o "$work/wb/run.gz" -n 2000 2000 "${model[@]}" -threads 1
+    rm -rf "$work/wb"
+  fi
   # Floor of W2: gzip -6, one process, of W1's plain haplotype and genotype files.
   measure W2_floor sh -c 'cd "$1" && shift && gzip -6 -c "$@" >../floor.gz' sh "$work/w1" "${plain_files[@]}"
   if [[ $r -eq 1 ]]; then
@@ -150,5 +159,13 @@ awk -v nsnps="$nsnps" -v nhaps="$nhaps" -v checks="$checks_failed" -v w2_bytes="
     for (i = 1; i <= n; i++) if (names[i] !~ /floor/ && rss[names[i]] > limit(names[i])) memory_ok = 0
     printf "peak RSS within rows + panel + 100 MiB:         %6s  (all workloads: %s)\n", "", verdict(memory_ok)
     printf "W1 and W2 output files identical to before:     %6s  (%s)\n", "", checks ? "NO, see above" : "yes"
+    if ("W1_base" in wall) {
+      printf "\nagainst the BASELINE build, best of each:\n"
+      split("W1_base W1_t1 W2_base W2_t1 W2_t2", more, " ")
+      for (i = 1; i <= 5; i++) printf "%-9s %9.3f %9.2f %9.2f %9.0f MiB\n", more[i], wall[more[i]], user[more[i]], sys[more[i]], rss[more[i]] / 1024
+      printf "W1 -threads 1 / W1 of the baseline:             %6.2f\n", wall["W1_t1"] / wall["W1_base"]
+      printf "W2 -threads 1 / W2 of the baseline:             %6.2f\n", wall["W2_t1"] / wall["W2_base"]
+      printf "W2 -threads 2 / W2 of the baseline:             %6.2f\n", wall["W2_t2"] / wall["W2_base"]
+    }
   }' "$results"
 exit "$checks_failed"
