@@ -5,7 +5,7 @@
 # stopped again. Needs root (it installs slurm-wlm and munge when missing).
 #   tests/slurm_one_node.sh <source dir> <tarvik binary>
 set -euo pipefail
-src="$(cd "$1" && pwd)" tarvik="$2"
+src="$(cd "$1" && pwd)" tarvik="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
 if ! command -v slurmctld >/dev/null || ! command -v munged >/dev/null; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends slurm-wlm munge >/dev/null
 fi

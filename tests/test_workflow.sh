@@ -4,7 +4,7 @@
 # the merge, and a second run of the workflow with the same base seed.
 #   tests/test_workflow.sh <source dir> <tarvik binary>
 set -euo pipefail
-src="$1" tarvik="$2"
+src="$(cd "$1" && pwd)" tarvik="$(cd "$(dirname "$2")" && pwd)/$(basename "$2")"
 for tool in snakemake plink1.9 plink2; do
   command -v "$tool" >/dev/null || { echo "FAIL: $tool not found"; exit 1; }
 done
