@@ -31,25 +31,8 @@ panel=(-h "$ex/chr20.hap.gz" -l "$ex/chr20.legend.gz" -m "$ex/chr20.map.gz")
 # One disease locus at a common SNP (allele-1 frequency 0.32), the whole panel.
 model=(-dl 1945626 1 1.5 2.25 -nrs -output_snp_summary)
 
-rm -rf "$work"
-mkdir -p "$work"
-results="$work/results.txt"
-: >"$results"
-
-# measure NAME COMMAND...: runs the command once after a sync and appends
-# "NAME wall user sys maxrss_kib" to the results (wall from the clock, the
-# rest from /usr/bin/time -v).
-measure() {
-  local name="$1" timing="$work/time.txt" start end
-  shift
-  sync
-  start=$(date +%s%N)
-  /usr/bin/time -v -o "$timing" "$@" >/dev/null
-  end=$(date +%s%N)
-  awk -v name="$name" -v ns=$((end - start)) '
-    /User time/ {user = $NF} /System time/ {sys = $NF} /Maximum resident/ {rss = $NF}
-    END {printf "%s %.3f %s %s %s\n", name, ns / 1e9, user, sys, rss}' "$timing" >>"$results"
-}
+source "$root/bench/common.sh"
+fresh_results
 
 # check_checksums DIR: the files of the work directory's DIR/ against their
 # lines of expected_checksums.txt; a .gz file counts by the sum of its

@@ -34,24 +34,8 @@ w1=(-h "$ex/chr20.hap.gz" -l "$ex/chr20.legend.gz" -m "$ex/chr20.map.gz" -n 2000
 w4=(-h "$scale.hap" -l "$scale.legend" -m "$ex/chr20.map.gz" -n 1000 1000
   -dl 1945626 1 1.5 2.25 -t "$work/tags.txt" -nrs)
 
-rm -rf "$work"
-mkdir -p "$work"
-results="$work/results.txt"
-: >"$results"
-
-# measure NAME COMMAND...: as in bench.sh, one run after a sync, appending
-# "NAME wall user sys maxrss_kib" to the results.
-measure() {
-  local name="$1" timing="$work/time.txt" start end
-  shift
-  sync
-  start=$(date +%s%N)
-  /usr/bin/time -v -o "$timing" "$@" >/dev/null
-  end=$(date +%s%N)
-  awk -v name="$name" -v ns=$((end - start)) '
-    /User time/ {user = $NF} /System time/ {sys = $NF} /Maximum resident/ {rss = $NF}
-    END {printf "%s %.3f %s %s %s\n", name, ns / 1e9, user, sys, rss}' "$timing" >>"$results"
-}
+source "$root/bench/common.sh"
+fresh_results
 
 for ((r = 1; r <= repeats; r++)); do
   echo "W1 run $r of $repeats ..." >&2
