@@ -1,6 +1,7 @@
 // Command-line parsing. The parameter summary, the summary file and the output files are pinned
 // by the golden run of the driver tests.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <sstream>
 #include <string>
@@ -54,6 +55,12 @@ TEST(Parse, CommandLinesThatStop) {
       {base + "-seed 1.5", stop + "flag -seed expects an integer from 0 to 4294967295 but got \"1.5\".\n"},
       {base + "-seed 4294967296", stop + "flag -seed expects an integer from 0 to 4294967295 but got \"4294967296\".\n"},
       {base + "-seed 5 -nrs", stop + "flags -seed and -nrs both fix the random seed; give only one of them.\n"},
+      {base + "-threads 0", stop + "flag -threads expects an integer from 1 to 256 but got \"0\".\n"},
+      {base + "-threads 257", stop + "flag -threads expects an integer from 1 to 256 but got \"257\".\n"},
+      {base + "-threads 2x", stop + "flag -threads expects an integer from 1 to 256 but got \"2x\".\n"},
+      {base + "-gz_level 0", stop + "flag -gz_level expects an integer from 1 to 9 but got \"0\".\n"},
+      {base + "-gz_level 5.5", stop + "flag -gz_level expects an integer from 1 to 9 but got \"5.5\".\n"},
+      {base + "-threads", missing + "-threads"},
   };
   for (const auto& [line, expected] : cases) {
     TarvikParameters p;
@@ -97,4 +104,47 @@ TEST(Parse, ValuesAndFlagBookkeeping) {
   EXPECT_EQ(bare.summary_file, "run.summary");
   EXPECT_EQ(std::make_tuple(bare.ncontrols, bare.ncases, bare.lower, bare.upper, bare.Ne, bare.theta),
             std::make_tuple(1, 1, 0, 500000000, 11418.0, -1.0));
+}
+
+TEST(Parse, ThreadFlagsDefaultToTheAllowedCoresAndOnlyAddLines) {
+  const std::string base = "tarvik -h H -l L -m M -o run ";
+  // By default: the cores the process may run on (as a container or taskset
+  // grants them), not the machine's; -gz_level 6.
+  cpu_set_t saved, one;
+  ASSERT_EQ(sched_getaffinity(0, sizeof saved, &saved), 0);
+  CPU_ZERO(&one);
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+    if (CPU_ISSET(cpu, &saved)) {
+      CPU_SET(cpu, &one);
+      break;
+    }
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  TarvikParameters confined;
+  parse(confined, base);
+  sched_setaffinity(0, sizeof saved, &saved);
+  EXPECT_EQ(std::make_pair(confined.threads, confined.gz_level), std::make_pair(1, 6));
+  TarvikParameters widest;
+  parse(widest, base + "-threads 256 -gz_level 9");
+  EXPECT_EQ(std::make_pair(widest.threads, widest.gz_level), std::make_pair(256, 9));
+
+  TarvikParameters plain, threaded;
+  parse(plain, base);
+  parse(threaded, base + "-threads 3 -gz_level 9");
+  std::ostringstream a, b, help;
+  plain.parameters_summary(a);
+  threaded.parameters_summary(b);
+  std::string expected = a.str();
+  const std::string theta = std::string(53, ' ') + "theta: -1\n";
+  expected.insert(expected.find(theta) + theta.size(),
+                  std::string(51, ' ') + "threads: 3\n" + std::string(36, ' ') + "gzip compression level: 9\n");
+  expected.replace(expected.find(base), base.size(), base + "-threads 3 -gz_level 9 ");
+  EXPECT_EQ(b.str(), expected);
+  EXPECT_EQ(a.str().find("threads"), std::string::npos);
+  // The help screen's text as it was, then the further flags, these two among them.
+  plain.parameters_help(help);
+  const std::string last = ": output pvalues and effect size estimates for the simulated disease SNPs\n";
+  const std::string added = help.str().substr(help.str().find(last) + last.size());
+  EXPECT_EQ(added.rfind("\nFurther flags are:\n", 0), 0u) << added;
+  EXPECT_NE(added.find("\n-threads <n>          "), std::string::npos) << added;
+  EXPECT_NE(added.find("\n-gz_level <l>         "), std::string::npos) << added;
 }

@@ -132,22 +132,17 @@ void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& 
   std::unique_ptr<BlockWriter> fam = open_plink_file(params, ".fam", log);
   bed->append("\x6c\x1b\x01", 3);  // the magic number, and SNP-major order
 
-  const std::size_t individuals = source.haplotypes() / 2, nsnps = snps.size();
-  const std::size_t block = block_snps(source.haplotypes());
-  Progress progress("Writing PLINK files", "SNPs");
-  Tile tile;
-  SnpIterator snp = snps.begin();
-  for (std::size_t b = 0; b < nsnps; b += block) {
-    progress.update(static_cast<long>(b), static_cast<long>(nsnps));
-    const std::size_t width = std::min(block, nsnps - b);
-    source.decode(b, width, tile);
-    for (std::size_t r = 0; r < width; ++r, ++snp) {
-      append_bed_row(tile.snp(r), individuals, *bed);
-      append_bim_line(params.chromosome, snp, centimorgans_at(map, snp->first), *bim);
-    }
-    bed->line_done();
-    bim->line_done();
-  }
+  const std::size_t individuals = source.haplotypes() / 2;
+  for_each_snp(
+      source, snps, "Writing PLINK files",
+      [&](const Tile& tile, std::size_t r, std::map<int, snp>::const_iterator snp) {
+        append_bed_row(tile.snp(r), individuals, *bed);
+        append_bim_line(params.chromosome, snp, centimorgans_at(map, snp->first), *bim);
+      },
+      [&] {
+        bed->line_done();
+        bim->line_done();
+      });
   write_fam(individuals, static_cast<std::size_t>(params.ncontrols), *fam);
   for (BlockWriter* out : {bed.get(), bim.get(), fam.get()}) out->close();
 }

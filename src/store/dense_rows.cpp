@@ -7,11 +7,7 @@ DenseRows::DenseRows(const std::vector<std::vector<short>>& haplotype_rows, std:
 
 void DenseRows::decode(std::size_t snp0, std::size_t count, Tile& out) const {
   const std::size_t T = rows.size();
-  out.snp0 = snp0;
-  out.nsnps = count;
-  out.hap0 = 0;
-  out.nhaps = T;
-  out.allele.resize(count * T);
+  out.reset(snp0, count, T);
   for (std::size_t h = 0; h < T; ++h)
     for (std::size_t j = 0; j < count; ++j) {
       const short code = rows[h][snp0 + j];

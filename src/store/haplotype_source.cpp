@@ -7,11 +7,7 @@ void HaplotypeSource::decode_snps(const std::vector<int>& indices, Tile& out) co
   // loci) and usually far apart, so a source has nothing to share between them.
   const std::size_t T = haplotypes();
   Tile one;
-  out.snp0 = indices.empty() ? 0 : static_cast<std::size_t>(indices.front());
-  out.nsnps = indices.size();
-  out.hap0 = 0;
-  out.nhaps = T;
-  out.allele.resize(indices.size() * T);
+  out.reset(indices.empty() ? 0 : static_cast<std::size_t>(indices.front()), indices.size(), T);
   for (std::size_t i = 0; i < indices.size(); ++i) {
     decode(static_cast<std::size_t>(indices[i]), 1, one);
     if (T > 0) std::memcpy(out.snp(i), one.allele.data(), T);

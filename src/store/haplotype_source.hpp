@@ -13,6 +13,15 @@ struct Tile {
   std::size_t snp0 = 0, nsnps = 0, hap0 = 0, nhaps = 0;
   std::vector<std::uint8_t> allele;
 
+  // Shapes the tile for SNPs [first, first + count) of all `haplotypes`; its
+  // storage is reused.
+  void reset(std::size_t first, std::size_t count, std::size_t haplotypes) {
+    snp0 = first;
+    nsnps = count;
+    hap0 = 0;
+    nhaps = haplotypes;
+    allele.resize(count * haplotypes);
+  }
   const std::uint8_t* snp(std::size_t s) const { return allele.data() + s * nhaps; }
   std::uint8_t* snp(std::size_t s) { return allele.data() + s * nhaps; }
 };

@@ -158,11 +158,7 @@ void MosaicSource::decode(std::size_t snp0, std::size_t nsnps, Tile& out) const 
   thread_local std::vector<std::uint8_t> rows;
   decode_rows(snp0, nsnps, rows);
   const std::size_t T = store.haplotypes();
-  out.snp0 = snp0;
-  out.nsnps = nsnps;
-  out.hap0 = 0;
-  out.nhaps = T;
-  out.allele.resize(nsnps * T);
+  out.reset(snp0, nsnps, T);
   transpose_rows(rows.data(), T, nsnps, out.allele.data());
 }
 
@@ -170,11 +166,7 @@ void MosaicSource::decode_snps(const std::vector<int>& indices, Tile& out) const
   // Few SNPs far apart (tags, disease loci): one allele per haplotype and
   // SNP, found by binary search, the sources being earlier in the same row.
   const std::size_t T = store.haplotypes(), n = store.panel_haplotypes();
-  out.snp0 = indices.empty() ? 0 : static_cast<std::size_t>(indices.front());
-  out.nsnps = indices.size();
-  out.hap0 = 0;
-  out.nhaps = T;
-  out.allele.resize(indices.size() * T);
+  out.reset(indices.empty() ? 0 : static_cast<std::size_t>(indices.front()), indices.size(), T);
   const std::vector<int>& disease = store.disease_snps();
   for (std::size_t r = 0; r < indices.size(); ++r) {
     const std::size_t j = static_cast<std::size_t>(indices[r]);
