@@ -21,8 +21,9 @@ PipelineFile::PipelineFile(const boost::filesystem::path& file, std::ostream& lo
 
 void PipelineFile::write(const char* data, std::size_t size) {
   // Small pieces (a legend block, a well-compressed block) are gathered, so
-  // that every file is written in large writes.
-  if (pending.empty() && size >= write_size) {
+  // that every file is written in large writes; a piece that is large
+  // already goes out as it is, without a copy.
+  if (pending.empty() && size >= write_size / 4) {
     if (level > 0) write_compressed_output(*stream, data, size);
     else write_output_block(*stream, data, size);
   } else {

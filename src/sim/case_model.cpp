@@ -220,7 +220,7 @@ struct Candidates {
 // are looked up by that pattern instead of multiplied out, and normalised
 // once per pattern instead of once per candidate. The values, the sum and
 // its order are those of the product.
-int choose_by_pattern(const Candidates& who, const std::vector<int>& group, double mu) {
+int choose_by_pattern(const Candidates& who, const std::vector<int>& group, double mu, double u) {
   const double match = 1.0 - mu;
   const int size = static_cast<int>(group.size());
   const std::vector<int>& wanted = who.drawn[who.side];
@@ -248,11 +248,11 @@ int choose_by_pattern(const Candidates& who, const std::vector<int>& group, doub
   assert(sum > 0.0);
   double normalised[1 << max_pattern_loci];
   for (int p = 0; p < (1 << size); ++p) normalised[p] = value[p] / sum;
-  return rmultinom_by(who.count(), [&](int c) { return normalised[pattern(c)]; }) - 1;
+  return rmultinom_from(u, who.count(), [&](int c) { return normalised[pattern(c)]; }) - 1;
 }
 
 // The same posterior for a group too large for a pattern table.
-int choose_by_weights(const Candidates& who, const std::vector<int>& group, double mu,
+int choose_by_weights(const Candidates& who, const std::vector<int>& group, double mu, double u,
                       std::vector<double>& weights) {
   const double match = 1.0 - mu;
   weights.assign(who.count(), 1.0);
@@ -267,7 +267,7 @@ int choose_by_weights(const Candidates& who, const std::vector<int>& group, doub
   for (double w : weights) sum += w;
   assert(sum > 0.0);
   for (double& w : weights) w /= sum;
-  return rmultinom(&weights) - 1;
+  return rmultinom_from(u, static_cast<int>(weights.size()), [&](int c) { return weights[c]; }) - 1;
 }
 
 // Gives the whole copying segment that holds the group's loci its source.
@@ -325,7 +325,8 @@ void TarvikGenerator::update_disease_snp_columns() {
 
 void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& copying_states,
                                                std::vector<std::vector<int>>& disease_haplotypes,
-                                               const double* mutation_probabilities) {
+                                               const double* mutation_probabilities,
+                                               const std::vector<double>* uniforms) {
   assert(copying_states.size() == 2);
   assert(dl_indices.size() >= 1);
   assert(static_cast<int>(simulated.haplotypes()) >= num_simulated_haps);
@@ -334,8 +335,13 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& co
   std::vector<std::vector<int>> groups[2];
   const std::string key = group_loci(copying_states, dl_indices, groups);
   const std::map<double, std::vector<std::vector<int>>>& distribution = case_distribution(key, groups);
-  const double u = uniform_draw();
-  auto drawn = distribution.upper_bound(u);
+  // The case model's draws, in order: drawn before, or now.
+  std::size_t used = 0;
+  auto next_uniform = [&]() {
+    assert(uniforms == nullptr || used < uniforms->size());
+    return uniforms != nullptr ? (*uniforms)[used++] : uniform_draw();
+  };
+  auto drawn = distribution.upper_bound(next_uniform());
   assert(drawn != distribution.end());
   disease_haplotypes.resize(2);
   disease_haplotypes[0] = drawn->second[0];
@@ -348,10 +354,12 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& co
                          panel_only ? panel_data.nhaplotypes : panel_data.nhaplotypes + num_simulated_haps, k,
                          panel_only ? 0 : k};
     for (const std::vector<int>& group : groups[k]) {
+      const double u = next_uniform();
       const int chosen = group.size() <= static_cast<std::size_t>(max_pattern_loci)
-                             ? choose_by_pattern(who, group, mutation_probabilities[k])
-                             : choose_by_weights(who, group, mutation_probabilities[k], disease_source_weights);
+                             ? choose_by_pattern(who, group, mutation_probabilities[k], u)
+                             : choose_by_weights(who, group, mutation_probabilities[k], u, disease_source_weights);
       relabel_segment(copying_states[k], dl_indices, group, chosen);
     }
   }
+  assert(uniforms == nullptr || used == uniforms->size());
 }

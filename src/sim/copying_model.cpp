@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <ios>
+#include <memory>
+#include <system_error>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -17,6 +19,7 @@
 
 #include "params/progress.hpp"
 #include "params/summary.hpp"
+#include "sim/ahead.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
 
@@ -193,23 +196,30 @@ void find_mutations(const typename Draws::Value* u, int first, int end,
   }
 }
 
-// The simulation state of one individual: its two haplotypes' segment
-// starts and sources, and for a case the copying state of every SNP.
-struct Pair {
+// The random part of one individual, in the order the stream gives it: the
+// segment starts of both haplotypes, the sources of their ordinary segments,
+// a case's disease-model draws, and the mutations. None of it depends on the
+// haplotypes simulated before, so it can be drawn ahead of them.
+struct Drawn {
   std::vector<int> starts[2];
   std::vector<int> sources[2];
+  std::vector<double> case_draws;
+  std::vector<int> mutations[2];
+};
+
+// The rest of one individual's state while it is finished.
+struct Pair {
   std::vector<std::vector<int>> copying_states;
   std::vector<std::vector<int>> disease_haplotypes{2};
-  std::vector<int> mutations[2];
   std::vector<Segment> segments;
 };
 
 // One uniformly chosen source per ordinary segment, in SNP order. A case's
 // segments that hold a disease locus get their sources from the disease
 // model instead; until then they carry the label -2 - ordinal.
-void draw_sources(Pair& pair, int k, int N, int nsnps, bool is_case, const std::vector<int>& loci) {
-  const std::vector<int>& starts = pair.starts[k];
-  std::vector<int>& sources = pair.sources[k];
+void draw_sources(Drawn& drawn, int k, int N, int nsnps, bool is_case, const std::vector<int>& loci) {
+  const std::vector<int>& starts = drawn.starts[k];
+  std::vector<int>& sources = drawn.sources[k];
   const int nsegments = static_cast<int>(starts.size());
   sources.resize(nsegments);
   for (int i = 0; i < nsegments; ++i) {
@@ -222,23 +232,32 @@ void draw_sources(Pair& pair, int k, int N, int nsnps, bool is_case, const std::
   }
 }
 
+// The groups of loci the disease model draws a source for on one side: one
+// per run of neighbouring loci (in locus order) that share a segment.
+int disease_groups(const std::vector<int>& starts, const std::vector<int>& loci) {
+  const auto segment = [&starts](int snp) { return std::upper_bound(starts.begin(), starts.end(), snp); };
+  int groups = loci.empty() ? 0 : 1;
+  for (std::size_t d = 1; d < loci.size(); ++d) groups += segment(loci[d]) != segment(loci[d - 1]);
+  return groups;
+}
+
 // The disease model works on the copying states SNP by SNP; afterwards each
 // segment takes the source its first SNP was given.
-void apply_disease_model(TarvikGenerator& g, Pair& pair, int nsnps, const double* mu) {
+void apply_disease_model(TarvikGenerator& g, Drawn& drawn, Pair& pair, int nsnps, const double* mu) {
   pair.copying_states.resize(2);
   for (int k = 0; k < 2; ++k) {
     std::vector<int>& states = pair.copying_states[k];
     states.assign(nsnps, -1);
-    const int nsegments = static_cast<int>(pair.starts[k].size());
+    const int nsegments = static_cast<int>(drawn.starts[k].size());
     for (int i = 0; i < nsegments; ++i) {
-      const int end = i + 1 < nsegments ? pair.starts[k][i + 1] : nsnps;
-      std::fill(states.begin() + pair.starts[k][i], states.begin() + end, pair.sources[k][i]);
+      const int end = i + 1 < nsegments ? drawn.starts[k][i + 1] : nsnps;
+      std::fill(states.begin() + drawn.starts[k][i], states.begin() + end, drawn.sources[k][i]);
     }
   }
-  g.simulate_disease_alleles(pair.copying_states, pair.disease_haplotypes, mu);
+  g.simulate_disease_alleles(pair.copying_states, pair.disease_haplotypes, mu, &drawn.case_draws);
   for (int k = 0; k < 2; ++k)
-    for (std::size_t i = 0; i < pair.sources[k].size(); ++i)
-      pair.sources[k][i] = pair.copying_states[k][pair.starts[k][i]];
+    for (std::size_t i = 0; i < drawn.sources[k].size(); ++i)
+      drawn.sources[k][i] = pair.copying_states[k][drawn.starts[k][i]];
 }
 
 // One mutation draw per SNP, in SNP order, none at a case's disease loci.
@@ -260,56 +279,100 @@ void draw_mutations(Draws& draws, std::vector<typename Draws::Value>& buffer, do
   assert(u == buffer.data() + (nsnps - fixed));
 }
 
-// Hands haplotype k of the pair to the store.
-void store_haplotype(TarvikGenerator& g, Pair& pair, int k, bool is_case) {
+// Hands haplotype k of the individual to the store.
+void store_haplotype(TarvikGenerator& g, const Drawn& drawn, Pair& pair, int k, bool is_case) {
   pair.segments.clear();
-  for (std::size_t i = 0; i < pair.starts[k].size(); ++i) {
-    assert(pair.sources[k][i] >= 0 && "copying_states[l][j] >= 0");
-    pair.segments.push_back({pair.starts[k][i], pair.sources[k][i]});
+  for (std::size_t i = 0; i < drawn.starts[k].size(); ++i) {
+    assert(drawn.sources[k][i] >= 0 && "copying_states[l][j] >= 0");
+    pair.segments.push_back({drawn.starts[k][i], drawn.sources[k][i]});
   }
   std::uint8_t alleles[64];
   std::vector<std::uint8_t> many;
   std::uint8_t* disease = alleles;
-  const std::vector<int>& drawn = pair.disease_haplotypes[k];
-  if (is_case && drawn.size() > 64) {
-    many.resize(drawn.size());
+  const std::vector<int>& chosen = pair.disease_haplotypes[k];
+  if (is_case && chosen.size() > 64) {
+    many.resize(chosen.size());
     disease = many.data();
   }
   if (is_case)
-    for (std::size_t d = 0; d < drawn.size(); ++d) disease[d] = static_cast<std::uint8_t>(drawn[d]);
-  g.simulated.add(pair.segments, pair.mutations[k], is_case, disease, g.panel_data.panel);
+    for (std::size_t d = 0; d < chosen.size(); ++d) disease[d] = static_cast<std::uint8_t>(chosen[d]);
+  g.simulated.add(pair.segments, drawn.mutations[k], is_case, disease, g.panel_data.panel);
 }
+
+// The run's shape: who is a case, and the pool of sources and the mutation
+// probability of each haplotype.
+struct RunShape {
+  int ncontrols, n;
+  double theta;
+  bool panel_only;
+  bool is_case(int h) const { return h >= 2 * ncontrols; }
+  // The pool of sources of haplotype h: the panel and every haplotype
+  // simulated before, or the panel alone.
+  int pool(int h) const { return panel_only ? n : n + h; }
+  double mu(int h) const { return (theta * 0.5) / (pool(h) + theta); }
+};
+
+// Draws the random part of the individual whose first haplotype is h.
+template <class Draws>
+void draw_individual(Draws& draws, std::vector<typename Draws::Value>& buffer, const MapSteps& map,
+                     const RunShape& shape, const std::vector<int>& loci, int h, Drawn& drawn) {
+  const int nsnps = static_cast<int>(map.step.size());
+  const bool is_case = shape.is_case(h);
+  static const std::vector<int> no_loci;
+  for (int k = 0; k < 2; ++k) cut_segments(map, shape.pool(h + k), draws, buffer, drawn.starts[k]);
+  for (int k = 0; k < 2; ++k) draw_sources(drawn, k, shape.pool(h + k), nsnps, is_case, loci);
+  drawn.case_draws.clear();
+  if (is_case) {
+    const int count = 1 + disease_groups(drawn.starts[0], loci) + disease_groups(drawn.starts[1], loci);
+    for (int i = 0; i < count; ++i) drawn.case_draws.push_back(uniform_draw());
+  }
+  for (int k = 0; k < 2; ++k)
+    draw_mutations(draws, buffer, shape.mu(h + k), nsnps, is_case ? loci : no_loci, drawn.mutations[k]);
+}
+
+// Individuals drawn ahead on a second thread: enough to keep it busy while
+// the calling thread finishes those before.
+constexpr std::size_t kDrawnAhead = 16;
 
 template <class Draws>
 void simulate_individuals(TarvikGenerator& g, Draws draws) {
   const int T = 2 * (g.params.ncontrols + g.params.ncases);
   const int nsnps = static_cast<int>(g.panel_data.snps_data.size());
-  const int n = g.panel_data.nhaplotypes;
-  const double theta = g.params.theta;
+  const RunShape shape{g.params.ncontrols, g.panel_data.nhaplotypes, g.params.theta,
+                       g.params.flag_given("-copy_panel_only")};
   const MapSteps map(g.panel_data.snps_data);
-  const std::vector<int> no_loci;
-  const bool panel_only = g.params.flag_given("-copy_panel_only");
+  const std::vector<int>& loci = g.dl_indices;
   g.simulated_phenotypes.reserve(T / 2);
 
-  Pair pair;
+  // Every draw of the run is made by draw_individual, in individual order,
+  // on this thread or on one thread ahead of it.
   std::vector<typename Draws::Value> buffer(nsnps);
+  auto draw = [&](std::size_t i, Drawn& drawn) {
+    draw_individual(draws, buffer, map, shape, loci, static_cast<int>(2 * i), drawn);
+  };
+  std::unique_ptr<Ahead<Drawn>> ahead;
+  if (g.params.threads > 1 && T > 2) {
+    try {
+      ahead = std::make_unique<Ahead<Drawn>>(T / 2, kDrawnAhead, draw);
+    } catch (const std::system_error&) {
+      // No thread to spare: everything on this thread, the same draws.
+    }
+  }
+  Drawn own;
+  Pair pair;
   Progress progress("Simulating", "individuals");
   for (int h = 0; h < T; h += 2) {
     progress.update(h / 2, T / 2);
-    const bool is_case = h >= 2 * g.params.ncontrols;
-    // The pool of sources: the panel and every haplotype simulated before,
-    // or the panel alone.
-    const int N[2] = {panel_only ? n : n + h, panel_only ? n : n + h + 1};
-    const double mu[2] = {(theta * 0.5) / (N[0] + theta), (theta * 0.5) / (N[1] + theta)};
-    for (int k = 0; k < 2; ++k) cut_segments(map, N[k], draws, buffer, pair.starts[k]);
-    for (int k = 0; k < 2; ++k) draw_sources(pair, k, N[k], nsnps, is_case, g.dl_indices);
-    if (is_case) apply_disease_model(g, pair, nsnps, mu);
+    const std::size_t i = static_cast<std::size_t>(h / 2);
+    Drawn& drawn = ahead ? ahead->take(i) : own;
+    if (!ahead) draw(i, own);
+    const bool is_case = shape.is_case(h);
+    const double mu[2] = {shape.mu(h), shape.mu(h + 1)};
+    if (is_case) apply_disease_model(g, drawn, pair, nsnps, mu);
     g.simulated_phenotypes.push_back(is_case ? 1 : 0);
-    for (int k = 0; k < 2; ++k) {
-      draw_mutations(draws, buffer, mu[k], nsnps, is_case ? g.dl_indices : no_loci, pair.mutations[k]);
-      store_haplotype(g, pair, k, is_case);
-    }
+    for (int k = 0; k < 2; ++k) store_haplotype(g, drawn, pair, k, is_case);
     g.num_simulated_haps = h + 2;
+    if (ahead) ahead->release(i);
   }
 }
 }  // namespace

@@ -66,10 +66,13 @@ class TarvikGenerator {
       const std::string& key, const std::vector<std::vector<int>>* groups);
   // Brings the candidate columns up to the finished haplotypes.
   void update_disease_snp_columns();
-  // Disease alleles and disease-segment sources of one case.
+  // Disease alleles and disease-segment sources of one case. Its draws (one
+  // for the alleles, then one per group of loci in a segment, side 0 first)
+  // are `uniforms` when given, drawn from the generator otherwise.
   void simulate_disease_alleles(std::vector<std::vector<int>>& copying_states,
                                 std::vector<std::vector<int>>& disease_haplotypes,
-                                const double* mutation_probabilities);
+                                const double* mutation_probabilities,
+                                const std::vector<double>* uniforms = nullptr);
 
   // Output file set: every file of the run, from the simulated haplotypes.
   void output_haplotypes() const;

@@ -110,13 +110,12 @@ class UniformDraws {
   Random* rng;
 };
 
-// The categorical draw of the model: one uniform draw, from which the weights
-// weight(0), weight(1), ... are subtracted in turn until it is no longer
-// positive. Returns the 1-based number of the category reached (`size` if the
-// weights run out first; 0 when the draw is not positive).
+// The categorical draw of the model from a uniform draw u: the weights
+// weight(0), weight(1), ... are subtracted from u in turn until it is no
+// longer positive. Returns the 1-based number of the category reached (`size`
+// if the weights run out first; 0 when the draw is not positive).
 template <class Weight>
-int rmultinom_by(int size, const Weight& weight) {
-  double u = Random::RNG->Next();
+int rmultinom_from(double u, int size, const Weight& weight) {
   if (u <= 0.0) return 0;
   int i = 0;
   do {
@@ -125,6 +124,12 @@ int rmultinom_by(int size, const Weight& weight) {
     ++i;
   } while (u > 0.0);
   return i;
+}
+
+// The same draw, u taken from the current generator.
+template <class Weight>
+int rmultinom_by(int size, const Weight& weight) {
+  return rmultinom_from(Random::RNG->Next(), size, weight);
 }
 
 // The draw over a vector of weights.
