@@ -265,7 +265,7 @@ TEST(DiseaseAlleles, UndefinedCaseDistributionIsAnError) {
     for (std::size_t d = 0; d < c.rr.size(); ++d) loci[d].rr = c.rr[d];
     TarvikGenerator g = case_generator({{0, 1, 0, 1}, {0, 1, 0, 1}}, {{1, 1}, {0, 0}}, loci);
     for (int attempt = 0; attempt < 2; ++attempt) {  // nothing half-made is cached
-      Pair states = {{-2, -2}, {-2, -2}}, drawn;  // each side one disease segment
+      Pair states(2, std::vector<int>(c.rr.size(), -2)), drawn;  // each side one disease segment
       try {
         g.simulate_disease_alleles(states, drawn, kNoMutation);
         ADD_FAILURE() << "no error for " << c.detail;

@@ -176,16 +176,16 @@ namespace {
 // Groups the loci of each side by the copying segment they lie in; the key
 // names the group sizes ("1.2/3/"), which is all a case distribution
 // depends on once the controls are done.
-std::string group_loci(const std::vector<std::vector<int>>& copying_states,
-                       const std::vector<int>& dl_indices, std::vector<std::vector<int>>* groups) {
+std::string group_loci(const std::vector<std::vector<int>>& locus_states,
+                       std::vector<std::vector<int>>* groups) {
   std::string key;
-  const int D = static_cast<int>(dl_indices.size());
+  const int D = static_cast<int>(locus_states[0].size());
   for (int k = 0; k < 2; ++k) {
-    const std::vector<int>& states = copying_states[k];
+    const std::vector<int>& states = locus_states[k];
     groups[k].clear();
     std::vector<int> current(1, 0);
     for (int d = 1; d < D; ++d) {
-      if (states[dl_indices[d]] == states[dl_indices[d - 1]]) {
+      if (states[d] == states[d - 1]) {
         current.push_back(d);
       } else {
         key += std::to_string(current.size()) + ".";
@@ -270,22 +270,6 @@ int choose_by_weights(const Candidates& who, const std::vector<int>& group, doub
   return rmultinom_from(u, static_cast<int>(weights.size()), [&](int c) { return weights[c]; }) - 1;
 }
 
-// Gives the whole copying segment that holds the group's loci its source.
-void relabel_segment(std::vector<int>& states, const std::vector<int>& dl_indices,
-                     const std::vector<int>& group, int chosen) {
-  const int first = dl_indices[group.front()];
-  const int last = dl_indices[group.back()];
-  const int label = states[first];
-  assert(label <= -2);
-  const int nsnps = static_cast<int>(states.size());
-  for (int j = 0; j < nsnps; ++j) {
-    if (states[j] == label)
-      states[j] = chosen;
-    else if (j > last)
-      break;
-  }
-}
-
 }  // namespace
 
 const std::map<double, std::vector<std::vector<int>>>& TarvikGenerator::case_distribution(
@@ -323,17 +307,18 @@ void TarvikGenerator::update_disease_snp_columns() {
   }
 }
 
-void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& copying_states,
+void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& locus_states,
                                                std::vector<std::vector<int>>& disease_haplotypes,
                                                const double* mutation_probabilities,
                                                const std::vector<double>* uniforms) {
-  assert(copying_states.size() == 2);
+  assert(locus_states.size() == 2);
+  assert(locus_states[0].size() == dl_indices.size() && locus_states[1].size() == dl_indices.size());
   assert(dl_indices.size() >= 1);
   assert(static_cast<int>(simulated.haplotypes()) >= num_simulated_haps);
   assert(simulated.disease_snps() == dl_indices);
 
   std::vector<std::vector<int>> groups[2];
-  const std::string key = group_loci(copying_states, dl_indices, groups);
+  const std::string key = group_loci(locus_states, groups);
   const std::map<double, std::vector<std::vector<int>>>& distribution = case_distribution(key, groups);
   // The case model's draws, in order: drawn before, or now.
   std::size_t used = 0;
@@ -358,7 +343,10 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& co
       const int chosen = group.size() <= static_cast<std::size_t>(max_pattern_loci)
                              ? choose_by_pattern(who, group, mutation_probabilities[k], u)
                              : choose_by_weights(who, group, mutation_probabilities[k], u, disease_source_weights);
-      relabel_segment(copying_states[k], dl_indices, group, chosen);
+      for (const int d : group) {
+        assert(locus_states[k][d] <= -2);
+        locus_states[k][d] = chosen;
+      }
     }
   }
   assert(uniforms == nullptr || used == uniforms->size());

@@ -209,7 +209,8 @@ struct Drawn {
 
 // The rest of one individual's state while it is finished.
 struct Pair {
-  std::vector<std::vector<int>> copying_states;
+  std::vector<std::vector<int>> locus_states{2};
+  std::vector<std::size_t> locus_segment[2];  // the segment of each locus
   std::vector<std::vector<int>> disease_haplotypes{2};
   std::vector<Segment> segments;
 };
@@ -241,23 +242,24 @@ int disease_groups(const std::vector<int>& starts, const std::vector<int>& loci)
   return groups;
 }
 
-// The disease model works on the copying states SNP by SNP; afterwards each
-// segment takes the source its first SNP was given.
-void apply_disease_model(TarvikGenerator& g, Drawn& drawn, Pair& pair, int nsnps, const double* mu) {
-  pair.copying_states.resize(2);
+// The disease model sees the label of the segment at each disease locus;
+// each disease segment then takes the source drawn for it.
+void apply_disease_model(TarvikGenerator& g, Drawn& drawn, Pair& pair, const std::vector<int>& loci,
+                         const double* mu) {
   for (int k = 0; k < 2; ++k) {
-    std::vector<int>& states = pair.copying_states[k];
-    states.assign(nsnps, -1);
-    const int nsegments = static_cast<int>(drawn.starts[k].size());
-    for (int i = 0; i < nsegments; ++i) {
-      const int end = i + 1 < nsegments ? drawn.starts[k][i + 1] : nsnps;
-      std::fill(states.begin() + drawn.starts[k][i], states.begin() + end, drawn.sources[k][i]);
+    const std::vector<int>& starts = drawn.starts[k];
+    pair.locus_segment[k].resize(loci.size());
+    pair.locus_states[k].resize(loci.size());
+    for (std::size_t d = 0; d < loci.size(); ++d) {
+      const auto after = std::upper_bound(starts.begin(), starts.end(), loci[d]);
+      pair.locus_segment[k][d] = static_cast<std::size_t>(after - starts.begin()) - 1;
+      pair.locus_states[k][d] = drawn.sources[k][pair.locus_segment[k][d]];
     }
   }
-  g.simulate_disease_alleles(pair.copying_states, pair.disease_haplotypes, mu, &drawn.case_draws);
+  g.simulate_disease_alleles(pair.locus_states, pair.disease_haplotypes, mu, &drawn.case_draws);
   for (int k = 0; k < 2; ++k)
-    for (std::size_t i = 0; i < drawn.sources[k].size(); ++i)
-      drawn.sources[k][i] = pair.copying_states[k][drawn.starts[k][i]];
+    for (std::size_t d = 0; d < loci.size(); ++d)
+      drawn.sources[k][pair.locus_segment[k][d]] = pair.locus_states[k][d];
 }
 
 // One mutation draw per SNP, in SNP order, none at a case's disease loci.
@@ -368,7 +370,7 @@ void simulate_individuals(TarvikGenerator& g, Draws draws) {
     if (!ahead) draw(i, own);
     const bool is_case = shape.is_case(h);
     const double mu[2] = {shape.mu(h), shape.mu(h + 1)};
-    if (is_case) apply_disease_model(g, drawn, pair, nsnps, mu);
+    if (is_case) apply_disease_model(g, drawn, pair, loci, mu);
     g.simulated_phenotypes.push_back(is_case ? 1 : 0);
     for (int k = 0; k < 2; ++k) store_haplotype(g, drawn, pair, k, is_case);
     g.num_simulated_haps = h + 2;

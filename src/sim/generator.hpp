@@ -66,10 +66,13 @@ class TarvikGenerator {
       const std::string& key, const std::vector<std::vector<int>>* groups);
   // Brings the candidate columns up to the finished haplotypes.
   void update_disease_snp_columns();
-  // Disease alleles and disease-segment sources of one case. Its draws (one
-  // for the alleles, then one per group of loci in a segment, side 0 first)
-  // are `uniforms` when given, drawn from the generator otherwise.
-  void simulate_disease_alleles(std::vector<std::vector<int>>& copying_states,
+  // Disease alleles and disease-segment sources of one case. locus_states[k][d]
+  // is the label of the segment of side k that holds disease locus d (-2 -
+  // the segment's ordinal); each label is replaced by the source drawn for
+  // its segment. The draws (one for the alleles, then one per segment with
+  // loci, side 0 first) are `uniforms` when given, drawn from the generator
+  // otherwise.
+  void simulate_disease_alleles(std::vector<std::vector<int>>& locus_states,
                                 std::vector<std::vector<int>>& disease_haplotypes,
                                 const double* mutation_probabilities,
                                 const std::vector<double>* uniforms = nullptr);
