@@ -178,9 +178,12 @@ void cut_segments(const MapSteps& map, const int N, Draws& draws,
   }
 }
 
-// The draw of a uniformly chosen candidate among N: rmultinom over N equal
-// weights 1/N.
-int uniform_candidate(int N) { return rmultinom_equal(N, 1.0 / N) - 1; }
+// The candidate among N that the uniform draw u chooses: rmultinom over N
+// equal weights 1/N.
+int uniform_candidate(double u, int N) {
+  const double weight = 1.0 / N;
+  return rmultinom_from(u, N, [weight](int) { return weight; }) - 1;
+}
 
 // Appends to `mutations` the SNPs among SNPs [first, end) whose draws
 // u[0 .. end - first) are below the mutation probability. Mutations are rare,
@@ -197,12 +200,14 @@ void find_mutations(const typename Draws::Value* u, int first, int end,
 }
 
 // The random part of one individual, in the order the stream gives it: the
-// segment starts of both haplotypes, the sources of their ordinary segments,
-// a case's disease-model draws, and the mutations. None of it depends on the
-// haplotypes simulated before, so it can be drawn ahead of them.
+// segment starts of both haplotypes, the draws that choose the sources of
+// their ordinary segments, a case's disease-model draws, and the mutations.
+// None of it depends on the haplotypes simulated before, so it can be drawn
+// ahead of them.
 struct Drawn {
   std::vector<int> starts[2];
-  std::vector<int> sources[2];
+  std::vector<double> source_draws[2];  // one per segment; a case's disease segments have none
+  std::vector<int> sources[2];          // made of them on the thread that finishes the individual
   std::vector<double> case_draws;
   std::vector<int> mutations[2];
 };
@@ -215,22 +220,32 @@ struct Pair {
   std::vector<Segment> segments;
 };
 
-// One uniformly chosen source per ordinary segment, in SNP order. A case's
-// segments that hold a disease locus get their sources from the disease
-// model instead; until then they carry the label -2 - ordinal.
-void draw_sources(Drawn& drawn, int k, int N, int nsnps, bool is_case, const std::vector<int>& loci) {
+// One draw per ordinary segment, in SNP order, for its uniformly chosen
+// source. A case's segments that hold a disease locus get their sources from
+// the disease model instead (a draw below 0 marks them).
+void draw_sources(Drawn& drawn, int k, int nsnps, bool is_case, const std::vector<int>& loci) {
   const std::vector<int>& starts = drawn.starts[k];
-  std::vector<int>& sources = drawn.sources[k];
+  std::vector<double>& draws = drawn.source_draws[k];
   const int nsegments = static_cast<int>(starts.size());
-  sources.resize(nsegments);
+  draws.resize(nsegments);
   for (int i = 0; i < nsegments; ++i) {
     const int first = starts[i];
     const int end = i + 1 < nsegments ? starts[i + 1] : nsnps;
     bool disease_segment = false;
     if (is_case)
       for (const int locus : loci) disease_segment |= locus >= first && locus < end;
-    sources[i] = disease_segment ? -2 - i : uniform_candidate(N);
+    draws[i] = disease_segment ? -1.0 : uniform_draw();
   }
+}
+
+// The sources the draws choose among N candidates; until the disease model
+// has chosen theirs, a case's disease segments carry the label -2 - ordinal.
+void choose_sources(Drawn& drawn, int k, int N) {
+  const std::vector<double>& draws = drawn.source_draws[k];
+  std::vector<int>& sources = drawn.sources[k];
+  sources.resize(draws.size());
+  for (std::size_t i = 0; i < draws.size(); ++i)
+    sources[i] = draws[i] < 0.0 ? -2 - static_cast<int>(i) : uniform_candidate(draws[i], N);
 }
 
 // The groups of loci the disease model draws a source for on one side: one
@@ -322,7 +337,7 @@ void draw_individual(Draws& draws, std::vector<typename Draws::Value>& buffer, c
   const bool is_case = shape.is_case(h);
   static const std::vector<int> no_loci;
   for (int k = 0; k < 2; ++k) cut_segments(map, shape.pool(h + k), draws, buffer, drawn.starts[k]);
-  for (int k = 0; k < 2; ++k) draw_sources(drawn, k, shape.pool(h + k), nsnps, is_case, loci);
+  for (int k = 0; k < 2; ++k) draw_sources(drawn, k, nsnps, is_case, loci);
   drawn.case_draws.clear();
   if (is_case) {
     const int count = 1 + disease_groups(drawn.starts[0], loci) + disease_groups(drawn.starts[1], loci);
@@ -370,6 +385,7 @@ void simulate_individuals(TarvikGenerator& g, Draws draws) {
     if (!ahead) draw(i, own);
     const bool is_case = shape.is_case(h);
     const double mu[2] = {shape.mu(h), shape.mu(h + 1)};
+    for (int k = 0; k < 2; ++k) choose_sources(drawn, k, shape.pool(h + k));
     if (is_case) apply_disease_model(g, drawn, pair, loci, mu);
     g.simulated_phenotypes.push_back(is_case ? 1 : 0);
     for (int k = 0; k < 2; ++k) store_haplotype(g, drawn, pair, k, is_case);
