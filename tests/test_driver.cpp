@@ -1,10 +1,5 @@
 // Whole runs of the binary: the help screen, reported errors and the summary file, and the pinned
 // bytes of a run on the example panel.
-#include <gtest/gtest.h>
-
-#include <cctype>
-#include <string>
-
 #include <boost/filesystem.hpp>
 
 #include "test_support.hpp"
@@ -34,17 +29,6 @@ CommandResult run_golden(const TempDir& dir, const std::string& stem) {
   return run_command("./tarvik -h chr20.hap.gz -l chr20.legend.gz -m chr20.map.gz -int 1900000 2800000 "
                      "-n 300 200 -dl 1945626 1 1.5 2.25 2751091 0 2.0 4.0 -t golden.tags -nrs "
                      "-output_snp_summary -zz -o " + stem, dir.path());
-}
-
-// The run time is the one varying text; it must still be a whole number of seconds.
-std::string without_run_time(std::string text) {
-  const std::string head = "\nTARVIK took ", tail = " seconds to complete. Have a nice day! \n";
-  const std::size_t at = text.rfind(head), from = at + head.size();
-  if (at == std::string::npos) return text;
-  std::size_t end = from;
-  while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
-  if (end > from && text.compare(end, std::string::npos, tail) == 0) text.replace(from, end - from, "N");
-  return text;
 }
 
 }  // namespace
