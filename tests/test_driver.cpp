@@ -43,6 +43,9 @@ TEST(Driver, HelpScreenWithoutSummaryFile) {
     EXPECT_NE(r.output.find("-m <file>                               : the recombinaion rate file\n"),
               std::string::npos);
     EXPECT_EQ(r.output.find("-nrs"), std::string::npos);
+    // The help screen's text as it was, then the further flags, these among them.
+    EXPECT_TRUE(contains(r.output, "simulated disease SNPs\n\nFurther flags are:\n-vcf <file> ")) << r.output;
+    EXPECT_TRUE(contains(r.output, "\n-threads <n>          ") && contains(r.output, "\n-gz_level <l>         "));
     EXPECT_EQ(r.output.substr(r.output.size() - 2), "\n\n");
     EXPECT_FALSE(file_exists(dir.file("tarvik2.summary")));
   }
