@@ -412,8 +412,8 @@ TEST(Rerun, AFailedRunLeavesTheEarlierSetAsItWas) {
     ASSERT_EQ(first.status, 0) << first.output;
     const auto before = snapshot(dir.file("out"), false);
 
-    const CommandResult r =
-        row.run ? row.run(dir, example_run(row.stem)) : Child(tarvik_command(example_run(row.stem)), dir.path()).wait();
+    const std::string args = example_run(row.stem);
+    const CommandResult r = row.run ? row.run(dir, args) : Child(tarvik_command(args), dir.path()).wait();
     EXPECT_EQ(r.status, row.status) << r.output << r.error;
     EXPECT_EQ(r.signal, row.signal);
     expect_in_order(r.output + r.error, row.messages);

@@ -113,11 +113,13 @@ TEST(Pipeline, ExamplePanelRunsAgreeForEveryThreadCount) {
   for (int k = 0; legend >> line >> line; ++k, std::getline(legend, line))
     if (k % 2 == 1 && tagged.insert(line).second) tags += line + "\n";  // every other position, no header
   write_file(dir.file("tags"), tags);
-  const std::string args = example_panel() + "-int 1000000 1300000 -n 1000 1000 -dl 1066806 1 1.5 2.25 -nrs -t tags";
+  const std::string args =
+      example_panel() + "-int 1000000 1300000 -n 1000 1000 -dl 1066806 1 1.5 2.25 -nrs -t tags";
   const auto files = [&](const std::string& stem, bool gz, bool raw = false) {
     std::vector<std::string> texts;
-    for (const std::string suffix : {".controls.haps", ".cases.haps", ".legend", ".controls.gen", ".cases.gen",
-                                     ".controls.tags.gen", ".cases.tags.gen", ".controls.sample", ".cases.sample"}) {
+    for (const std::string suffix : {".controls.haps", ".cases.haps", ".legend", ".controls.gen",
+                                     ".cases.gen", ".controls.tags.gen", ".cases.tags.gen", ".controls.sample",
+                                     ".cases.sample"}) {
       const bool packed = gz && !contains(suffix, "legend") && !contains(suffix, "sample");
       const std::string name = dir.file(stem + suffix + (packed ? ".gz" : ""));
       texts.push_back(raw ? read_file(name) : read_text(name));

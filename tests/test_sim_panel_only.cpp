@@ -6,9 +6,9 @@ using namespace testing_support;
 TEST(CopyPanelOnly, FixedSeedRunWithCasesTagsAndReportIsPinned) {
   TempDir dir;
   write_file(dir.file("tags"), "1012512 1066806 1078996 1945626\n");
-  const CommandResult r = run_tarvik(example_panel() + "-int 1000000 2000000 -n 60 50 -dl 1945626 1 2 4 " +
-                                         "1066806 0 1.5 2 -t tags -copy_panel_only -nrs -output_snp_summary -o run",
-                                     dir.path());
+  const std::string args = "-int 1000000 2000000 -n 60 50 -dl 1945626 1 2 4 1066806 0 1.5 2 -t tags";
+  const CommandResult r =
+      run_tarvik(example_panel() + args + " -copy_panel_only -nrs -output_snp_summary -o run", dir.path());
   ASSERT_EQ(r.status, 0) << r.output;
   EXPECT_TRUE(contains(r.output, "The pvalue for the full disease model is"));
   const CommandResult sums = run_command(
