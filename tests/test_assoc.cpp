@@ -1,13 +1,10 @@
 // Association testing: the chi-squared tail, the logistic-regression fit and its
 // likelihood-ratio test, and the association report.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "assoc/cdfchi.hpp"
 #include "assoc/logistic_regression.hpp"

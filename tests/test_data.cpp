@@ -1,8 +1,4 @@
 // Reading the genetic map and the reference panel.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "data/data.hpp"
 #include "test_support.hpp"

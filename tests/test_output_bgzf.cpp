@@ -1,12 +1,9 @@
 // Compressed output files as BGZF: every block well formed, the end block,
 // cuts at fixed offsets of the text however it was written, levels, and
 // blocks compressed apart from the stream.
-#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <random>
-#include <string>
-#include <vector>
 
 #include "params/bgzf.hpp"
 #include "params/summary.hpp"
