@@ -1,5 +1,5 @@
-// Whole runs of the binary: the help screen, reported errors and the summary file, the pinned
-// bytes of a run on the example panel, the seed word and a run without its memory.
+// Whole runs of the binary: the help screen, reported errors and the summary file, the pinned bytes of a run
+// on the example panel, the seed word and a run without its memory.
 #include <boost/filesystem.hpp>
 
 #include "test_support.hpp"
@@ -10,11 +10,11 @@ namespace {
 
 const std::string ruler(67, '=');
 
-// The run whose bytes tests/golden.sha256 pins: the example panel, two disease loci (the second
-// with risk allele 0, whose risk table is reversed), tag SNPs (unsorted, one repeated, one outside
-// the interval, one at no SNP), the association report and an unknown flag, so that every part of
-// the summary is there. The inputs are linked into the scratch directory, so that the summary
-// names no absolute path. After an intended change of the output, the failure shows the new list.
+// The run whose bytes tests/golden.sha256 pins: the example panel, two disease loci (the second with risk
+// allele 0, whose risk table is reversed), tag SNPs (unsorted, one repeated, one outside the interval, one at
+// no SNP), the association report and an unknown flag, so that every part of the summary is there. The inputs
+// are linked into the scratch directory, so that the summary names no absolute path. After an intended change
+// of the output, the failure shows the new list.
 CommandResult run_golden(const TempDir& dir, const std::string& stem) {
   if (!file_exists(dir.file("tarvik"))) {
     for (const char* name : {"chr20.hap.gz", "chr20.legend.gz", "chr20.map.gz"})
@@ -39,8 +39,8 @@ std::string data_of(const TempDir& dir, const std::string& stem) {
 
 }  // namespace
 
-// Each row's message closes the console, which the summary file repeats when one could be written;
-// the help screen writes none, and a summary that cannot be written is said on standard error.
+// Each row's message closes the console, which the summary file repeats when one could be written; the help
+// screen writes none, and a summary that cannot be written is said on standard error.
 TEST(Driver, HelpScreenAndReportedErrors) {
   const std::string help = ruler + "\n\nHelp Menu\n\nEssential flags are:\n";
   const std::string stop = "Error encountered, program terminated: ";
@@ -141,9 +141,8 @@ TEST(Seed, SameWordSameBytesOtherWordOtherBytesClockWordRepeats) {
   EXPECT_EQ(data_of(dir, "d"), data_of(dir, "e"));
 }
 
-// An address-space limit is what makes allocations fail here; the address
-// sanitizer reserves far more address space than any limit leaves, so its
-// build cannot run this.
+// An address-space limit is what makes allocations fail here; the address sanitizer reserves far more address
+// space than any limit leaves, so its build cannot run this.
 #if !defined(__SANITIZE_ADDRESS__)
 TEST(Memory, ARunThatCannotGetItsMemoryEndsWithTheOutOfMemoryError) {
   TempDir dir;

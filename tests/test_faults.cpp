@@ -1,6 +1,6 @@
-// The tarvik binary against bad inputs, refused output names, faults of the
-// machine and a console that cannot be written. Each table row is one run;
-// exact reader and parser messages are checked by those modules' own tests.
+// The tarvik binary against bad inputs, refused output names, faults of the machine and a console that cannot
+// be written. Each table row is one run; exact reader and parser messages are checked by those modules' own
+// tests.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -34,9 +34,8 @@ std::string gzip(const std::string& text) {
 
 std::string tarvik_command(const std::string& args) { return "exec '" + tarvik_binary() + "' " + args; }
 
-// A shell command started in `dir` with its standard streams captured and
-// SIGPIPE at its default; `in_child` runs in the child just before exec
-// (resource limits, other streams).
+// A shell command started in `dir` with its standard streams captured and SIGPIPE at its default; `in_child`
+// runs in the child just before exec (resource limits, other streams).
 class Child {
  public:
   Child(const std::string& command, const std::string& dir, const std::function<void()>& in_child = {}) {
@@ -82,7 +81,6 @@ void expect_in_order(const std::string& text, const std::vector<std::string>& fr
   }
 }
 
-// ---------------------------------------------------------------------------
 // Bad and oddly formatted inputs: a clear message, in this order, and a status.
 
 const std::string kHaps = "0 1 0 1\n1 1 0 0\n0 0 1 1\n1 0 1 0\n";
@@ -185,9 +183,8 @@ TEST(Inputs, EveryInputEndsWithAClearMessageAndStatus) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// Output names that are refused: status 1, a message naming both files (or
-// -o), and not one file written or removed, the summary file included.
+// Output names that are refused: status 1, a message naming both files (or -o), and not one file written or
+// removed, the summary file included.
 
 namespace {
 
@@ -224,8 +221,8 @@ const std::vector<NameRow> kNameRows = {
     {"an empty -o", {}, kRun + " -o ''", kBadStem + "\".\n"},
     {"-o ending in a slash", {}, kRun + " -o new/", kBadStem + "new/\".\n"},
     {"-o naming the current directory", {}, kRun + " -o .", kBadStem + ".\".\n"},
-    // The command line fails before the names are checked: the summary it
-    // names is an input all the same, and stays as it is.
+    // The command line fails before the names are checked: the summary it names is an input all the same, and
+    // stays as it is.
     {"a flag error with the summary as the legend", {}, "-h panel.hap -l run.summary -m panel.map -o run -n ten 2",
      kStop + "flag -n expects an integer within 32 bits but got \"ten\".\n"},
 };
@@ -250,15 +247,13 @@ TEST(OutputNames, RefusedBeforeAnythingIsWrittenOrRemoved) {
   }
 }
 
-// ---------------------------------------------------------------------------
-// A run that fails or is interrupted over the files of an earlier one: the
-// earlier set stays byte for byte, no temporary or partial file is left, and
-// the summary file records why.
+// A run that fails or is interrupted over the files of an earlier one: the earlier set stays byte for byte,
+// no temporary or partial file is left, and the summary file records why.
 
 namespace {
 
-// 1155 SNPs and 300 + 300 individuals: every haplotype and genotype file
-// exceeds one write block, so a fault strikes in the middle of a file.
+// 1155 SNPs and 300 + 300 individuals: every haplotype and genotype file exceeds one write block, so a fault
+// strikes in the middle of a file.
 std::string example_run(const std::string& stem) {
   return example_panel() + "-int 1000000 1150000 -n 300 300 -dl 1066806 1 1.5 2.25 -nrs -t tags -o " + stem;
 }
@@ -280,8 +275,8 @@ FaultyRun limited(int resource, rlim_t value) {
   };
 }
 
-// SIGTERM once a temporary file of the set exists (the child stopped meanwhile, so that it
-// cannot finish the file between the look and the signal).
+// SIGTERM once a temporary file of the set exists (the child stopped meanwhile, so that it cannot finish the
+// file between the look and the signal).
 CommandResult terminated_while_writing(const TempDir& d, const std::string& args) {
   Child child(tarvik_command(args), d.path());
   bool seen = false;
@@ -298,8 +293,7 @@ CommandResult terminated_while_writing(const TempDir& d, const std::string& args
   return r;
 }
 
-// The panel's legend comes through a pipe, so that `meanwhile` acts on the
-// run while it is reading.
+// The panel's legend comes through a pipe, so that `meanwhile` acts on the run while it is reading.
 CommandResult through_pipe(const TempDir& d, const std::string& args, const std::string& piped,
                      const std::function<void(pid_t)>& meanwhile) {
   const std::string data = read_file(example_file(piped));
@@ -329,8 +323,8 @@ CommandResult through_pipe(const TempDir& d, const std::string& args, const std:
   return r;
 }
 
-// The descriptors run out while the run reads its legend: the sanitizers
-// get theirs at start, and the summary file is the next to be opened.
+// The descriptors run out while the run reads its legend: the sanitizers get theirs at start, and the summary
+// file is the next to be opened.
 CommandResult descriptors_used_up_while_reading(const TempDir& d, const std::string& args) {
   return through_pipe(d, args, "chr20.legend.gz", [&](pid_t pid) {
     const std::string fds = "/proc/" + std::to_string(pid) + "/fd/";
@@ -367,8 +361,8 @@ struct RerunRow {
 
 const std::string kNotKept =
     "No output file of this run was kept; the files of earlier runs are unchanged.\n";
-// The per-SNP files grow side by side; the genotype file, three bytes per
-// haplotype and SNP against two, reaches a limit first.
+// The per-SNP files grow side by side; the genotype file, three bytes per haplotype and SNP against two,
+// reaches a limit first.
 const std::string kWrite =
     "Error writing file out/run.controls.gen: the file could not be written completely (";
 
@@ -423,9 +417,8 @@ TEST(Rerun, AFailedRunLeavesTheEarlierSetAsItWas) {
   }
 }
 
-// A successful run over an earlier one: a link at an output name is replaced,
-// not written through, and the files of the stem it did not write are named
-// and kept.
+// A successful run over an earlier one: a link at an output name is replaced, not written through, and the
+// files of the stem it did not write are named and kept.
 TEST(Rerun, ALinkIsReplacedAndFilesOfEarlierRunsAreNamed) {
   TempDir dir;
   write_file(dir.file("tags"), "1012512 1066806 1078996\n");
@@ -450,10 +443,8 @@ TEST(Rerun, ALinkIsReplacedAndFilesOfEarlierRunsAreNamed) {
   EXPECT_EQ(snapshot(dir.file("out"), false), expected);
 }
 
-// ---------------------------------------------------------------------------
-// A console that cannot be written costs the console only: the files and the
-// summary are those of an undisturbed run, the status is the run's, and one
-// line on standard error says so.
+// A console that cannot be written costs the console only: the files and the summary are those of an
+// undisturbed run, the status is the run's, and one line on standard error says so.
 
 namespace {
 

@@ -1,6 +1,5 @@
-// The GWAS-ready files read back by independent tools, and a VCF panel gives the same run, byte
-// for byte, as its haplotype/legend form. The tools are dependencies of the project: a missing one
-// fails the tests.
+// The GWAS-ready files read back by independent tools, and a VCF panel gives the same run, byte for byte, as
+// its haplotype/legend form. The tools are dependencies of the project: a missing one fails the tests.
 #include <algorithm>
 #include <sstream>
 
@@ -27,10 +26,9 @@ Table table_of(const std::string& text) {
   return rows;
 }
 
-// The example's lines of [1880000, 2020000]: all.{hap,legend} with every
-// variant, snp.{hap,legend} its SNPs, and all.vcf converted from all.*, also
-// as BGZF with a .tbi index and as BCF with a .csi index; two.vcf(.gz) adds
-// its records on contig 21 with unphased genotypes. Made once.
+// The example's lines of [1880000, 2020000]: all.{hap,legend} with every variant, snp.{hap,legend} its SNPs,
+// and all.vcf converted from all.*, also as BGZF with a .tbi index and as BCF with a .csi index; two.vcf(.gz)
+// adds its records on contig 21 with unphased genotypes. Made once.
 const std::string& panel() {
   static TempDir dir;
   static const int status = run_command(
@@ -71,8 +69,8 @@ std::vector<std::string> gen_dosages(const std::string& stem, const std::string&
   return dosages;
 }
 
-// The same from a PLINK .raw file, whose columns are "<rsid>_<counted allele>", after its
-// phenotype column (1 control, 2 case).
+// The same from a PLINK .raw file, whose columns are "<rsid>_<counted allele>", after its phenotype column (1
+// control, 2 case).
 std::vector<std::string> raw_dosages(const std::string& raw, const Table& legend) {
   const Table rows = table_of(read_file(raw));
   std::vector<std::string> dosages(legend.size());
@@ -112,8 +110,8 @@ CommandResult run_in(const std::string& command, const std::string& dir, bool wa
   return r;
 }
 
-// plink1.9 and plink2 read the genotypes and phenotypes of the .bed set, plink2 also those of
-// the VCF file with the .pheno file; bcftools reads the VCF and BCF files and their indexes.
+// plink1.9 and plink2 read the genotypes and phenotypes of the .bed set, plink2 also those of the VCF file
+// with the .pheno file; bcftools reads the VCF and BCF files and their indexes.
 void expect_tools_read_the_set(const std::string& dir, const std::string& stem, const std::string& gz,
                                const std::string& phenotypes) {
   const Table legend = table_of(read_file(dir + "/" + stem + ".legend"));
@@ -167,8 +165,8 @@ TEST(Formats, ToolsReadTheFilesAndAVcfPanelGivesTheSameRun) {
     EXPECT_EQ(read_file(dir.file("2.gz/a/") + file), read_file(dir.file("2/a/") + file)) << file;
 }
 
-// Through its index, a BGZF or BCF panel is read only within -int; of
-// several contigs only that of -chr is read.
+// Through its index, a BGZF or BCF panel is read only within -int; of several contigs only that of -chr is
+// read.
 TEST(Formats, IndexedAndMultiContigPanelsGiveTheSameRun) {
   ASSERT_FALSE(panel().empty());
   TempDir dir;

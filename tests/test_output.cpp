@@ -1,5 +1,5 @@
-// The output file set: names and flags, the tag-SNP reader and the faults that stop a write.
-// The formatting of every file is pinned by the golden run of the driver tests.
+// The output file set: names and flags, the tag-SNP reader and the faults that stop a write. The formatting
+// of every file is pinned by the golden run of the driver tests.
 #include <stdexcept>
 
 #include <boost/filesystem.hpp>
@@ -115,8 +115,8 @@ TEST(OutputFiles, TagFileReading) {
   }
 }
 
-// A full disk mid-file, in both modes, runs end to end in the fault tests; here, files that cannot
-// be opened, and the internal faults of a haplotype count or an allele that is not 0 or 1.
+// A full disk mid-file, in both modes, runs end to end in the fault tests; here, files that cannot be opened,
+// and the internal faults of a haplotype count or an allele that is not 0 or 1.
 TEST(OutputFiles, FaultsStopTheRun) {
   const std::pair<std::string, std::string> cases[] = {  // output, file; a directory where the file goes
       {"run.gz", "run.legend"}, {"run", "tags"}, {"missing/run", "missing/run.controls.haps"}};

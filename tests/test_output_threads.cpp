@@ -1,6 +1,6 @@
-// The output pipeline: blocks made by several threads and written in order,
-// the same bytes for any thread count, memory bounded by the ring of blocks,
-// and failures of a worker or of a write carried to the calling thread.
+// The output pipeline: blocks made by several threads and written in order, the same bytes for any thread
+// count, memory bounded by the ring of blocks, and failures of a worker or of a write carried to the calling
+// thread.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -21,8 +21,8 @@ using namespace testing_support;
 
 namespace {
 
-// Block b's text for file f: sizes from nothing to over a write's worth, so
-// that both gathered and direct writes happen.
+// Block b's text for file f: sizes from nothing to over a write's worth, so that both gathered and direct
+// writes happen.
 std::string block_text(std::size_t b, std::size_t f) {
   const std::size_t lines = f == 0 ? b % 4 : (b * 7919 + f) % 5 == 0 ? 40000 : b % 9 * 300;
   std::string text;
@@ -36,8 +36,7 @@ struct Outcome {
   std::size_t most_ahead = 0;  // how far a started block ran ahead of the written ones
 };
 
-// Writes 60 blocks to a plain file and two compressed ones; block `failing`
-// throws `failure` instead.
+// Writes 60 blocks to a plain file and two compressed ones; block `failing` throws `failure` instead.
 Outcome run(int threads, std::size_t failing, std::exception_ptr failure) {
   TempDir dir;
   std::ostringstream log;
@@ -102,9 +101,9 @@ TEST(Pipeline, SameBytesForAnyThreadCountAndTheFirstFailureInBlockOrder) {
   }
 }
 
-// Whole runs on the example panel, SNPs and tag SNPs over several blocks: one thread and eight
-// write the same bytes, and the same compressed bytes in gzip mode; the tag SNPs' lines are the
-// genotype file's at the tag positions; a full disk ends a many-threaded run as on one thread.
+// Whole runs on the example panel, SNPs and tag SNPs over several blocks: one thread and eight write the same
+// bytes, and the same compressed bytes in gzip mode; the tag SNPs' lines are the genotype file's at the tag
+// positions; a full disk ends a many-threaded run as on one thread.
 TEST(Pipeline, ExamplePanelRunsAgreeForEveryThreadCount) {
   TempDir dir;
   std::string tags, line;

@@ -1,5 +1,5 @@
-// Command-line parsing and the progress line. The parameter summary, the summary file and the output files are pinned
-// by the golden run of the driver tests.
+// Command-line parsing and the progress line. The parameter summary, the summary file and the output files
+// are pinned by the golden run of the driver tests.
 #include <fcntl.h>
 #include <sched.h>
 #include <unistd.h>
@@ -111,8 +111,8 @@ TEST(Parse, ValuesAndFlagBookkeeping) {
 // The summary without these flags is pinned by the golden run.
 TEST(Parse, ThreadFlagsDefaultToTheAllowedCoresAndOnlyAddLines) {
   const std::string base = "tarvik -h H -l L -m M -o run ";
-  // By default: the cores the process may run on (as a container or taskset
-  // grants them), not the machine's; -gz_level 6.
+  // By default: the cores the process may run on (as a container or taskset grants them), not the machine's;
+  // -gz_level 6.
   cpu_set_t saved, one;
   ASSERT_EQ(sched_getaffinity(0, sizeof saved, &saved), 0);
   CPU_ZERO(&one);
@@ -154,8 +154,7 @@ TEST(ProgressText, PercentDetailElapsedAndTheRemainingTimeAtThePaceSoFar) {
   EXPECT_EQ(clock_text(59.99) + " " + clock_text(61) + " " + clock_text(36000), "0:59 1:01 10:00:00");
 }
 
-// Runs a phase long enough to be drawn with standard error on `fd`, and
-// returns what reached the other end.
+// Runs a phase long enough to be drawn with standard error on `fd`, and returns what reached the other end.
 std::string phase_output(int fd, int read_end) {
   const int saved = ::dup(STDERR_FILENO);
   ::dup2(fd, STDERR_FILENO);

@@ -1,6 +1,6 @@
-// The simulation module: the random stream and its draws, the copying model, the disease loci
-// and the case model, by scripted draws on small panels and by statistics on the example panel.
-// Ordinary runs, draw by draw, are pinned by the golden run of the driver tests.
+// The simulation module: the random stream and its draws, the copying model, the disease loci and the case
+// model, by scripted draws on small panels and by statistics on the example panel. Ordinary runs, draw by
+// draw, are pinned by the golden run of the driver tests.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -56,8 +56,7 @@ TarvikParameters make_params(const TempDir& dir, int ncontrols, int ncases, doub
   return params;
 }
 
-// A generator at the start of the case phase: disease loci as SNP index -> locus, and complete
-// control rows.
+// A generator at the start of the case phase: disease loci as SNP index -> locus, and complete control rows.
 TarvikGenerator case_generator(const std::vector<std::vector<int>>& codes, const Rows& controls,
                                const std::map<int, DiseaseLocus>& loci) {
   TarvikParameters params;
@@ -181,8 +180,8 @@ TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheStayingProbability) {
   EXPECT_EQ(segments, std::vector<std::vector<int>>{{0}});
 }
 
-// Scripted draws at the edges that whole runs never meet; sources and segments in ordinary runs
-// are pinned by the golden run of the driver tests.
+// Scripted draws at the edges that whole runs never meet; sources and segments in ordinary runs are pinned by
+// the golden run of the driver tests.
 TEST(SimulateAllAlleles, MutationThresholdNoIndividualsAndUnmutatedDiseaseAlleles) {
   const double under25 = std::nextafter(0.25, 0.0), under20 = std::nextafter(0.2, 0.0);
   const struct {
@@ -191,14 +190,14 @@ TEST(SimulateAllAlleles, MutationThresholdNoIndividualsAndUnmutatedDiseaseAllele
     std::vector<double> draws;
     Rows rows;
   } cases[] = {
-      // 2 + 2 crossover draws, two sources (0.1 of two candidates, then of three: panel 0), 3 + 3
-      // allele draws; mu = theta/2 / (N + theta) is 0.25, then 0.2: a draw flips only below mu.
+      // 2 + 2 crossover draws, two sources (0.1 of two candidates, then of three: panel 0), 3 + 3 allele
+      // draws; mu = theta/2 / (N + theta) is 0.25, then 0.2: a draw flips only below mu.
       {1, 0, 2.0, {0.5, 0.5, 0.5, 0.5, 0.1, 0.1, 0.25, under25, 0.9, 0.2, under20, 0.1},
        {{0, 0, 0}, {0, 0, 1}}},
       {0, 0, 1.0, {}, {}},  // -n 0 0: no draws, still reported
-      // A case at SNP 1 (rr2 1e6: pair (1, 1)) draws no ordinary sources; side 0's source is
-      // 0.5 of weights 0.75, 0.25 (panel 0), side 1's 0.99 of 0.8, 0.2, 0.8 (its mate); the
-      // other SNPs all mutate, but the disease alleles stay.
+      // A case at SNP 1 (rr2 1e6: pair (1, 1)) draws no ordinary sources; side 0's source is 0.5 of weights
+      // 0.75, 0.25 (panel 0), side 1's 0.99 of 0.8, 0.2, 0.8 (its mate); the other SNPs all mutate, but the
+      // disease alleles stay.
       {0, 1, 2.0, {0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.99, 0.01, 0.01, 0.01, 0.01},
        {{1, 1, 1}, {0, 1, 0}}},
   };
@@ -269,8 +268,8 @@ TEST(DiseaseAlleles, UndefinedCaseDistributionIsAnError) {
   }
 }
 
-// 2000 controls and 2000 cases with a fixed seed on 1 Mb of the bundled chr20 panel, a disease
-// locus at a common SNP under a multiplicative risk, and again under no risk.
+// 2000 controls and 2000 cases with a fixed seed on 1 Mb of the bundled chr20 panel, a disease locus at a
+// common SNP under a multiplicative risk, and again under no risk.
 TEST(ExamplePanel, ControlsKeepThePanelStatisticsAndCasesFollowTheRiskModel) {
   const int subjects = 2000, disease = 1994801, partner = 1988682;  // partner: r^2 0.92, D > 0.15
   TempDir dir;
@@ -299,9 +298,9 @@ TEST(ExamplePanel, ControlsKeepThePanelStatisticsAndCasesFollowTheRiskModel) {
   const Rows rows = risk.return_simulated_haplotypes();
   ASSERT_EQ(rows.size(), 4u * subjects);
 
-  // Controls copy uniformly chosen earlier haplotypes, a Polya urn: the allele-1 frequency has mean
-  // p and variance p(1-p)/m_eff, m_eff = m(n+1)/(n+m). |z| < 5 fails by chance with probability
-  // 6e-7 per SNP; mean z^2 averages a few hundred blocks of linked SNPs: 1 +- 0.4 is 4 SDs.
+  // Controls copy uniformly chosen earlier haplotypes, a Polya urn: the allele-1 frequency has mean p and
+  // variance p(1-p)/m_eff, m_eff = m(n+1)/(n+m). |z| < 5 fails by chance with probability 6e-7 per SNP; mean
+  // z^2 averages a few hundred blocks of linked SNPs: 1 +- 0.4 is 4 SDs.
   const double n = risk.panel_data.nhaplotypes, m = 2.0 * subjects, m_eff = m * (n + 1) / (n + m);
   int tested = 0;
   double sum_z2 = 0.0, max_z = 0.0;
@@ -332,8 +331,8 @@ TEST(ExamplePanel, ControlsKeepThePanelStatisticsAndCasesFollowTheRiskModel) {
   };
   const double fp = panel.at(disease).frequency;
   const auto se = [m](double p) { return std::sqrt(p * (1 - p) / m); };  // binomial, m alleles
-  // Cases draw from the panel and the controls; under a multiplicative model the case frequency is
-  // binomial around its expectation.
+  // Cases draw from the panel and the controls; under a multiplicative model the case frequency is binomial
+  // around its expectation.
   const double f = (fp * n + freq(risk, false, disease) * m) / (n + m);
   const double expected =
       f * (1.5 * (1 - f) + 2.25 * f) / ((1 - f) * (1 - f) + 3 * f * (1 - f) + 2.25 * f * f);

@@ -1,5 +1,5 @@
-// The mosaic store and its decoder against a direct reconstruction of every
-// haplotype, and the bit-packed panel.
+// The mosaic store and its decoder against a direct reconstruction of every haplotype, and the bit-packed
+// panel.
 
 #include <algorithm>
 #include <random>

@@ -29,8 +29,8 @@ std::string read_gzip_file(const std::string& name);  // decompressed through zl
 std::string read_text(const std::string& name);       // decompressed when the name ends in ".gz"
 bool contains(const std::string& text, const std::string& part);
 
-// Every entry under `dir` (hidden ones included) with its content, or its link target, so that
-// a comparison sees any file written, left or removed; summary files may be left out.
+// Every entry under `dir` (hidden ones included) with its content, or its link target, so that a comparison
+// sees any file written, left or removed; summary files may be left out.
 std::map<std::string, std::string> snapshot(const std::string& dir, bool with_summaries = true);
 // The console or summary text with the run time, a whole number of seconds, replaced by N.
 std::string without_run_time(std::string text);
