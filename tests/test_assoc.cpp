@@ -1,13 +1,10 @@
-// Association testing: the chi-squared tail, the logistic-regression fit and its
-// likelihood-ratio test, and the association report.
-#include <gtest/gtest.h>
+// Association testing: the chi-squared tail, the logistic-regression fit and its likelihood-ratio test, and
+// the association report.
 
 #include <algorithm>
 #include <cmath>
 #include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "assoc/cdfchi.hpp"
 #include "assoc/logistic_regression.hpp"
@@ -34,8 +31,8 @@ sst::GenotypeDesign design(const Sample& s, const std::set<int>& snps) {
   return sst::GenotypeDesign(DenseRows(s.haplotypes, nsnps), s.phenotypes, snps);
 }
 
-// One individual per entry of allele-1 counts at SNPs 0, 1, ...; heterozygotes carry allele 1 on
-// their first row.
+// One individual per entry of allele-1 counts at SNPs 0, 1, ...; heterozygotes carry allele 1 on their first
+// row.
 Sample make_sample(const std::vector<std::vector<int>>& genotypes, const std::vector<int>& status) {
   Sample s{{}, status};
   for (const std::vector<int>& g : genotypes) {
@@ -135,8 +132,8 @@ TEST(RunTest, NoAssociationGivesPValueExactlyOne) {
 }
 
 TEST(RunTest, UnestimableModelsGiveNanInsteadOfThrowing) {
-  // SNP 0 is never carried; SNP 1 is heterozygous in everyone (the intercept's column); SNPs 2
-  // and 3 are identical; SNP 4 is 2 minus SNP 2, dependent only up to rounding.
+  // SNP 0 is never carried; SNP 1 is heterozygous in everyone (the intercept's column); SNPs 2 and 3 are
+  // identical; SNP 4 is 2 minus SNP 2, dependent only up to rounding.
   const Sample s = make_sample({{0, 1, 0, 0, 2}, {0, 1, 1, 1, 1}, {0, 1, 2, 2, 0}, {0, 1, 1, 1, 1},
                                 {0, 1, 0, 0, 2}, {0, 1, 2, 2, 0}, {0, 1, 1, 1, 1}, {0, 1, 0, 0, 2}},
                                {0, 0, 1, 1, 0, 1, 0, 1});
@@ -153,10 +150,10 @@ TEST(RunTest, UnestimableModelsGiveNanInsteadOfThrowing) {
   EXPECT_EQ(fit(s, {2}).status, SolverStatus::converged);
 }
 
-// The layout and format of both tables are pinned by the golden run of the driver tests; here the
-// rows of models that cannot be estimated, for twelve individuals (controls first) at three SNPs,
-// SNP 1 never carried. SNP 2's row agrees with a reference fit iterated to convergence to the last
-// printed digit, except beta and SE (0.9293, 0.8443 there): the stopping rule ends them early.
+// The layout and format of both tables are pinned by the golden run of the driver tests; here the rows of
+// models that cannot be estimated, for twelve individuals (controls first) at three SNPs, SNP 1 never
+// carried. SNP 2's row agrees with a reference fit iterated to convergence to the last printed digit, except
+// beta and SE (0.9293, 0.8443 there): the stopping rule ends them early.
 TEST(AssociationReport, NanRowsWithWarnings) {
   testing_support::TempDir dir;
   TarvikParameters params;

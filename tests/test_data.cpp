@@ -1,8 +1,4 @@
 // Reading the genetic map and the reference panel.
-#include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
 
 #include "data/data.hpp"
 #include "test_support.hpp"
@@ -58,8 +54,8 @@ class DataTest : public ::testing::Test {
   }
 };
 
-// The rate column is ignored; CRLF ends, trailing text and a missing final line feed are accepted.
-// The golden run of the driver tests pins the scaling by Ne and the reader's summary lines.
+// The rate column is ignored; CRLF ends, trailing text and a missing final line feed are accepted. The golden
+// run of the driver tests pins the scaling by Ne and the reader's summary lines.
 TEST_F(DataTest, MapNumbersAsStrtodReadsThem) {
   write_file(dir.file("panel.map"),
              "header\r\n1e3 -7e3 +.25\r\n 2000\t0   1.000000000000000111 words\r\n2000 0 3.3e0x");
@@ -85,8 +81,8 @@ TEST_F(DataTest, InterpolationAtAndBeyondTheEnds) {
 }
 
 TEST_F(DataTest, PanelWithinInclusiveBounds) {
-  // An unsorted legend with a duplicate position; trailing blanks, CRLF ends
-  // and codes spelled as stream extraction reads them.
+  // An unsorted legend with a duplicate position; trailing blanks, CRLF ends and codes spelled as stream
+  // extraction reads them.
   write_panel("0 +0 00 0\n0 1 1 1\n1\t1  0 0  \t\r\n0 0 0 1\n1 1 1 1\n",
               kHeader + "rs3 5000 C G\r\nrs1 99 A C\nrs2 100 G T extra fields\ndup 100 A C\nrs4 5001 A T\n",
               "h\n0 0 0\n10000 0 1\n");

@@ -1,10 +1,5 @@
-// Whole runs of the binary: the help screen, reported errors and the summary file, and the pinned
-// bytes of a run on the example panel.
-#include <gtest/gtest.h>
-
-#include <cctype>
-#include <string>
-
+// Whole runs of the binary: the help screen, reported errors and the summary file, the pinned bytes of a run
+// on the example panel, the seed word and a run without its memory.
 #include <boost/filesystem.hpp>
 
 #include "test_support.hpp"
@@ -15,15 +10,11 @@ namespace {
 
 const std::string ruler(67, '=');
 
-bool starts_with_banner(const std::string& text) {
-  return text.rfind("\n" + ruler + "\n  Welcome to TARVIK_v2.2.0 (01/04/2011)\n", 0) == 0;
-}
-
-// The run whose bytes tests/golden.sha256 pins: the example panel, two disease loci (the second
-// with risk allele 0, whose risk table is reversed), tag SNPs (unsorted, one repeated, one outside
-// the interval, one at no SNP), the association report and an unknown flag, so that every part of
-// the summary is there. The inputs are linked into the scratch directory, so that the summary
-// names no absolute path. After an intended change of the output, the failure shows the new list.
+// The run whose bytes tests/golden.sha256 pins: the example panel, two disease loci (the second with risk
+// allele 0, whose risk table is reversed), tag SNPs (unsorted, one repeated, one outside the interval, one at
+// no SNP), the association report and an unknown flag, so that every part of the summary is there. The inputs
+// are linked into the scratch directory, so that the summary names no absolute path. After an intended change
+// of the output, the failure shows the new list.
 CommandResult run_golden(const TempDir& dir, const std::string& stem) {
   if (!file_exists(dir.file("tarvik"))) {
     for (const char* name : {"chr20.hap.gz", "chr20.legend.gz", "chr20.map.gz"})
@@ -36,69 +27,66 @@ CommandResult run_golden(const TempDir& dir, const std::string& stem) {
                      "-output_snp_summary -zz -o " + stem, dir.path());
 }
 
-// The run time is the one varying text; it must still be a whole number of seconds.
-std::string without_run_time(std::string text) {
-  const std::string head = "\nTARVIK took ", tail = " seconds to complete. Have a nice day! \n";
-  const std::size_t at = text.rfind(head), from = at + head.size();
-  if (at == std::string::npos) return text;
-  std::size_t end = from;
-  while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
-  if (end > from && text.compare(end, std::string::npos, tail) == 0) text.replace(from, end - from, "N");
-  return text;
+const std::string kPanel = example_panel() + "-int 1000000 1300000 -n 30 20 -dl 1066806 1 2 4 ";
+
+// The data files of a run, concatenated.
+std::string data_of(const TempDir& dir, const std::string& stem) {
+  std::string all;
+  for (const char* suffix : {".controls.haps", ".cases.haps", ".controls.gen", ".cases.gen"})
+    all += read_file(dir.file(stem + suffix));
+  return all;
 }
 
 }  // namespace
 
-TEST(Driver, HelpScreenWithoutSummaryFile) {
-  TempDir dir;
-  for (const std::string& args : {std::string(""), std::string("-n 5 5 -help -h x")}) {
-    auto r = run_tarvik(args, dir.path());
-    EXPECT_EQ(r.status, 0) << args;
-    EXPECT_TRUE(starts_with_banner(r.output)) << r.output;
-    EXPECT_NE(r.output.find(ruler + "\n\nHelp Menu\n\nEssential flags are:\n"), std::string::npos);
-    EXPECT_NE(r.output.find("-m <file>                               : the recombinaion rate file\n"),
-              std::string::npos);
-    EXPECT_EQ(r.output.find("-nrs"), std::string::npos);
-    EXPECT_EQ(r.output.substr(r.output.size() - 2), "\n\n");
-    EXPECT_FALSE(file_exists(dir.file("tarvik2.summary")));
-  }
-}
-
-TEST(Driver, ReportedErrorsGoToConsoleAndSummary) {
-  TempDir dir;
-  const struct { std::string args, message; bool created; } cases[] = {
-      {"-l L -m M -o run", "ERROR!!! Must specify a value for flag: -h\n\n", false},
-      {"-h H -l L -m M -o run -dl 1000 3 1 1",
-       "Error encountered, program terminated: Disease allele must be 0 or 1 but got 3 in DiseaseLocus. \n\n\n", false},
-      {"-h missing.hap -l L -m M -o run", "Error reading file M: can't open file.\n\n", true},
+// Each row's message closes the console, which the summary file repeats when one could be written; the help
+// screen writes none, and a summary that cannot be written is said on standard error.
+TEST(Driver, HelpScreenAndReportedErrors) {
+  const std::string help = ruler + "\n\nHelp Menu\n\nEssential flags are:\n";
+  const std::string stop = "Error encountered, program terminated: ";
+  const struct { std::string args; int status; bool created; std::string message, error; } cases[] = {
+      {"", 0, false, help, ""},
+      {"-n 5 5 -help -h x", 0, false, help, ""},
+      {"-l L -m M -o run", 1, false, "ERROR!!! Must specify a value for flag: -h\n\n", ""},
+      {"-h H -l L -m M -o run -dl 1000 3 1 1", 1, false,
+       stop + "Disease allele must be 0 or 1 but got 3 in DiseaseLocus. \n\n\n", ""},
+      // "Creating directory" is said straight on the console, before the summary file exists.
+      {"-h missing.hap -l L -m M -o run", 1, true, "Error reading file M: can't open file.\n\n", ""},
+      {"-h H -l L -m M -o newdir/run -n 5", 1, false, "ERROR!!! Must specify a value for flag: -n\n\n",
+       "tarvik: the summary file newdir/run.summary could not be written"},
+      {"-h H -l L -m M -o plain/sub/run", 1, true, stop + "boost::filesystem::create_directory: Not a directory",
+       "tarvik: " + stop + "boost::filesystem::create_directory: Not a directory"},
   };
-  for (const auto& [args, message, created] : cases) {
-    auto r = run_tarvik(args, dir.path());
-    EXPECT_EQ(r.status, 1) << args;
-    // "Creating directory" is said straight on the console, before the summary file exists.
-    const std::string creating = "Creating directory \n";
-    ASSERT_EQ(r.output.compare(0, creating.size(), creating) == 0, created) << r.output;
-    const std::string console = r.output.substr(created ? creating.size() : 0);
-    EXPECT_TRUE(starts_with_banner(console)) << console;
-    const std::size_t at = console.find(message);
-    ASSERT_NE(at, std::string::npos) << args << "\n" << console;
-    EXPECT_EQ(without_run_time(console.substr(at + message.size())),
-              "\nTARVIK took N seconds to complete. Have a nice day! \n");
-    EXPECT_EQ(read_file(dir.file("run.summary")), console) << args;
-    boost::filesystem::remove(dir.file("run.summary"));
-  }
-}
-
-TEST(Driver, OutputDirectoryMissingOrImpossible) {
   TempDir dir;
-  auto r = run_tarvik("-h H -l L -m M -o newdir/run -n 5", dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.output.find("ERROR!!! Must specify a value for flag: -n\n\n"), std::string::npos);
-  EXPECT_NE(r.error.find("the summary file newdir/run.summary could not be written"), std::string::npos) << r.error;
   write_file(dir.file("plain"), "x");
-  r = run_tarvik("-h H -l L -m M -o plain/sub/run", dir.path());
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.error.find("tarvik: Error encountered, program terminated: "), std::string::npos) << r.error;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const CommandResult r = run_tarvik(c.args, dir.path());
+    EXPECT_EQ(r.status, c.status);
+    EXPECT_EQ(r.error.rfind(c.error, 0), 0u) << r.error;
+    const std::size_t creating = r.output.find("\n");
+    ASSERT_EQ(r.output.rfind("Creating directory ", 0) == 0, c.created) << r.output;
+    const std::string console = r.output.substr(c.created ? creating + 1 : 0);
+    EXPECT_EQ(console.rfind("\n" + ruler + "\n  Welcome to TARVIK_v2.2.0 (01/04/2011)\n", 0), 0u) << console;
+    const std::size_t at = console.find(c.message);
+    ASSERT_NE(at, std::string::npos) << console;
+    if (c.status == 0) {
+      EXPECT_TRUE(contains(console, "-m <file>                               : the recombinaion rate file\n"));
+      EXPECT_FALSE(contains(console, "-nrs"));
+      // The help screen's text as it was, then the further flags, these among them.
+      EXPECT_TRUE(contains(console, "simulated disease SNPs\n\nFurther flags are:\n-vcf <file> ")) << console;
+      EXPECT_TRUE(contains(console, "\n-threads <n>          ") && contains(console, "\n-gz_level <l>         "));
+      EXPECT_EQ(console.substr(console.size() - 2), "\n\n");
+      EXPECT_FALSE(file_exists(dir.file("tarvik2.summary")));
+      continue;
+    }
+    EXPECT_TRUE(contains(without_run_time(console.substr(at + c.message.size())),
+                         "\nTARVIK took N seconds to complete. Have a nice day! \n"));
+    if (c.error.empty()) {
+      EXPECT_EQ(read_file(dir.file("run.summary")), console);
+      boost::filesystem::remove(dir.file("run.summary"));
+    }
+  }
 }
 
 TEST(Driver, GoldenRunGivesThePinnedBytesInPlainAndGzipMode) {
@@ -132,3 +120,36 @@ TEST(Driver, GoldenRunGivesThePinnedBytesInPlainAndGzipMode) {
   EXPECT_EQ(sums.status, 0) << sums.error;
   EXPECT_EQ(sums.output, read_file(source_dir() + "/tests/golden.sha256"));
 }
+
+// Bad -seed values are refused by the parser's tests; a fixed-seed run's summary is pinned by the golden run.
+TEST(Seed, SameWordSameBytesOtherWordOtherBytesClockWordRepeats) {
+  TempDir dir;
+  ASSERT_EQ(run_tarvik(kPanel + "-o a -seed 4294967295", dir.path()).status, 0);
+  ASSERT_EQ(run_tarvik(kPanel + "-o b -seed 4294967295", dir.path()).status, 0);
+  ASSERT_EQ(run_tarvik(kPanel + "-o c -seed 7", dir.path()).status, 0);
+  EXPECT_EQ(data_of(dir, "a"), data_of(dir, "b"));
+  EXPECT_NE(data_of(dir, "a"), data_of(dir, "c"));
+  EXPECT_NE(read_file(dir.file("a.summary")).find("\nRandom seed word set to 4294967295\n"), std::string::npos);
+
+  const CommandResult clock = run_tarvik(kPanel + "-o d", dir.path());
+  ASSERT_EQ(clock.status, 0);
+  const std::string tag = "(-seed ";
+  const std::size_t at = clock.output.find(tag);
+  ASSERT_NE(at, std::string::npos) << clock.output;
+  const std::string word = clock.output.substr(at + tag.size(), clock.output.find(' ', at + tag.size()) - at - tag.size());
+  ASSERT_EQ(run_tarvik(kPanel + "-o e -seed " + word, dir.path()).status, 0);
+  EXPECT_EQ(data_of(dir, "d"), data_of(dir, "e"));
+}
+
+// An address-space limit is what makes allocations fail here; the address sanitizer reserves far more address
+// space than any limit leaves, so its build cannot run this.
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(Memory, ARunThatCannotGetItsMemoryEndsWithTheOutOfMemoryError) {
+  TempDir dir;
+  const CommandResult r = run_command("ulimit -v 25000; " + tarvik_binary() + " " + example_panel() +
+                                      "-n 1000 1000 -dl 1945626 1 1.5 2.25 -o run -nrs", dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.error.find("tarvik: Error encountered, program terminated: out of memory."), std::string::npos)
+      << r.error;
+}
+#endif

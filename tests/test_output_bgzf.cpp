@@ -1,12 +1,8 @@
-// Compressed output files as BGZF: every block well formed, the end block,
-// cuts at fixed offsets of the text however it was written, levels, and
-// blocks compressed apart from the stream.
-#include <gtest/gtest.h>
+// Compressed output files as BGZF: every block well formed, the end block, cuts at fixed offsets of the text
+// however it was written, levels, and blocks compressed apart from the stream.
 #include <zlib.h>
 
 #include <random>
-#include <string>
-#include <vector>
 
 #include "params/bgzf.hpp"
 #include "params/summary.hpp"
@@ -22,8 +18,8 @@ std::size_t get(const std::string& s, std::size_t at, int bytes) {
   return value;
 }
 
-// Inflates a BGZF file block by block, each on its own, checking every
-// header and checksum; returns the text and the text size of each block.
+// Inflates a BGZF file block by block, each on its own, checking every header and checksum; returns the text
+// and the text size of each block.
 std::string walk(const std::string& file, std::vector<std::size_t>& sizes) {
   std::string all;
   for (std::size_t at = 0, size = 0; at < file.size(); at += size) {

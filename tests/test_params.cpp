@@ -1,13 +1,15 @@
-// Command-line parsing. The parameter summary, the summary file and the output files are pinned
-// by the golden run of the driver tests.
-#include <gtest/gtest.h>
+// Command-line parsing and the progress line. The parameter summary, the summary file and the output files
+// are pinned by the golden run of the driver tests.
+#include <fcntl.h>
 #include <sched.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <sstream>
-#include <string>
+#include <thread>
 #include <tuple>
-#include <vector>
 
+#include "params/progress.hpp"
 #include "params/tarvik_parameters.hpp"
 #include "test_support.hpp"
 
@@ -106,10 +108,11 @@ TEST(Parse, ValuesAndFlagBookkeeping) {
             std::make_tuple(1, 1, 0, 500000000, 11418.0, -1.0));
 }
 
+// The summary without these flags is pinned by the golden run.
 TEST(Parse, ThreadFlagsDefaultToTheAllowedCoresAndOnlyAddLines) {
   const std::string base = "tarvik -h H -l L -m M -o run ";
-  // By default: the cores the process may run on (as a container or taskset
-  // grants them), not the machine's; -gz_level 6.
+  // By default: the cores the process may run on (as a container or taskset grants them), not the machine's;
+  // -gz_level 6.
   cpu_set_t saved, one;
   ASSERT_EQ(sched_getaffinity(0, sizeof saved, &saved), 0);
   CPU_ZERO(&one);
@@ -130,7 +133,7 @@ TEST(Parse, ThreadFlagsDefaultToTheAllowedCoresAndOnlyAddLines) {
   TarvikParameters plain, threaded;
   parse(plain, base);
   parse(threaded, base + "-threads 3 -gz_level 9");
-  std::ostringstream a, b, help;
+  std::ostringstream a, b;
   plain.parameters_summary(a);
   threaded.parameters_summary(b);
   std::string expected = a.str();
@@ -139,12 +142,52 @@ TEST(Parse, ThreadFlagsDefaultToTheAllowedCoresAndOnlyAddLines) {
                   std::string(51, ' ') + "threads: 3\n" + std::string(36, ' ') + "gzip compression level: 9\n");
   expected.replace(expected.find(base), base.size(), base + "-threads 3 -gz_level 9 ");
   EXPECT_EQ(b.str(), expected);
-  EXPECT_EQ(a.str().find("threads"), std::string::npos);
-  // The help screen's text as it was, then the further flags, these two among them.
-  plain.parameters_help(help);
-  const std::string last = ": output pvalues and effect size estimates for the simulated disease SNPs\n";
-  const std::string added = help.str().substr(help.str().find(last) + last.size());
-  EXPECT_EQ(added.rfind("\nFurther flags are:\n", 0), 0u) << added;
-  EXPECT_NE(added.find("\n-threads <n>          "), std::string::npos) << added;
-  EXPECT_NE(added.find("\n-gz_level <l>         "), std::string::npos) << added;
 }
+
+namespace {
+
+TEST(ProgressText, PercentDetailElapsedAndTheRemainingTimeAtThePaceSoFar) {
+  EXPECT_EQ(progress_text("Simulating", 1000, 4000, "1000 of 4000 individuals", 12.9),
+            "Simulating: 25% (1000 of 4000 individuals), 0:12 elapsed, about 0:38 left");
+  EXPECT_EQ(progress_text("Writing", 0, 70, "file 1 of 7", 0.2), "Writing: 0% (file 1 of 7), 0:00 elapsed");
+  EXPECT_EQ(progress_text("Writing", 7, 7, "", 3725), "Writing: 100%, 1:02:05 elapsed, about 0:00 left");
+  EXPECT_EQ(clock_text(59.99) + " " + clock_text(61) + " " + clock_text(36000), "0:59 1:01 10:00:00");
+}
+
+// Runs a phase long enough to be drawn with standard error on `fd`, and returns what reached the other end.
+std::string phase_output(int fd, int read_end) {
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(fd, STDERR_FILENO);
+  {
+    Progress progress("Simulating", "individuals");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    progress.update(3, 4);
+  }
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  char buffer[512];
+  const ssize_t n = ::read(read_end, buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, n) : std::string();
+}
+
+TEST(Progress, DrawsOnlyOnATerminalAndRestoresTheCursorWhenThePhaseEnds) {
+  int pipe_ends[2];
+  ASSERT_EQ(::pipe2(pipe_ends, O_NONBLOCK), 0);
+  EXPECT_EQ(phase_output(pipe_ends[1], pipe_ends[0]), "");  // not a terminal: nothing at all
+
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
+  ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+  const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  const std::string shown = phase_output(terminal, master);
+  EXPECT_NE(shown.find("\0337"), std::string::npos) << "cursor saved before drawing";
+  EXPECT_NE(shown.find("Simulating: 75% (3 of 4 individuals), 0:00 elapsed, about 0:00 left"),
+            std::string::npos) << shown;
+  const std::string erase_and_restore = "\r\033[K\0338";
+  EXPECT_EQ(shown.substr(shown.size() - erase_and_restore.size()), erase_and_restore);
+  for (int fd : {pipe_ends[0], pipe_ends[1], terminal, master}) ::close(fd);
+}
+
+}  // namespace

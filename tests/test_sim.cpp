@@ -1,16 +1,11 @@
-// The simulation module: the random stream and its draws, the copying model, the disease loci
-// and the case model, by scripted draws on small panels and by statistics on the example panel.
-// Ordinary runs, draw by draw, are pinned by the golden run of the driver tests.
-#include <gtest/gtest.h>
-
+// The simulation module: the random stream and its draws, the copying model, the disease loci and the case
+// model, by scripted draws on small panels and by statistics on the example panel. Ordinary runs, draw by
+// draw, are pinned by the golden run of the driver tests.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
 #include <limits>
-#include <map>
-#include <string>
-#include <vector>
 
 #include "params/errors.hpp"
 #include "sim/generator.hpp"
@@ -18,8 +13,7 @@
 #include "engine_support.hpp"
 #include "test_support.hpp"
 
-using testing_support::TempDir;
-using testing_support::read_file;
+using namespace testing_support;
 
 namespace {
 
@@ -27,8 +21,7 @@ using Rows = std::vector<std::vector<short>>;
 using Pair = std::vector<std::vector<int>>;
 const double kNoMutation[2] = {0.0, 0.0};
 
-// While installed, the current generator hands out scripted uniforms, to aim draws at chosen
-// outcomes; an unscripted draw throws.
+// While installed, the current generator hands out scripted uniforms; an unscripted draw throws.
 struct ScriptedDraws : Random {
   explicit ScriptedDraws(std::vector<double> v) : values(std::move(v)) { Random::Set(*this); }
   ~ScriptedDraws() override { Random::RNG = Random::Dummy; }
@@ -63,8 +56,7 @@ TarvikParameters make_params(const TempDir& dir, int ncontrols, int ncases, doub
   return params;
 }
 
-// A generator at the start of the case phase: disease loci as SNP index -> locus, and complete
-// control rows.
+// A generator at the start of the case phase: disease loci as SNP index -> locus, and complete control rows.
 TarvikGenerator case_generator(const std::vector<std::vector<int>>& codes, const Rows& controls,
                                const std::map<int, DiseaseLocus>& loci) {
   TarvikParameters params;
@@ -72,12 +64,11 @@ TarvikGenerator case_generator(const std::vector<std::vector<int>>& codes, const
   for (const auto& locus : loci) params.dl[10.0 * (locus.first + 1)] = locus.second;
   TarvikGenerator g(params, make_panel(codes));
   for (const auto& locus : loci) g.dl_indices.push_back(locus.first);
-  testing_support::set_simulated(g, controls);
+  set_simulated(g, controls);
   g.num_simulated_haps = static_cast<int>(controls.size());
   return g;
 }
 
-// The stream itself, on every draw path, is pinned by the golden run of the driver tests.
 TEST(MersenneTwister, SeedWordIsTheSeedTimesTwoToThe32ClampedAndTruncated) {
   const std::pair<double, std::uint32_t> seeds[] = {
       {0.12345, 530213712u}, {1.0, 4294967295u}, {1e300, 4294967295u}, {0.0, 0u}, {-0.25, 0u},
@@ -114,8 +105,7 @@ TEST(Rmultinom, ReducesTheDrawWeightByWeight) {
   }
 }
 
-// Word thresholds agree with the double comparisons they replace, at the
-// words next to each threshold, for probabilities across the whole range.
+// At the words next to each threshold, for probabilities across the whole range.
 TEST(WordThresholds, MatchTheComparisonOfTheDrawWithTheProbability) {
   std::vector<double> probabilities = {0.0, -1.0, 1.0, 2.0, 1e-300, 0.5 / 4294967296.0,
                                        std::nextafter(0.5 / 4294967296.0, 1.0), 0.25, 0.999999,
@@ -190,8 +180,8 @@ TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheStayingProbability) {
   EXPECT_EQ(segments, std::vector<std::vector<int>>{{0}});
 }
 
-// Scripted draws at the edges that whole runs never meet; sources and segments in ordinary runs
-// are pinned by the golden run of the driver tests.
+// Scripted draws at the edges that whole runs never meet; sources and segments in ordinary runs are pinned by
+// the golden run of the driver tests.
 TEST(SimulateAllAlleles, MutationThresholdNoIndividualsAndUnmutatedDiseaseAlleles) {
   const double under25 = std::nextafter(0.25, 0.0), under20 = std::nextafter(0.2, 0.0);
   const struct {
@@ -200,14 +190,14 @@ TEST(SimulateAllAlleles, MutationThresholdNoIndividualsAndUnmutatedDiseaseAllele
     std::vector<double> draws;
     Rows rows;
   } cases[] = {
-      // 2 + 2 crossover draws, two sources (0.1 of two candidates, then of three: panel 0), 3 + 3
-      // allele draws; mu = theta/2 / (N + theta) is 0.25, then 0.2: a draw flips only below mu.
+      // 2 + 2 crossover draws, two sources (0.1 of two candidates, then of three: panel 0), 3 + 3 allele
+      // draws; mu = theta/2 / (N + theta) is 0.25, then 0.2: a draw flips only below mu.
       {1, 0, 2.0, {0.5, 0.5, 0.5, 0.5, 0.1, 0.1, 0.25, under25, 0.9, 0.2, under20, 0.1},
        {{0, 0, 0}, {0, 0, 1}}},
       {0, 0, 1.0, {}, {}},  // -n 0 0: no draws, still reported
-      // A case at SNP 1 (rr2 1e6: pair (1, 1)) draws no ordinary sources; side 0's source is
-      // 0.5 of weights 0.75, 0.25 (panel 0), side 1's 0.99 of 0.8, 0.2, 0.8 (its mate); the
-      // other SNPs all mutate, but the disease alleles stay.
+      // A case at SNP 1 (rr2 1e6: pair (1, 1)) draws no ordinary sources; side 0's source is 0.5 of weights
+      // 0.75, 0.25 (panel 0), side 1's 0.99 of 0.8, 0.2, 0.8 (its mate); the other SNPs all mutate, but the
+      // disease alleles stay.
       {0, 1, 2.0, {0.5, 0.5, 0.5, 0.5, 0.5, 0.5, 0.99, 0.01, 0.01, 0.01, 0.01},
        {{1, 1, 1}, {0, 1, 0}}},
   };
@@ -278,15 +268,15 @@ TEST(DiseaseAlleles, UndefinedCaseDistributionIsAnError) {
   }
 }
 
-// 2000 controls and 2000 cases with a fixed seed on 1 Mb of the bundled chr20 panel, a disease
-// locus at a common SNP under a multiplicative risk, and again under no risk.
+// 2000 controls and 2000 cases with a fixed seed on 1 Mb of the bundled chr20 panel, a disease locus at a
+// common SNP under a multiplicative risk, and again under no risk.
 TEST(ExamplePanel, ControlsKeepThePanelStatisticsAndCasesFollowTheRiskModel) {
   const int subjects = 2000, disease = 1994801, partner = 1988682;  // partner: r^2 0.92, D > 0.15
   TempDir dir;
   TarvikParameters params = make_params(dir, subjects, subjects, -1.0);
-  params.haplotype_file = testing_support::example_file("chr20.hap.gz");
-  params.legend_file = testing_support::example_file("chr20.legend.gz");
-  params.genetic_map_file = testing_support::example_file("chr20.map.gz");
+  params.haplotype_file = example_file("chr20.hap.gz");
+  params.legend_file = example_file("chr20.legend.gz");
+  params.genetic_map_file = example_file("chr20.map.gz");
   params.lower = 1500000;
   params.upper = 2500000;
   const auto simulate = [](TarvikGenerator g, bool forwarded = false) {
@@ -308,10 +298,9 @@ TEST(ExamplePanel, ControlsKeepThePanelStatisticsAndCasesFollowTheRiskModel) {
   const Rows rows = risk.return_simulated_haplotypes();
   ASSERT_EQ(rows.size(), 4u * subjects);
 
-  // Each control row copies a uniformly chosen earlier one (panel or simulated), a Polya urn: at a
-  // SNP the allele-1 frequency has mean p and variance p(1-p)/m_eff, m_eff = m(n+1)/(n+m) = 523.
-  // |z| < 5 fails by chance with probability 6e-7 per SNP (p >= 0.05, z about normal); mean z^2
-  // averages a few hundred independent blocks of linked SNPs (SD near 0.1): 1 +- 0.4 is 4 SDs.
+  // Controls copy uniformly chosen earlier haplotypes, a Polya urn: the allele-1 frequency has mean p and
+  // variance p(1-p)/m_eff, m_eff = m(n+1)/(n+m). |z| < 5 fails by chance with probability 6e-7 per SNP; mean
+  // z^2 averages a few hundred blocks of linked SNPs: 1 +- 0.4 is 4 SDs.
   const double n = risk.panel_data.nhaplotypes, m = 2.0 * subjects, m_eff = m * (n + 1) / (n + m);
   int tested = 0;
   double sum_z2 = 0.0, max_z = 0.0;
@@ -342,8 +331,8 @@ TEST(ExamplePanel, ControlsKeepThePanelStatisticsAndCasesFollowTheRiskModel) {
   };
   const double fp = panel.at(disease).frequency;
   const auto se = [m](double p) { return std::sqrt(p * (1 - p) / m); };  // binomial, m alleles
-  // Cases draw from the panel and the controls. Under a multiplicative model every case allele is
-  // an independent draw, so the case frequency is binomial around its expectation.
+  // Cases draw from the panel and the controls; under a multiplicative model the case frequency is binomial
+  // around its expectation.
   const double f = (fp * n + freq(risk, false, disease) * m) / (n + m);
   const double expected =
       f * (1.5 * (1 - f) + 2.25 * f) / ((1 - f) * (1 - f) + 3 * f * (1 - f) + 2.25 * f * f);
@@ -359,3 +348,22 @@ TEST(ExamplePanel, ControlsKeepThePanelStatisticsAndCasesFollowTheRiskModel) {
 }
 
 }  // namespace
+
+// Copying from the panel alone: the bytes of a fixed-seed run, its case model included, are pinned.
+TEST(CopyPanelOnly, FixedSeedRunWithCasesTagsAndReportIsPinned) {
+  TempDir dir;
+  write_file(dir.file("tags"), "1012512 1066806 1078996 1945626\n");
+  const std::string args = "-int 1000000 2000000 -n 60 50 -dl 1945626 1 2 4 1066806 0 1.5 2 -t tags";
+  const CommandResult r =
+      run_tarvik(example_panel() + args + " -copy_panel_only -nrs -output_snp_summary -o run", dir.path());
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(contains(r.output, "The pvalue for the full disease model is"));
+  const CommandResult sums = run_command(
+      "sha256sum run.controls.haps run.cases.haps run.controls.gen run.cases.gen run.controls.tags.gen "
+      "run.cases.tags.gen | cut -c1-16",
+      dir.path());
+  // Recorded when the mode was introduced; any change to these bytes is a change of the model.
+  EXPECT_EQ(sums.output,
+            "03b165e4d25b4682\n52acdb59b9fb8bf0\n9193224b39025e5d\n24a3316aded6b616\n"
+            "31dac250224efbd4\n4f1663bae74692bb\n");
+}

@@ -1,13 +1,12 @@
-// The mosaic store and its decoder against a direct reconstruction of every
-// haplotype, and the bit-packed panel.
-#include <gtest/gtest.h>
+// The mosaic store and its decoder against a direct reconstruction of every haplotype, and the bit-packed
+// panel.
 
 #include <algorithm>
 #include <random>
-#include <vector>
 
 #include "store/dense_rows.hpp"
 #include "store/mosaic.hpp"
+#include "test_support.hpp"
 
 namespace {
 

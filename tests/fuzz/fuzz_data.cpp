@@ -1,8 +1,8 @@
-// Fuzzes the readers of the genetic map and the reference panel. The input is the map file, then
-// optionally the line "@@HAPS@@", the haplotype file, the line "@@LEGEND@@" and the legend file;
-// its last byte picks the interval. An accepted map must give every 32-bit position a finite map
-// position; an accepted panel must keep only SNPs of the interval, one bit per panel haplotype,
-// with a frequency in [0, 1], a finite map position, an rsid and two alleles.
+// Fuzzes the readers of the genetic map and the reference panel. The input is the map file, then optionally
+// the line "@@HAPS@@", the haplotype file, the line "@@LEGEND@@" and the legend file; its last byte picks the
+// interval. An accepted map must give every 32-bit position a finite map position; an accepted panel must
+// keep only SNPs of the interval, one bit per panel haplotype, with a frequency in [0, 1], a finite map
+// position, an rsid and two alleles.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
-// Fuzzes the command-line parser: the input's lines are the words of a command line. Every
-// rejection must come as one of the program's own error classes, or as a filesystem error when
-// the output directory cannot be created (the driver reports that with status 1).
+// Fuzzes the command-line parser: the input's lines are the words of a command line. Every rejection must
+// come as one of the program's own error classes, or as a filesystem error when the output directory cannot
+// be created (the driver reports that with status 1).
 #include <cstdint>
 #include <sstream>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
-// Shared set-up of the fuzz targets: a scratch directory for the session, removed at exit (a
-// crash leaves it for inspection), and a console that drops the readers' progress text.
+// Shared set-up of the fuzz targets: a scratch directory for the session, removed at exit (a crash leaves it
+// for inspection), and a console that drops the readers' progress text.
 #include <unistd.h>
 
 #include <cstdlib>

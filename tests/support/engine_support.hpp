@@ -1,7 +1,7 @@
 #pragma once
-// Puts hand-made haplotype rows into an engine as if it had simulated them:
-// each row becomes a copy of panel haplotype 0 with mutations wherever the
-// two differ, which gives exactly the row's alleles, disease columns included.
+// Puts hand-made haplotype rows into an engine as if it had simulated them: each row becomes a copy of panel
+// haplotype 0 with mutations wherever the two differ, which gives exactly the row's alleles, disease columns
+// included.
 #include <algorithm>
 #include <vector>
 

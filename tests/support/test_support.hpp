@@ -1,6 +1,10 @@
 #pragma once
 // Helpers shared by the test programs: scratch directories, whole files, running the binary.
+#include <gtest/gtest.h>
+
+#include <map>
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -22,9 +26,18 @@ std::string read_file(const std::string& name);
 void write_file(const std::string& name, const std::string& content);
 bool file_exists(const std::string& name);
 std::string read_gzip_file(const std::string& name);  // decompressed through zlib
+std::string read_text(const std::string& name);       // decompressed when the name ends in ".gz"
+bool contains(const std::string& text, const std::string& part);
+
+// Every entry under `dir` (hidden ones included) with its content, or its link target, so that a comparison
+// sees any file written, left or removed; summary files may be left out.
+std::map<std::string, std::string> snapshot(const std::string& dir, bool with_summaries = true);
+// The console or summary text with the run time, a whole number of seconds, replaced by N.
+std::string without_run_time(std::string text);
 
 struct CommandResult {
   int status = -1;  // exit status, or -1 if the command did not exit normally
+  int signal = 0;   // the signal that ended it, if one did
   std::string output, error;
 };
 // Runs a shell command in `workdir` (if not empty), capturing standard output and error.
@@ -32,6 +45,7 @@ CommandResult run_command(const std::string& command, const std::string& workdir
 CommandResult run_tarvik(const std::string& args, const std::string& workdir = "");
 
 std::string example_file(const std::string& name);  // of the bundled panel, e.g. "chr20.hap.gz"
+std::string example_panel();                        // "-h <hap> -l <legend> -m <map> " of it
 std::string source_dir();
 std::string tarvik_binary();
 
