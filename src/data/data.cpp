@@ -208,6 +208,21 @@ double Data::interpolate_map(double x) const {
   return ((x - P[j]) / (P[i] - P[j])) * (R[i] - R[j]) + R[j];
 }
 
+void Data::take_haplotype_count(int count, int line) {
+  const std::string hap_name = haplotype_file.string();
+  if (nhaplotypes == -1) {
+    // A panel without haplotypes gives nothing to copy from.
+    if (count == 0)
+      throw badfilename::reading(hap_name, "no haplotypes found in haplotype file on line " +
+                                               std::to_string(line) + ".");
+    start_panel(count);
+  } else if (count != nhaplotypes) {
+    throw badfilename::reading(hap_name, "different number of haplotypes found in haplotype file (" +
+                                             std::to_string(nhaplotypes) + " and " + std::to_string(count) +
+                                             " on line " + std::to_string(line) + ".");
+  }
+}
+
 void Data::read_haplotype_data() {
   const std::string hap_name = haplotype_file.string();
   std::ostringstream log;
@@ -249,18 +264,7 @@ void Data::read_haplotype_data() {
       throw badfilename::reading(hap_name, "bad format detected in haplotype file on line " +
                                                std::to_string(counter) + ".");
 
-    if (nhaplotypes == -1) {
-      // A panel without haplotypes gives nothing to copy from.
-      if (count == 0)
-        throw badfilename::reading(hap_name, "no haplotypes found in haplotype file on line " +
-                                                 std::to_string(counter) + ".");
-      start_panel(count);
-    } else if (count != nhaplotypes) {
-      throw badfilename::reading(hap_name, "different number of haplotypes found in haplotype file (" +
-                                               std::to_string(nhaplotypes) + " and " +
-                                               std::to_string(count) + " on line " +
-                                               std::to_string(counter) + ".");
-    }
+    take_haplotype_count(count, counter);
     if (keep)
       add_panel_snp(position, std::move(entry.rsid), std::move(entry.allele0), std::move(entry.allele1),
                     interpolate_map(static_cast<double>(position)), codes.data());

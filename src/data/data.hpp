@@ -49,6 +49,9 @@ class Data : public TarvikParameters {
   void report_panel(int lines, bool more_haplotype_lines, bool more_legend_lines);
 
  private:
-  std::vector<std::int32_t> arrival;  // positions of the panel rows, in the order added
+  // The haplotype count of a line of the haplotype file: the first starts
+  // the panel, every other must equal it.
+  void take_haplotype_count(int count, int line);
 
+  std::vector<std::int32_t> arrival;  // positions of the panel rows, in the order added
 };

@@ -92,6 +92,18 @@ void discard_unfinished_outputs(std::ostringstream& log) {
     log << "No output file of this run was kept; the files of earlier runs are unchanged.\n\n";
 }
 
+// The run-time line, the summary file and the console, whatever the status
+// (which a summary file that cannot be written turns into 1).
+void finish_run(const TarvikParameters& params, std::ostringstream& log, const StandardStreams& streams,
+                std::time_t start, bool summary_allowed, int& status) {
+  const std::time_t end = std::time(nullptr);
+  log << "\nTARVIK took " << std::difftime(end, start) << " seconds to complete. Have a nice day! \n";
+  const bool summary_written = final_flush(params, log, summary_allowed, status);
+  // The console is a copy of the summary file: losing it leaves the run's
+  // status as it was, and standard error says where the report is.
+  report_console_failure(streams, summary_written ? params.summary_file : "");
+}
+
 }  // namespace
 
 int run_tarvik(int argc, char** argv) {
@@ -148,12 +160,6 @@ int run_tarvik(int argc, char** argv) {
     fatal("unexpected internal error.");
   }
   discard_unfinished_outputs(log);
-
-  const std::time_t end = std::time(nullptr);
-  log << "\nTARVIK took " << std::difftime(end, start) << " seconds to complete. Have a nice day! \n";
-  const bool summary_written = final_flush(params, log, summary_allowed, status);
-  // The console is a copy of the summary file: losing it leaves the run's
-  // status as it was, and standard error says where the report is.
-  report_console_failure(streams, summary_written ? params.summary_file : "");
+  finish_run(params, log, streams, start, summary_allowed, status);
   return status;
 }
