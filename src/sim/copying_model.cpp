@@ -201,15 +201,20 @@ void find_mutations(const typename Draws::Value* u, int first, int end,
 
 // The random part of one individual, in the order the stream gives it: the
 // segment starts of both haplotypes, the draws that choose the sources of
-// their ordinary segments, a case's disease-model draws, and the mutations.
-// None of it depends on the haplotypes simulated before, so it can be drawn
-// ahead of them.
+// their ordinary segments, a case's disease-model draws, and the mutation
+// draws. None of it depends on the haplotypes simulated before, so it can be
+// drawn ahead of them. What is made of the draws (sources, mutations) is
+// made on the thread that finishes the individual.
 struct Drawn {
   std::vector<int> starts[2];
   std::vector<double> source_draws[2];  // one per segment; a case's disease segments have none
-  std::vector<int> sources[2];          // made of them on the thread that finishes the individual
+  std::vector<int> sources[2];
   std::vector<double> case_draws;
   std::vector<int> mutations[2];
+};
+template <class Value>
+struct DrawnWith : Drawn {
+  std::vector<Value> mutation_draws[2];  // one per SNP, a case's disease loci left out
 };
 
 // The rest of one individual's state while it is finished.
@@ -277,15 +282,16 @@ void apply_disease_model(TarvikGenerator& g, Drawn& drawn, Pair& pair, const std
       drawn.sources[k][pair.locus_segment[k][d]] = pair.locus_states[k][d];
 }
 
-// One mutation draw per SNP, in SNP order, none at a case's disease loci.
+// The SNPs that mutate: one draw u per SNP, in SNP order, none at a case's
+// disease loci, compared with the mutation probability.
 template <class Draws>
-void draw_mutations(Draws& draws, std::vector<typename Draws::Value>& buffer, double mu, int nsnps,
-                    const std::vector<int>& fixed_loci, std::vector<int>& mutations) {
+void find_all_mutations(const std::vector<typename Draws::Value>& draws, double mu, int nsnps,
+                        const std::vector<int>& fixed_loci, std::vector<int>& mutations) {
   mutations.clear();
   const int fixed = static_cast<int>(fixed_loci.size());
-  draws.fill(buffer.data(), nsnps - fixed);
+  assert(draws.size() == static_cast<std::size_t>(nsnps - fixed));
   const typename Draws::Bound bound = Draws::below(mu);
-  const typename Draws::Value* u = buffer.data();
+  const typename Draws::Value* u = draws.data();
   int j = 0;
   for (int d = 0; d <= fixed; ++d) {
     const int stop = d < fixed ? fixed_loci[d] : nsnps;
@@ -293,7 +299,7 @@ void draw_mutations(Draws& draws, std::vector<typename Draws::Value>& buffer, do
     u += stop - j;
     j = stop + 1;
   }
-  assert(u == buffer.data() + (nsnps - fixed));
+  assert(u == draws.data() + draws.size());
 }
 
 // Hands haplotype k of the individual to the store.
@@ -332,10 +338,10 @@ struct RunShape {
 // Draws the random part of the individual whose first haplotype is h.
 template <class Draws>
 void draw_individual(Draws& draws, std::vector<typename Draws::Value>& buffer, const MapSteps& map,
-                     const RunShape& shape, const std::vector<int>& loci, int h, Drawn& drawn) {
+                     const RunShape& shape, const std::vector<int>& loci, int h,
+                     DrawnWith<typename Draws::Value>& drawn) {
   const int nsnps = static_cast<int>(map.step.size());
   const bool is_case = shape.is_case(h);
-  static const std::vector<int> no_loci;
   for (int k = 0; k < 2; ++k) cut_segments(map, shape.pool(h + k), draws, buffer, drawn.starts[k]);
   for (int k = 0; k < 2; ++k) draw_sources(drawn, k, nsnps, is_case, loci);
   drawn.case_draws.clear();
@@ -343,8 +349,10 @@ void draw_individual(Draws& draws, std::vector<typename Draws::Value>& buffer, c
     const int count = 1 + disease_groups(drawn.starts[0], loci) + disease_groups(drawn.starts[1], loci);
     for (int i = 0; i < count; ++i) drawn.case_draws.push_back(uniform_draw());
   }
-  for (int k = 0; k < 2; ++k)
-    draw_mutations(draws, buffer, shape.mu(h + k), nsnps, is_case ? loci : no_loci, drawn.mutations[k]);
+  for (auto& mutation_draws : drawn.mutation_draws) {
+    mutation_draws.resize(nsnps - (is_case ? loci.size() : 0));
+    draws.fill(mutation_draws.data(), mutation_draws.size());
+  }
 }
 
 // Individuals drawn ahead on a second thread: enough to keep it busy while
@@ -364,31 +372,37 @@ void simulate_individuals(TarvikGenerator& g, Draws draws) {
   // Every draw of the run is made by draw_individual, in individual order,
   // on this thread or on one thread ahead of it.
   std::vector<typename Draws::Value> buffer(nsnps);
-  auto draw = [&](std::size_t i, Drawn& drawn) {
+  using Individual = DrawnWith<typename Draws::Value>;
+  auto draw = [&](std::size_t i, Individual& drawn) {
     draw_individual(draws, buffer, map, shape, loci, static_cast<int>(2 * i), drawn);
   };
-  std::unique_ptr<Ahead<Drawn>> ahead;
+  std::unique_ptr<Ahead<Individual>> ahead;
   if (g.params.threads > 1 && T > 2) {
     try {
-      ahead = std::make_unique<Ahead<Drawn>>(T / 2, kDrawnAhead, draw);
+      ahead = std::make_unique<Ahead<Individual>>(T / 2, kDrawnAhead, draw);
     } catch (const std::system_error&) {
       // No thread to spare: everything on this thread, the same draws.
     }
   }
-  Drawn own;
+  const std::vector<int> no_loci;
+  Individual own;
   Pair pair;
   Progress progress("Simulating", "individuals");
   for (int h = 0; h < T; h += 2) {
     progress.update(h / 2, T / 2);
     const std::size_t i = static_cast<std::size_t>(h / 2);
-    Drawn& drawn = ahead ? ahead->take(i) : own;
+    Individual& drawn = ahead ? ahead->take(i) : own;
     if (!ahead) draw(i, own);
     const bool is_case = shape.is_case(h);
     const double mu[2] = {shape.mu(h), shape.mu(h + 1)};
     for (int k = 0; k < 2; ++k) choose_sources(drawn, k, shape.pool(h + k));
     if (is_case) apply_disease_model(g, drawn, pair, loci, mu);
     g.simulated_phenotypes.push_back(is_case ? 1 : 0);
-    for (int k = 0; k < 2; ++k) store_haplotype(g, drawn, pair, k, is_case);
+    for (int k = 0; k < 2; ++k) {
+      find_all_mutations<Draws>(drawn.mutation_draws[k], mu[k], nsnps, is_case ? loci : no_loci,
+                                drawn.mutations[k]);
+      store_haplotype(g, drawn, pair, k, is_case);
+    }
     g.num_simulated_haps = h + 2;
     if (ahead) ahead->release(i);
   }
