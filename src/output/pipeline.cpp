@@ -194,9 +194,14 @@ void run_pipeline(const PipelineRun& run) {
   // No more workers than blocks: the others would only be started and joined.
   const int threads = static_cast<int>(std::min<std::size_t>(std::max(run.threads, 1), run.blocks));
   if (threads == 1) return run_on_this_thread(run);
+  // Writing plain text keeps the calling thread busy (the system copies
+  // every byte), so it counts as one of the threads; compressed blocks are
+  // small next to the work of making them, so every thread compresses.
+  bool compressed = false;
+  for (const PipelineFile* file : run.files) compressed |= file->gz_level() > 0;
   std::unique_ptr<Workers> workers;
   try {
-    workers = std::make_unique<Workers>(run, threads);
+    workers = std::make_unique<Workers>(run, compressed ? threads : threads - 1);
   } catch (const std::system_error&) {
     // No thread could be started (a process or memory limit): the same
     // blocks, in the same order, on this thread alone.

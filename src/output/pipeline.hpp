@@ -54,7 +54,9 @@ using BlockFormatter = std::function<void(std::size_t block, std::vector<TextBuf
 struct PipelineRun {
   std::size_t blocks = 0;
   std::vector<PipelineFile*> files;
-  // Threads that format and compress (1: all on the calling thread).
+  // Threads that work (1: all on the calling thread). With several, the
+  // calling thread writes; the others (all of them, when some file is
+  // compressed) format and compress.
   int threads = 1;
   // Makes one formatter per thread.
   std::function<BlockFormatter()> make_formatter;
