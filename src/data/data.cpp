@@ -150,7 +150,7 @@ void Data::read_genetic_map() {
   log << "Reading genetic map file ... ";
   update_summary_file(*this, log, std::ios::app);
 
-  InputFile map_file(genetic_map_file);
+  InputFile map_file(genetic_map_file, threads > 1);
   if (!map_file.is_open())
     throw badfilename::reading(genetic_map_file, with_system_cause("can't open file", map_file.open_error()));
 
@@ -231,10 +231,10 @@ void Data::read_haplotype_data() {
   update_summary_file(*this, log, std::ios::app);
 
   nhaplotypes = -1;
-  InputFile haps(hap_name);
+  InputFile haps(hap_name, threads > 1);
   if (!haps.is_open())
     throw badfilename::reading(hap_name, with_system_cause("can't open haplotype file", haps.open_error()));
-  InputFile legend(legend_file);
+  InputFile legend(legend_file, threads > 1);
   if (!legend.is_open())
     throw badfilename::reading(legend_file, with_system_cause("can't open legend file", legend.open_error()));
 

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 #include <vector>
 
 #include <fcntl.h>
@@ -9,6 +10,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include "params/ahead.hpp"
 #include "params/errors.hpp"
 
 namespace {
@@ -21,6 +23,14 @@ constexpr std::size_t block_size = 1 << 20;
 // hundred million allele codes); a longer one is binary data or an endless
 // device, which would otherwise be gathered until memory runs out.
 constexpr std::size_t max_line_bytes = std::size_t(1) << 28;
+
+// Blocks of text decompressed ahead of the reader.
+constexpr std::size_t blocks_ahead = 3;
+
+struct TextBlock {
+  std::vector<char> text;
+  std::size_t size = 0;
+};
 
 }  // namespace
 
@@ -48,7 +58,13 @@ struct InputFile::Impl {
   bool at_eof = false;    // as a stream's eofbit after the last getline
   long lines_read = 0;     // lines returned so far
 
+  // In gzip mode, a second thread may decompress the blocks ahead; it alone
+  // then touches the file, `raw` and the stream.
+  std::unique_ptr<Ahead<TextBlock>> ahead;
+  std::size_t next_block = 0;  // the block the reader takes next
+
   ~Impl() {
+    ahead.reset();  // joins the thread before what it uses goes
     if (zs_ready) inflateEnd(&zs);
     if (fd >= 0) ::close(fd);
   }
@@ -77,7 +93,7 @@ struct InputFile::Impl {
   // data is exhausted.
   bool refill() {
     if (finished) return false;
-    if (gzip ? inflate_block() : read_plain_block()) return true;
+    if (ahead ? take_block() : gzip ? inflate_block() : read_plain_block()) return true;
     finished = true;
     return false;
   }
@@ -93,9 +109,30 @@ struct InputFile::Impl {
     return true;
   }
 
+  // The next block decompressed by the thread ahead; the one before it is
+  // read to its end by now.
+  bool take_block() {
+    if (next_block > 0) ahead->release(next_block - 1);
+    const TextBlock* block = ahead->take(next_block);
+    if (block == nullptr) return false;
+    ++next_block;
+    pos = block->text.data();
+    end = pos + block->size;
+    return true;
+  }
+
   bool inflate_block() {
-    const uInt capacity = static_cast<uInt>(text.size());
-    zs.next_out = reinterpret_cast<Bytef*>(text.data());
+    const std::size_t produced = inflate_into(text.data(), text.size());
+    if (produced == 0) return false;
+    pos = text.data();
+    end = pos + produced;
+    return true;
+  }
+
+  // Decompresses up to `size` bytes of text into `out`; 0 at the end.
+  std::size_t inflate_into(char* out, std::size_t size) {
+    const uInt capacity = static_cast<uInt>(size);
+    zs.next_out = reinterpret_cast<Bytef*>(out);
     zs.avail_out = capacity;
     while (zs.avail_out == capacity) {
       if (zs.avail_in == 0) {
@@ -126,15 +163,23 @@ struct InputFile::Impl {
         throw error("truncated or corrupt gzip data.");
       }
     }
-    std::size_t produced = capacity - zs.avail_out;
-    if (produced == 0) return false;
-    pos = text.data();
-    end = pos + produced;
-    return true;
+    return capacity - zs.avail_out;
+  }
+
+  void start_reading_ahead() {
+    try {
+      ahead = std::make_unique<Ahead<TextBlock>>(blocks_ahead, [this](std::size_t, TextBlock& block) {
+        block.text.resize(block_size);
+        block.size = inflate_into(block.text.data(), block.text.size());
+        return block.size > 0;
+      });
+    } catch (const std::system_error&) {
+      // No thread to spare: the reader decompresses as it goes.
+    }
   }
 };
 
-InputFile::InputFile(const std::string& name) : impl(new Impl) {
+InputFile::InputFile(const std::string& name, bool read_ahead) : impl(new Impl) {
   impl->name = name;
   int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -178,6 +223,7 @@ InputFile::InputFile(const std::string& name) : impl(new Impl) {
     impl->zs.next_in = reinterpret_cast<Bytef*>(impl->raw.data());
     impl->zs.avail_in = static_cast<uInt>(impl->raw_filled);
     impl->raw_filled = 0;
+    if (read_ahead) impl->start_reading_ahead();
   }
 }
 

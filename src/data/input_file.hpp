@@ -8,7 +8,9 @@
 class InputFile {
  public:
   // Opens `name`; is_open() tells whether that worked. Nothing is thrown here.
-  explicit InputFile(const std::string& name);
+  // With read_ahead, a gzip file is decompressed on a second thread while
+  // its lines are read; the lines, and any error, are the same.
+  explicit InputFile(const std::string& name, bool read_ahead = false);
   ~InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;

@@ -19,7 +19,7 @@
 
 #include "params/progress.hpp"
 #include "params/summary.hpp"
-#include "sim/ahead.hpp"
+#include "params/ahead.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
 
@@ -375,11 +375,12 @@ void simulate_individuals(TarvikGenerator& g, Draws draws) {
   using Individual = DrawnWith<typename Draws::Value>;
   auto draw = [&](std::size_t i, Individual& drawn) {
     draw_individual(draws, buffer, map, shape, loci, static_cast<int>(2 * i), drawn);
+    return true;
   };
   std::unique_ptr<Ahead<Individual>> ahead;
   if (g.params.threads > 1 && T > 2) {
     try {
-      ahead = std::make_unique<Ahead<Individual>>(T / 2, kDrawnAhead, draw);
+      ahead = std::make_unique<Ahead<Individual>>(kDrawnAhead, draw, T / 2);
     } catch (const std::system_error&) {
       // No thread to spare: everything on this thread, the same draws.
     }
@@ -391,7 +392,7 @@ void simulate_individuals(TarvikGenerator& g, Draws draws) {
   for (int h = 0; h < T; h += 2) {
     progress.update(h / 2, T / 2);
     const std::size_t i = static_cast<std::size_t>(h / 2);
-    Individual& drawn = ahead ? ahead->take(i) : own;
+    Individual& drawn = ahead ? *ahead->take(i) : own;
     if (!ahead) draw(i, own);
     const bool is_case = shape.is_case(h);
     const double mu[2] = {shape.mu(h), shape.mu(h + 1)};

@@ -15,11 +15,13 @@
 template <class Item>
 class Ahead {
  public:
-  using Make = std::function<void(std::size_t index, Item& slot)>;
+  // Makes item `index` in `slot` and returns true, or returns false when the
+  // items end before `index`.
+  using Make = std::function<bool(std::size_t index, Item& slot)>;
 
-  // Starts the thread that makes items 0 .. count - 1; throws
-  // std::system_error when no thread can be started.
-  Ahead(std::size_t count, std::size_t ring, Make make)
+  // Starts the thread that makes items 0 .. count - 1 (fewer if make says
+  // they end); throws std::system_error when no thread can be started.
+  Ahead(std::size_t ring, Make make, std::size_t count = static_cast<std::size_t>(-1))
       : total(count), slots(ring), ready(ring, false), maker(std::move(make)) {
     thread = std::thread(&Ahead::work, this);
   }
@@ -35,12 +37,14 @@ class Ahead {
   Ahead(const Ahead&) = delete;
   Ahead& operator=(const Ahead&) = delete;
 
-  // Item `index`, once made; rethrows what making it threw.
-  Item& take(std::size_t index) {
+  // Item `index` once made, or nullptr when the items ended before it;
+  // rethrows what making it threw.
+  Item* take(std::size_t index) {
     std::unique_lock<std::mutex> lock(mutex);
-    made.wait(lock, [&] { return ready[index % slots.size()] || failed_at <= index; });
-    if (failed_at <= index) std::rethrow_exception(error);
-    return slots[index % slots.size()];
+    made.wait(lock, [&] { return ready[index % slots.size()] || stopped_at <= index; });
+    if (ready[index % slots.size()]) return &slots[index % slots.size()];
+    if (error) std::rethrow_exception(error);
+    return nullptr;
   }
   // Item `index` is used: its slot may take the item one ring later.
   void release(std::size_t index) {
@@ -54,27 +58,35 @@ class Ahead {
 
  private:
   void work() {
-    for (std::size_t i = 0; i < total; ++i) {
+    std::size_t i = 0;
+    for (; i < total; ++i) {
       {
         std::unique_lock<std::mutex> lock(mutex);
         freed.wait(lock, [&] { return stopping || i < released + slots.size(); });
         if (stopping) return;
       }
+      bool more = false;
+      std::exception_ptr failure;
       try {
-        maker(i, slots[i % slots.size()]);
+        more = maker(i, slots[i % slots.size()]);
       } catch (...) {
-        std::lock_guard<std::mutex> lock(mutex);
-        error = std::current_exception();
-        failed_at = i;
-        made.notify_all();
-        return;
+        failure = std::current_exception();
       }
       {
         std::lock_guard<std::mutex> lock(mutex);
-        ready[i % slots.size()] = true;
+        if (more) {
+          ready[i % slots.size()] = true;
+        } else {
+          error = failure;
+          stopped_at = i;
+        }
       }
       made.notify_all();
+      if (!more) return;
     }
+    std::lock_guard<std::mutex> lock(mutex);
+    stopped_at = i;
+    made.notify_all();
   }
 
   const std::size_t total;
@@ -84,8 +96,8 @@ class Ahead {
   std::mutex mutex;
   std::condition_variable made, freed;
   std::size_t released = 0;
-  std::size_t failed_at = static_cast<std::size_t>(-1);
-  std::exception_ptr error;
+  std::size_t stopped_at = static_cast<std::size_t>(-1);  // the first item that is not made
+  std::exception_ptr error;                                // why it is not, if it failed
   bool stopping = false;
   std::thread thread;
 };
