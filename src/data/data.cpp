@@ -5,11 +5,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <exception>
 #include <iomanip>
 #include <iostream>
 #include <limits>
 #include <sstream>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 #include "data/input_file.hpp"
@@ -196,6 +199,44 @@ void Data::read_genetic_map() {
   update_summary_file(*this, log, std::ios::app);
 }
 
+void Data::read_map_and_panel(const std::function<void()>& read_panel) {
+  if (threads <= 1) {
+    read_genetic_map();
+    read_panel();
+    return;
+  }
+  HeldReport map_report(*this), panel_report(*this);
+  std::exception_ptr map_error, panel_error;
+  map_read_alongside = true;
+  std::thread map_reader;
+  try {
+    map_reader = std::thread([&] {
+      try {
+        map_report.hold([this] { read_genetic_map(); });
+      } catch (...) {
+        map_error = std::current_exception();
+      }
+    });
+  } catch (const std::system_error&) {
+    map_read_alongside = false;  // no thread to spare: one after the other
+    read_genetic_map();
+    read_panel();
+    return;
+  }
+  try {
+    panel_report.hold(read_panel);
+  } catch (...) {
+    panel_error = std::current_exception();
+  }
+  map_reader.join();
+  map_read_alongside = false;
+  map_report.release();
+  if (map_error) std::rethrow_exception(map_error);
+  panel_report.release();
+  if (panel_error) std::rethrow_exception(panel_error);
+  for (auto& entry : snps_data) entry.second.cumulative_rho = interpolate_map(static_cast<double>(entry.first));
+}
+
 double Data::interpolate_map(double x) const {
   assert(!map_positions.empty() && map_positions.size() == map_cumulative_rho.size());
   const std::vector<double>& P = map_positions;
@@ -267,7 +308,7 @@ void Data::read_haplotype_data() {
     take_haplotype_count(count, counter);
     if (keep)
       add_panel_snp(position, std::move(entry.rsid), std::move(entry.allele0), std::move(entry.allele1),
-                    interpolate_map(static_cast<double>(position)), codes.data());
+                    map_position(position), codes.data());
   }
 
   finish_panel();
@@ -285,13 +326,11 @@ void Data::report_panel(int lines, bool more_haplotype_lines, bool more_legend_l
   log << std::setw(60) << "number of SNPs in interval: " << snps_data.size() << "\n\n";
 
   if (more_haplotype_lines)
-    std::cout << "Warning: haplotype file contained more lines than legend file, only those SNPs "
-                 "with a line in the legend file were read."
-              << std::endl;
+    console_note("Warning: haplotype file contained more lines than legend file, only those SNPs "
+                 "with a line in the legend file were read.\n");
   else if (more_legend_lines)
-    std::cout << "Warning: legend file contained more lines than haplotype file, only those SNPs "
-                 "with a line in the haplotype file were read."
-              << std::endl;
+    console_note("Warning: legend file contained more lines than haplotype file, only those SNPs "
+                 "with a line in the haplotype file were read.\n");
 
   if (snps_data.empty())
     throw badfilename::reading(hap_name, "No SNPs in the interval in haplotype file!");

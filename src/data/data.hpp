@@ -2,6 +2,7 @@
 // The reference data of a run: the genetic map and the panel SNPs of the
 // interval, each placed on the population-scaled genetic map.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -29,6 +30,15 @@ class Data : public TarvikParameters {
 
   // Reads genetic_map_file; must run before read_haplotype_data().
   void read_genetic_map();
+  // Reads the map, then the panel with read_panel (which places its SNPs
+  // with map_position). With several threads the map is read while the
+  // panel is, the SNPs are placed once both are in, and the two report, and
+  // fail, as they would one after the other.
+  void read_map_and_panel(const std::function<void()>& read_panel);
+  // Where a panel reader places the SNP at `position` on the map.
+  double map_position(std::int32_t position) const {
+    return map_read_alongside ? 0.0 : interpolate_map(static_cast<double>(position));
+  }
   // Reads haplotype_file and legend_file, keeping the SNPs in [lower, upper].
   void read_haplotype_data();
   // The population-scaled map position at base-pair position x.
@@ -49,6 +59,8 @@ class Data : public TarvikParameters {
   void report_panel(int lines, bool more_haplotype_lines, bool more_legend_lines);
 
  private:
+  bool map_read_alongside = false;  // the panel's SNPs are placed once the map is in
+
   // The haplotype count of a line of the haplotype file: the first starts
   // the panel, every other must equal it.
   void take_haplotype_count(int count, int line);

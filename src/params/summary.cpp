@@ -220,8 +220,51 @@ void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::files
   if (output_set_open()) pending_output_closed(file);
 }
 
+namespace {
+thread_local HeldReport* held = nullptr;
+}
+
+void HeldReport::hold(const std::function<void()>& work) {
+  HeldReport* const before = held;
+  held = this;
+  try {
+    work();
+  } catch (...) {
+    held = before;
+    throw;
+  }
+  held = before;
+}
+
+void HeldReport::release() {
+  std::vector<Part> kept;
+  kept.swap(parts);
+  for (const Part& part : kept) {
+    if (part.console_only) {
+      console_note(part.text);
+    } else {
+      std::ostringstream text(part.text, std::ios::ate);
+      update_summary_file(params, text, part.mode);
+    }
+  }
+}
+
+void console_note(const std::string& text) {
+  if (held != nullptr) {
+    held->parts.push_back({text, std::ios::app, true});
+    return;
+  }
+  Progress::hide_active();
+  std::cout << text << std::flush;
+}
+
 void update_summary_file(const Parameters& params, std::ostringstream& text,
                          std::ios_base::openmode mode) {
+  if (held != nullptr) {
+    held->parts.push_back({text.str(), mode, false});
+    text.str("");
+    return;
+  }
   boost::filesystem::path file(params.summary_file);
   std::ostringstream discarded;  // the summary file is never part of the output set
   std::unique_ptr<std::ostream> out = open_stream(file, file.string(), false, discarded, mode, 0);

@@ -1,10 +1,13 @@
 #pragma once
 // The summary file, through which every component reports, and the opener of
 // every output file (plain, or gzip in BGZF blocks when the name ends in ".gz").
+#include <functional>
 #include <ios>
 #include <memory>
 #include <ostream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include <boost/filesystem/path.hpp>
 
@@ -15,6 +18,33 @@
 // kept). Throws badfilename when the summary file cannot be opened or written.
 void update_summary_file(const Parameters& params, std::ostringstream& text,
                          std::ios_base::openmode mode);
+// Text for standard output alone (warnings that the summary file does not
+// keep).
+void console_note(const std::string& text);
+
+// Reports kept back: what a piece of work reports through
+// update_summary_file and console_note while hold() runs it is kept, in
+// order, so that work done at the same time as other work can report in the
+// order it would have had one after the other. release() reports it then,
+// on the calling thread, as the calls would have.
+class HeldReport {
+ public:
+  explicit HeldReport(const Parameters& run_params) : params(run_params) {}
+  // Runs `work` on this thread with its reports kept back (also when it throws).
+  void hold(const std::function<void()>& work);
+  void release();
+
+ private:
+  struct Part {
+    std::string text;
+    std::ios_base::openmode mode;
+    bool console_only;
+  };
+  friend void update_summary_file(const Parameters&, std::ostringstream&, std::ios_base::openmode);
+  friend void console_note(const std::string&);
+  const Parameters& params;
+  std::vector<Part> parts;
+};
 
 constexpr int default_gz_level = 6;
 

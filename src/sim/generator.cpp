@@ -15,14 +15,15 @@
 
 TarvikGenerator::TarvikGenerator(const TarvikParameters& parameters)
     : num_simulated_haps(0) {
-  // The map must be read before the panel: the panel reader places every SNP
-  // on the map by interpolation.
+  // The panel reader places every SNP on the map by interpolation: the map
+  // is read first, or alongside with the SNPs placed afterwards.
   static_cast<TarvikParameters&>(panel_data) = parameters;
-  panel_data.read_genetic_map();
-  if (parameters.flag_given("-vcf"))
-    read_vcf_panel(panel_data);
-  else
-    panel_data.read_haplotype_data();
+  panel_data.read_map_and_panel([this, &parameters] {
+    if (parameters.flag_given("-vcf"))
+      read_vcf_panel(panel_data);
+    else
+      panel_data.read_haplotype_data();
+  });
   params = parameters;
 }
 
