@@ -138,7 +138,7 @@ TEST_F(DataTest, ReadErrorsNameTheFileAndTheLine) {
   const std::string count = "panel.hap: different number of haplotypes found in haplotype file (2 and ";
   const struct { std::string haps, legend, message, map = kMap; } cases[] = {
       {"", "", rates + "5", "h\n1 0 0\n2 0 0\n3 0 0\n4 x 0\n"}, {"", "", rates + "2", "h\n\n1 0 0\n"},
-      {"", "", rates + "2", "h\n1 0\n"}, {"", "", rates + "2", "h\n10abc 0 1\n"},
+      {"", "", rates + "2", "h\n10abc 0 1\n"},
       {"", "", "panel.map: positions decrease on line 5.", "h\n1 0 0\n5 0 1\n5 0 1\n4 0 2\n"},
       {"", "", "panel.map: no map rows found.", ""}, {"", "", rates + "3", "h\n0 0 0\n1 0 nan\n"},
       {"", "", rates + "3", "h\n0 0 0\ninf 0 1\n"}, {"", "", "panel.map: cumulative cM decreases on line 3.", "h\n0 0 1\n1 0 0.5\n"},

@@ -1,6 +1,5 @@
 // The tarvik binary against bad inputs, refused output names, faults of the machine and a console that cannot
-// be written. Each table row is one run; exact reader and parser messages are checked by those modules' own
-// tests.
+// be written; each table row is one run.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -81,8 +80,6 @@ void expect_in_order(const std::string& text, const std::vector<std::string>& fr
   }
 }
 
-// Bad and oddly formatted inputs: a clear message, in this order, and a status.
-
 const std::string kHaps = "0 1 0 1\n1 1 0 0\n0 0 1 1\n1 0 1 0\n";
 const std::string kLegend = "rsid position a0 a1\nrs1 1000 A G\nrs2 2000 C T\nrs3 3000 G A\nrs4 4000 T C\n";
 const std::string kMap = "position rate cM\n0 1.0 0.0\n10000 1.0 0.01\n";
@@ -90,12 +87,10 @@ const std::string kInputs = "-h panel.hap -l panel.legend -m panel.map -o out/ru
 const std::string kRun = kInputs + "-n 2 2 -dl 2000 1 2 4 -nrs";
 const std::string kExample = example_panel() + "-o out/run ";
 const std::string kDirectory = "<directory>";
-// Damaged mid-stream; the panel is repeated so that the stream is long enough.
+// A wrong checksum: inflate ends with a data error rather than running out of input.
 std::string corrupt_gzip() {
-  std::string haps;
-  for (int i = 0; i < 200; ++i) haps += kHaps;
-  std::string z = gzip(haps);
-  z[z.size() / 2] = static_cast<char>(z[z.size() / 2] ^ 0x55);
+  std::string z = gzip(kHaps);
+  z[z.size() - 8] ^= 0x55;
   return z;
 }
 
@@ -120,7 +115,6 @@ struct InputRow {
 const std::string kGzip = "truncated or corrupt gzip data.";
 const std::string kNoSnps = "Error reading file panel.hap: No SNPs in the interval in haplotype file!";
 
-// clang-format off
 const std::vector<InputRow> kInputRows = {
     {"truncated gzip panel", {{"panel.hap", gzip(kHaps).substr(0, gzip(kHaps).size() - 6)}}, kRun, 1,
      {"Error reading file panel.hap: " + kGzip}},
@@ -137,8 +131,6 @@ const std::vector<InputRow> kInputRows = {
     {"more individuals than memory holds", {}, kExample + "-n 2000000000 1 -dl 1945626 1 1.5 2.25", 1,
      {"-n 2000000000 1 asks for 4000000002 haplotypes of 24978 SNPs, which need about ",
       " are available. Simulate fewer individuals or a shorter interval."}},
-    {"an empty haplotype file", {{"panel.hap", ""}}, kRun, 1,
-     {"Warning: legend file contained more lines than haplotype file", kNoSnps}},
     {"an empty legend", {{"panel.legend", ""}}, kRun, 1,
      {"Warning: haplotype file contained more lines than legend file", kNoSnps}},
     {"a missing tag file stops the run before it simulates", {}, kRun + " -t missing", 1,
@@ -147,7 +139,6 @@ const std::vector<InputRow> kInputRows = {
     {"disease loci over too many segments", {}, kExample + "-n 5 5 -nrs -dl " + many_loci(), 1,
      {"possible pairs, too many to simulate; use fewer disease loci or loci closer together."}},
 };
-// clang-format on
 
 void write_fixture(const TempDir& dir, const std::vector<std::pair<std::string, std::string>>& replaced) {
   std::vector<std::pair<std::string, std::string>> files = {
@@ -200,7 +191,6 @@ const std::string kChoose = "; choose another output stem with -o.\n";
 const std::string kBadStem =
     kStop + "flag -o expects an output stem (a file name, not a directory) but got \"";
 
-// clang-format off
 const std::vector<NameRow> kNameRows = {
     {"the stem of the panel", {}, "-h chr.hap -l chr.legend -m panel.map -o chr",
      kStop + "the output file chr.legend is the input file chr.legend (-l)" + kChoose},
@@ -215,18 +205,17 @@ const std::vector<NameRow> kNameRows = {
     {"a tag file with the gzip name of a plain stem",
      [](const TempDir& d) { write_file(d.file("out/run.cases.tags.gen.gz"), "2000\n"); },
      kRun + " -t out/run.cases.tags.gen.gz",
-     kStop + "the output file out/run.cases.tags.gen.gz is the input file out/run.cases.tags.gen.gz (-t)" + kChoose},
+     kStop + "the output file out/run.cases.tags.gen.gz is the input file out/run.cases.tags.gen.gz (-t)" +
+         kChoose},
     {"an output not yet written, by another path", {}, kRun + " -t out/../out/run.legend",
      kStop + "the output file out/run.legend is the input file out/../out/run.legend (-t)" + kChoose},
     {"an empty -o", {}, kRun + " -o ''", kBadStem + "\".\n"},
-    {"-o ending in a slash", {}, kRun + " -o new/", kBadStem + "new/\".\n"},
     {"-o naming the current directory", {}, kRun + " -o .", kBadStem + ".\".\n"},
     // The command line fails before the names are checked: the summary it names is an input all the same, and
     // stays as it is.
     {"a flag error with the summary as the legend", {}, "-h panel.hap -l run.summary -m panel.map -o run -n ten 2",
      kStop + "flag -n expects an integer within 32 bits but got \"ten\".\n"},
 };
-// clang-format on
 
 }  // namespace
 
@@ -366,7 +355,6 @@ const std::string kNotKept =
 const std::string kWrite =
     "Error writing file out/run.controls.gen: the file could not be written completely (";
 
-// clang-format off
 const std::vector<RerunRow> kRerunRows = {
     {"a file size limit", "out/run", limited(RLIMIT_FSIZE, 1 << 20), 1, 0, {kWrite + "file too large).\n", kNotKept}},
     {"too many open files", "out/run", descriptors_used_up_while_reading, 1, 0,
@@ -380,7 +368,6 @@ const std::vector<RerunRow> kRerunRows = {
      {"Error reading file out/run.summary: can't open file.\n",
       "tarvik: the summary file out/run.summary could not be written"}, 0, false},
 };
-// clang-format on
 
 struct Mounted {
   std::string at;
@@ -471,7 +458,6 @@ const std::string kReportIn = "; the whole report is in out/run.summary.\n";
 
 const std::string kCouldNot = "tarvik: standard output could not be written";
 
-// clang-format off
 const std::vector<ConsoleRow> kConsoleRows = {
     {"closed standard output", [] { close(1); }, false, kConsoleRun, 0,
      "tarvik: standard output was closed" + kReportIn},
@@ -479,7 +465,6 @@ const std::vector<ConsoleRow> kConsoleRows = {
     {"a pipe closed after 10 bytes", {}, true, kConsoleRun, 0, kCouldNot + kReportIn},
     {"the help screen on /dev/full", output_to_dev_full, false, "-help", 1, kCouldNot + ".\n"},
 };
-// clang-format on
 
 }  // namespace
 
