@@ -5,7 +5,6 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -32,39 +31,6 @@ std::string gzip(const std::string& text) {
 }
 
 std::string tarvik_command(const std::string& args) { return "exec '" + tarvik_binary() + "' " + args; }
-
-// A shell command started in `dir` with its standard streams captured and SIGPIPE at its default; `in_child`
-// runs in the child just before exec (resource limits, other streams).
-class Child {
- public:
-  Child(const std::string& command, const std::string& dir, const std::function<void()>& in_child = {}) {
-    const std::string out = capture.file("out"), err = capture.file("err");
-    pid = fork();
-    if (pid != 0) return;
-    signal(SIGPIPE, SIG_DFL);
-    if (chdir(dir.c_str()) != 0) _exit(120);
-    dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    for (int fd = 3; fd < 1024; ++fd) close(fd);  // a descriptor limit counts only tarvik's own
-    if (in_child) in_child();
-    execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  CommandResult wait() {
-    int raw = 0;
-    waitpid(pid, &raw, 0);
-    CommandResult r;
-    if (WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
-    if (WIFSIGNALED(raw)) r.signal = WTERMSIG(raw);
-    r.output = read_file(capture.file("out"));
-    r.error = read_file(capture.file("err"));
-    return r;
-  }
-  pid_t pid;
-
- private:
-  TempDir capture;
-};
 
 void expect_clean_stderr(const std::string& error) {
   EXPECT_FALSE(contains(error, "Sanitizer") || contains(error, "runtime error")) << error;
