@@ -142,12 +142,7 @@ TEST(AssociationReport, NanRowsWithWarnings) {
   testing_support::TempDir dir;
   TarvikParameters params;
   params.summary_file = dir.file("run.summary");
-  Data panel;  // one haplotype of zeros at three SNPs: the rows below are its mutants
-  panel.start_panel(1);
-  const int zero = 0;
-  for (int j = 0; j < 3; ++j) panel.add_panel_snp(j + 1, "", "", "", 0.0, &zero);
-  panel.finish_panel();
-  TarvikGenerator engine(params, panel);
+  TarvikGenerator engine(params, testing_support::make_panel({{0}, {0}, {0}}));  // the rows are its mutants
   const Sample s = make_sample({{0, 0, 1}, {1, 0, 0}, {0, 0, 0}, {2, 0, 1}, {0, 0, 2}, {1, 0, 0},
                                 {1, 0, 1}, {2, 0, 2}, {0, 0, 1}, {1, 0, 0}, {2, 0, 1}, {0, 0, 2}},
                                {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1});

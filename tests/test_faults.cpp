@@ -119,8 +119,6 @@ void write_fixture(const TempDir& dir, const std::vector<std::pair<std::string, 
   }
 }
 
-}  // namespace
-
 TEST(Inputs, EveryInputEndsWithAClearMessageAndStatus) {
   for (const InputRow& row : kInputRows) {
     SCOPED_TRACE(row.what);
@@ -142,8 +140,6 @@ TEST(Inputs, EveryInputEndsWithAClearMessageAndStatus) {
 
 // Output names that are refused: status 1, a message naming both files (or -o), and not one file written or
 // removed, the summary file included.
-
-namespace {
 
 struct NameRow {
   const char* what;
@@ -183,8 +179,6 @@ const std::vector<NameRow> kNameRows = {
      kStop + "flag -n expects an integer within 32 bits but got \"ten\".\n"},
 };
 
-}  // namespace
-
 TEST(OutputNames, RefusedBeforeAnythingIsWrittenOrRemoved) {
   for (const NameRow& row : kNameRows) {
     SCOPED_TRACE(row.what);
@@ -204,8 +198,6 @@ TEST(OutputNames, RefusedBeforeAnythingIsWrittenOrRemoved) {
 
 // A run that fails or is interrupted over the files of an earlier one: the earlier set stays byte for byte,
 // no temporary or partial file is left, and the summary file records why.
-
-namespace {
 
 // 1155 SNPs and 300 + 300 individuals: every haplotype and genotype file exceeds one write block, so a fault
 // strikes in the middle of a file.
@@ -342,8 +334,6 @@ struct Mounted {
   }
 };
 
-}  // namespace
-
 TEST(Rerun, AFailedRunLeavesTheEarlierSetAsItWas) {
   for (const RerunRow& row : kRerunRows) {
     SCOPED_TRACE(row.what);
@@ -401,8 +391,6 @@ TEST(Rerun, ALinkIsReplacedAndFilesOfEarlierRunsAreNamed) {
 // A console that cannot be written costs the console only: the files and the summary are those of an
 // undisturbed run, the status is the run's, and one line on standard error says so.
 
-namespace {
-
 struct ConsoleRow {
   const char* what;
   std::function<void()> in_child;
@@ -432,8 +420,6 @@ const std::vector<ConsoleRow> kConsoleRows = {
     {"the help screen on /dev/full", output_to_dev_full, false, "-help", 1, kCouldNot + ".\n"},
 };
 
-}  // namespace
-
 TEST(Console, AConsoleThatCannotBeWrittenCostsTheConsoleOnly) {
   TempDir reference;
   const CommandResult undisturbed = run_tarvik(kConsoleRun, reference.path());
@@ -460,3 +446,5 @@ TEST(Console, AConsoleThatCannotBeWrittenCostsTheConsoleOnly) {
               without_run_time(read_file(reference.file("out/run.summary"))));
   }
 }
+
+}  // namespace

@@ -61,8 +61,6 @@ struct OutputRun {
   std::string summary() const { return file_exists(params.summary_file) ? read_file(params.summary_file) : ""; }
 };
 
-}  // namespace
-
 TEST(OutputFiles, NamesAndFlags) {
   struct Case {
     std::string output;
@@ -156,8 +154,6 @@ TEST(OutputFiles, FaultsStopTheRun) {
   EXPECT_THROW(two.run(), std::logic_error);
 }
 
-namespace {
-
 std::size_t get(const std::string& s, std::size_t at, int bytes) {
   std::size_t value = 0;
   for (int i = bytes - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(s[at + i]);
@@ -198,8 +194,6 @@ std::string write_gz(const std::string& name, const std::string& text, std::size
   return read_file(name);
 }
 
-}  // namespace
-
 TEST(Bgzf, WellFormedBlocksCutAtFixedOffsetsOfTheText) {
   TempDir dir;
   // Text that compresses like the output files, then bytes that do not compress.
@@ -231,8 +225,6 @@ TEST(Bgzf, WellFormedBlocksCutAtFixedOffsetsOfTheText) {
   EXPECT_EQ(walk(read_file(dir.file("m.gz")), sizes), "head\n" + text);
   EXPECT_EQ(sizes.front(), 5u);
 }
-
-namespace {
 
 // Block b's text for file f: sizes from nothing to over a write's worth, so that both gathered and direct
 // writes happen.
@@ -289,8 +281,6 @@ Outcome run(int threads, std::size_t failing, std::exception_ptr failure) {
   out.most_ahead = ahead;
   return out;
 }
-
-}  // namespace
 
 TEST(Pipeline, SameBytesForAnyThreadCountAndTheFirstFailureInBlockOrder) {
   const auto failed = [](const char* what) { return std::make_exception_ptr(std::runtime_error(what)); };
@@ -361,3 +351,5 @@ TEST(Pipeline, ExamplePanelRunsAgreeForEveryThreadCount) {
   EXPECT_TRUE(contains(r.output, ": the file could not be written completely (file too large).\n")) << r.output;
   EXPECT_TRUE(contains(r.output, "\nError writing file full/run.")) << r.output;
 }
+
+}  // namespace

@@ -25,8 +25,6 @@ void parse(TarvikParameters& params, const std::string& line) {
   params.process_parameters(static_cast<int>(argv.size()), argv.data());
 }
 
-}  // namespace
-
 TEST(Parse, CommandLinesThatStop) {
   const std::string base = "tarvik -h H -l L -m M -o run ";
   const std::string stop = "Error encountered, program terminated: ";
@@ -133,8 +131,6 @@ TEST(Parse, ThreadFlagsDefaultToTheAllowedCoresAndOnlyAddLines) {
   expected.replace(expected.find(base), base.size(), base + "-threads 3 -gz_level 9 ");
   EXPECT_EQ(b.str(), expected);
 }
-
-namespace {
 
 TEST(ProgressText, PercentDetailElapsedAndTheRemainingTimeAtThePaceSoFar) {
   EXPECT_EQ(progress_text("Simulating", 1000, 4000, "1000 of 4000 individuals", 12.9),

@@ -38,17 +38,6 @@ struct ForwardedMT : Random {
   double Next() override { return MT::next_uniform(); }
 };
 
-// SNP j at position 10 (j + 1), map position rho[j] (default 0), codes[j] per panel haplotype.
-Data make_panel(const std::vector<std::vector<int>>& codes, const std::vector<double>& rho = {}) {
-  Data data;
-  data.start_panel(static_cast<int>(codes[0].size()));
-  for (std::size_t j = 0; j < codes.size(); ++j)
-    data.add_panel_snp(static_cast<int>(10 * (j + 1)), "", "", "", rho.empty() ? 0.0 : rho[j],
-                       codes[j].data());
-  data.finish_panel();
-  return data;
-}
-
 TarvikParameters make_params(const TempDir& dir, int ncontrols, int ncases, double theta) {
   TarvikParameters params;
   params.summary_file = dir.file("run.summary");
