@@ -20,10 +20,7 @@ namespace sst = logistic_regression;
 
 namespace {
 
-struct Sample {
-  std::vector<std::vector<short>> haplotypes;
-  std::vector<int> phenotypes;
-};
+struct Sample { std::vector<std::vector<short>> haplotypes; std::vector<int> phenotypes; };
 
 sst::GenotypeDesign design(const Sample& s, const std::set<int>& snps) {
   const std::size_t nsnps = s.haplotypes.empty() ? 0 : s.haplotypes[0].size();
@@ -50,11 +47,7 @@ Matrix column(const std::vector<double>& values) {
   return m;
 }
 
-struct Fit {
-  Matrix beta, se;
-  double pvalue = -1;
-  SolverStatus status = SolverStatus::iteration_limit;
-};
+struct Fit { Matrix beta, se; double pvalue = -1; SolverStatus status = SolverStatus::iteration_limit; };
 
 Fit fit(const Sample& s, const std::set<int>& snps) {
   Fit f;

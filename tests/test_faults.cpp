@@ -69,14 +69,9 @@ std::string many_loci() {
   return loci;
 }
 
-struct InputRow {
-  const char* what;
-  std::vector<std::pair<std::string, std::string>> files;  // replace the fixture of that name
-  std::string args;
-  int status;
-  std::vector<std::string> fragments;  // on the console, in this order
-  std::string never = "";  // a console text the run must not reach
-};
+// Files replace the fixture's of that name; the fragments are on the console in this order, `never` is not.
+struct InputRow { const char* what; std::vector<std::pair<std::string, std::string>> files; std::string args;
+                  int status; std::vector<std::string> fragments; std::string never = ""; };
 
 const std::string kGzip = "truncated or corrupt gzip data.";
 const std::string kNoSnps = "Error reading file panel.hap: No SNPs in the interval in haplotype file!";
@@ -141,12 +136,7 @@ TEST(Inputs, EveryInputEndsWithAClearMessageAndStatus) {
 // Output names that are refused: status 1, a message naming both files (or -o), and not one file written or
 // removed, the summary file included.
 
-struct NameRow {
-  const char* what;
-  std::function<void(const TempDir&)> prepare;
-  std::string args;
-  std::string message;
-};
+struct NameRow { const char* what; std::function<void(const TempDir&)> prepare; std::string args, message; };
 
 const std::string kStop = "Error encountered, program terminated: ";
 const std::string kChoose = "; choose another output stem with -o.\n";
@@ -296,15 +286,10 @@ CommandResult summary_made_a_directory(const TempDir& d, const std::string& args
   return Child(tarvik_command(args), d.path()).wait();
 }
 
-struct RerunRow {
-  const char* what;
-  std::string stem;
-  FaultyRun run;  // a plain run when empty
-  int status, signal;
-  std::vector<std::string> messages;  // on the console or standard error, in this order
-  std::size_t tmpfs_bytes = 0;        // out/ is a tmpfs of this size
-  bool logged = true;                 // the messages are in the summary file too
-};
+// `run` is a plain run when empty; the messages are on the console or standard error in this order, and
+// in the summary file too when `logged`; out/ is a tmpfs of `tmpfs_bytes` if not 0.
+struct RerunRow { const char* what; std::string stem; FaultyRun run; int status, signal;
+                  std::vector<std::string> messages; std::size_t tmpfs_bytes = 0; bool logged = true; };
 
 const std::string kNotKept =
     "No output file of this run was kept; the files of earlier runs are unchanged.\n";
@@ -391,14 +376,9 @@ TEST(Rerun, ALinkIsReplacedAndFilesOfEarlierRunsAreNamed) {
 // A console that cannot be written costs the console only: the files and the summary are those of an
 // undisturbed run, the status is the run's, and one line on standard error says so.
 
-struct ConsoleRow {
-  const char* what;
-  std::function<void()> in_child;
-  bool piped_to_head;  // `| head -c 10`
-  std::string args;
-  int status;
-  std::string error;
-};
+// piped_to_head: `| head -c 10`.
+struct ConsoleRow { const char* what; std::function<void()> in_child; bool piped_to_head; std::string args;
+                    int status; std::string error; };
 
 void output_to_dev_full() {
   const int fd = open("/dev/full", O_WRONLY);

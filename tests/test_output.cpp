@@ -62,11 +62,12 @@ struct OutputRun {
 };
 
 TEST(OutputFiles, NamesAndFlags) {
+  // The suffixes of the files written, in order.
   struct Case {
     std::string output;
     std::vector<const char*> flags;
     std::string prefix;
-    std::vector<std::string> suffixes;  // of the files written, in order
+    std::vector<std::string> suffixes;
   };
   const std::vector<std::string> all = {"controls.haps", "cases.haps", "legend", "controls.gen", "cases.gen",
                                         "controls.sample", "cases.sample"};

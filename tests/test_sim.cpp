@@ -175,12 +175,7 @@ TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheStayingProbability) {
 // the golden run of the driver tests.
 TEST(SimulateAllAlleles, MutationThresholdNoIndividualsAndUnmutatedDiseaseAlleles) {
   const double under25 = std::nextafter(0.25, 0.0), under20 = std::nextafter(0.2, 0.0);
-  const struct {
-    int ncontrols, ncases;
-    double theta;
-    std::vector<double> draws;
-    Rows rows;
-  } cases[] = {
+  const struct { int ncontrols, ncases; double theta; std::vector<double> draws; Rows rows; } cases[] = {
       // 2 + 2 crossover draws, two sources (0.1 of two candidates, then of three: panel 0), 3 + 3 allele
       // draws; mu = theta/2 / (N + theta) is 0.25, then 0.2: a draw flips only below mu.
       {1, 0, 2.0, {0.5, 0.5, 0.5, 0.5, 0.1, 0.1, 0.25, under25, 0.9, 0.2, under20, 0.1},
@@ -363,10 +358,8 @@ TEST(CopyPanelOnly, FixedSeedRunWithCasesTagsAndReportIsPinned) {
 // item, and the thread is joined either way.
 TEST(Ahead, ItemsArriveInOrderWithinTheRingAndAFailureReachesItsItem) {
   constexpr std::size_t count = 300, ring = 4;
-  struct Case {
-    std::size_t failing;  // the item whose making throws (count: none)
-    std::size_t used;     // items the caller takes before letting go
-  };
+  // The item whose making throws (count: none), and the items the caller takes before letting go.
+  struct Case { std::size_t failing, used; };
   for (const Case c : {Case{count, count}, Case{37, count}, Case{0, count}, Case{count, 5}}) {
     SCOPED_TRACE("failing " + std::to_string(c.failing) + ", used " + std::to_string(c.used));
     std::atomic<std::size_t> released{0}, beyond_ring{0};
