@@ -72,7 +72,6 @@ TEST(OutputFiles, NamesAndFlags) {
   const std::vector<std::string> all = {"controls.haps", "cases.haps", "legend", "controls.gen", "cases.gen",
                                         "controls.sample", "cases.sample"};
   const Case cases[] = {
-      {"run", {}, "run.", all},
       {"run", {"-no_haps_output"}, "run.", {"controls.gen", "cases.gen", "controls.sample", "cases.sample"}},
       {"run", {"-no_gens_output", "-t"}, "run.", {"controls.haps", "cases.haps", "legend", "controls.tags.gen",
           "cases.tags.gen", "controls.sample", "cases.sample"}},
