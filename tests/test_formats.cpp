@@ -137,11 +137,7 @@ void expect_tools_read_the_set(const std::string& dir, const std::string& stem, 
 
 TEST(Formats, ToolsReadTheFilesAndAVcfPanelGivesTheSameRun) {
   ASSERT_FALSE(panel().empty()) << "bcftools is needed";
-  struct Config {
-    const char* what;
-    int controls, cases;
-    std::string gz;
-  };
+  struct Config { const char* what; int controls, cases; std::string gz; };
   const Config configs[] = {{"3 + 2: the last .bed byte holds one individual", 3, 2, ""},
                             {"no cases", 6, 0, ""},
                             {"gzip mode: the new files are named after the stem without .gz", 3, 2, ".gz"}};
@@ -188,9 +184,7 @@ TEST(Formats, BadPanelsAndFlagsStopBeforeAnyOutput) {
                              "Description=\"Genotype\">\n#CHROM POS ID REF ALT QUAL FILTER INFO";
   const std::string good = header + " FORMAT s0 s1\n20 1000 rs1 A G . . . GT 0|1 1|0\n20 2000 rs2 C T . . . GT 1|1 0|1\n";
   const std::string bgzf = "bcftools view -Oz -o p.vcf.gz p.vcf && ";
-  struct Row {
-    std::string vcf, prepare, args, message;
-  };
+  struct Row { std::string vcf, prepare, args, message; };
   const Row rows[] = {
       {header + " FORMAT s0 s1\n20 1000 rs1 A G . . . GT 0|1 0/1\n", "", "",
        "p.vcf: unphased genotype at 20:1000 for sample s1; the panel needs a phased pair of alleles"},

@@ -1,10 +1,28 @@
-// The output file set: names and flags, the tag-SNP reader and the faults that stop a write. The formatting
-// of every file is pinned by the golden run of the driver tests.
+// The output file set: names and flags, the tag-SNP reader and the faults that stop a write (the formatting of
+// every file is pinned by the golden run of the driver tests); compressed files as BGZF; and the pipeline that
+// writes blocks made by several threads in order, with memory bounded by its ring of blocks and the failure of
+// a worker or of a write carried to the calling thread.
+#include <zlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <new>
+#include <random>
+#include <set>
+#include <sstream>
 #include <stdexcept>
+#include <thread>
+#include <tuple>
 
 #include <boost/filesystem.hpp>
 
 #include "output/output_files.hpp"
+#include "output/pipeline.hpp"
+#include "params/bgzf.hpp"
+#include "params/errors.hpp"
 #include "params/summary.hpp"
 #include "store/dense_rows.hpp"
 #include "test_support.hpp"
@@ -43,19 +61,17 @@ struct OutputRun {
   std::string summary() const { return file_exists(params.summary_file) ? read_file(params.summary_file) : ""; }
 };
 
-}  // namespace
-
 TEST(OutputFiles, NamesAndFlags) {
+  // The suffixes of the files written, in order.
   struct Case {
     std::string output;
     std::vector<const char*> flags;
     std::string prefix;
-    std::vector<std::string> suffixes;  // of the files written, in order
+    std::vector<std::string> suffixes;
   };
   const std::vector<std::string> all = {"controls.haps", "cases.haps", "legend", "controls.gen", "cases.gen",
                                         "controls.sample", "cases.sample"};
   const Case cases[] = {
-      {"run", {}, "run.", all},
       {"run", {"-no_haps_output"}, "run.", {"controls.gen", "cases.gen", "controls.sample", "cases.sample"}},
       {"run", {"-no_gens_output", "-t"}, "run.", {"controls.haps", "cases.haps", "legend", "controls.tags.gen",
           "cases.tags.gen", "controls.sample", "cases.sample"}},
@@ -137,3 +153,202 @@ TEST(OutputFiles, FaultsStopTheRun) {
   two.rows[3][1] = 2;
   EXPECT_THROW(two.run(), std::logic_error);
 }
+
+std::size_t get(const std::string& s, std::size_t at, int bytes) {
+  std::size_t value = 0;
+  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(s[at + i]);
+  return value;
+}
+
+// Inflates a BGZF file block by block, each on its own, checking every header and checksum; returns the text
+// and the text size of each block.
+std::string walk(const std::string& file, std::vector<std::size_t>& sizes) {
+  std::string all;
+  for (std::size_t at = 0, size = 0; at < file.size(); at += size) {
+    EXPECT_EQ(file.substr(at, 4) + file.substr(at + 10, 6), std::string("\x1f\x8b\x08\x04\x06\x00" "BC\x02\x00", 10));
+    size = get(file, at + 16, 2) + 1;
+    EXPECT_LE(at + size, file.size());
+    std::string text(get(file, at + size - 4, 4), '\0');
+    z_stream z{};
+    inflateInit2(&z, -15);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(file.data() + at + 18));
+    z.avail_in = static_cast<uInt>(size - 26);
+    z.next_out = reinterpret_cast<Bytef*>(&text[0]);
+    z.avail_out = static_cast<uInt>(text.size());
+    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END) << at;
+    inflateEnd(&z);
+    EXPECT_EQ(get(file, at + size - 8, 4), crc32(0, reinterpret_cast<const Bytef*>(text.data()), z.total_out));
+    sizes.push_back(text.size());
+    all += text;
+  }
+  return all;
+}
+
+std::string write_gz(const std::string& name, const std::string& text, std::size_t piece, int level = 6) {
+  auto out = open_output_file(name, std::ios::out, level);
+  for (std::size_t at = 0; at < text.size(); at += piece) {
+    write_output_block(*out, text.data() + at, std::min(piece, text.size() - at));
+    if (at % 3 == 0) out->flush();
+  }
+  close_output_file(out, name);
+  return read_file(name);
+}
+
+TEST(Bgzf, WellFormedBlocksCutAtFixedOffsetsOfTheText) {
+  TempDir dir;
+  // Text that compresses like the output files, then bytes that do not compress.
+  std::mt19937 random(7);
+  std::string text;
+  while (text.size() < 150000) text += std::to_string(random() % 3) + (random() % 9 ? " " : " \n");
+  for (int i = 0; i < 70000; ++i) text += static_cast<char>(random());
+  const std::string whole = write_gz(dir.file("a.gz"), text, text.size());
+  std::vector<std::size_t> sizes;
+  EXPECT_EQ(walk(whole, sizes), text);
+  EXPECT_EQ(sizes, std::vector<std::size_t>({bgzf::block_input, bgzf::block_input, bgzf::block_input,
+                                             text.size() - 3 * bgzf::block_input, 0}));
+  EXPECT_EQ(whole.substr(whole.size() - 28), std::string(reinterpret_cast<const char*>(bgzf::eof_block), 28));
+  for (std::size_t piece : {std::size_t(1), std::size_t(70001)})
+    EXPECT_EQ(write_gz(dir.file("b.gz"), text, piece), whole) << piece;
+  const std::string fast = write_gz(dir.file("1.gz"), text, text.size(), 1);
+  EXPECT_LT(write_gz(dir.file("9.gz"), text, text.size(), 9).size(), fast.size());
+  EXPECT_EQ(read_gzip_file(dir.file("1.gz")), text);
+
+  // Blocks compressed apart follow the text written to the stream before them.
+  auto out = open_output_file(dir.file("m.gz"), std::ios::out, 9);
+  *out << "head\n";
+  TextBuffer packed;
+  bgzf::compress(text.data(), text.size(), 9, packed);
+  write_compressed_output(*out, packed.data(), packed.size());
+  close_output_file(out, dir.file("m.gz"));
+  sizes.clear();
+  EXPECT_EQ(walk(read_file(dir.file("m.gz")), sizes), "head\n" + text);
+  EXPECT_EQ(sizes.front(), 5u);
+}
+
+// Block b's text for file f: sizes from nothing to over a write's worth, so that both gathered and direct
+// writes happen.
+std::string block_text(std::size_t b, std::size_t f) {
+  const std::size_t lines = f == 0 ? b % 4 : (b * 7919 + f) % 5 == 0 ? 40000 : b % 9 * 300;
+  std::string text;
+  for (std::size_t i = 0; i < lines; ++i) text += std::to_string(b) + " " + std::to_string(i * f % 3) + " \n";
+  return text;
+}
+
+struct Outcome {
+  std::vector<std::string> files;  // the bytes of each file
+  std::string error = "none";
+  std::size_t most_ahead = 0;  // how far a started block ran ahead of the written ones
+};
+
+// Writes 60 blocks to a plain file and two compressed ones; block `failing` throws `failure` instead.
+Outcome run(int threads, std::size_t failing, std::exception_ptr failure) {
+  TempDir dir;
+  std::ostringstream log;
+  const char* names[] = {"a.txt", "b.gz", "c.gz"};
+  std::vector<std::unique_ptr<PipelineFile>> owned;
+  PipelineRun r;
+  for (int f = 0; f < 3; ++f) {
+    owned.push_back(std::make_unique<PipelineFile>(dir.file(names[f]), log, f == 2 ? 1 : 6));
+    r.files.push_back(owned.back().get());
+  }
+  std::atomic<std::size_t> written{0}, ahead{0};
+  r.blocks = 60;
+  r.threads = threads;
+  r.make_formatter = [&]() -> BlockFormatter {
+    return [&](std::size_t b, std::vector<TextBuffer>& texts) {
+      const std::size_t lead = b - written.load();
+      for (std::size_t seen = ahead.load(); lead > seen && !ahead.compare_exchange_weak(seen, lead);) {
+      }
+      // Uneven work, so that later blocks are often done before earlier ones.
+      if (b % 3 == 1) std::this_thread::sleep_for(std::chrono::milliseconds(3));
+      if (b == failing) std::rethrow_exception(failure);
+      for (std::size_t f = 0; f < texts.size(); ++f) texts[f].append(block_text(b, f));
+    };
+  };
+  r.written = [&](std::size_t done) { written = done; };
+  Outcome out;
+  try {
+    run_pipeline(r);
+  } catch (const std::bad_alloc&) {
+    out.error = "out of memory";
+  } catch (const std::exception& e) {
+    out.error = e.what();
+  }
+  for (auto& f : owned) f->close();
+  for (const char* name : names)
+    out.files.push_back(read_text(dir.file(name)));
+  out.most_ahead = ahead;
+  return out;
+}
+
+TEST(Pipeline, SameBytesForAnyThreadCountAndTheFirstFailureInBlockOrder) {
+  const auto failed = [](const char* what) { return std::make_exception_ptr(std::runtime_error(what)); };
+  for (const auto& [failing, failure, message] :
+       {std::make_tuple(std::size_t(60), std::exception_ptr(), std::string("none")),
+        std::make_tuple(std::size_t(17), failed("block 17 failed"), std::string("block 17 failed")),
+        std::make_tuple(std::size_t(0), std::make_exception_ptr(std::bad_alloc()), std::string("out of memory")),
+        std::make_tuple(std::size_t(59), failed("the last block failed"), std::string("the last block failed"))}) {
+    // What one thread writes: the blocks before the failing one.
+    std::vector<std::string> before(3);
+    for (std::size_t b = 0; b < failing; ++b)
+      for (std::size_t f = 0; f < 3; ++f) before[f] += block_text(b, f);
+    for (int threads : {1, 2, 3, 8}) {
+      SCOPED_TRACE(std::to_string(threads) + " threads, failing block " + std::to_string(failing));
+      const Outcome out = run(threads, failing, failure);
+      EXPECT_EQ(out.error, message);
+      EXPECT_EQ(out.files, before);
+      // The ring: a block starts only once the block a ring earlier is written.
+      EXPECT_LE(out.most_ahead, static_cast<std::size_t>(threads == 1 ? 0 : threads + 2));
+    }
+  }
+}
+
+// Whole runs on the example panel, SNPs and tag SNPs over several blocks: one thread and eight write the same
+// bytes, and the same compressed bytes in gzip mode; the tag SNPs' lines are the genotype file's at the tag
+// positions; a full disk ends a many-threaded run as on one thread.
+TEST(Pipeline, ExamplePanelRunsAgreeForEveryThreadCount) {
+  TempDir dir;
+  std::string tags, line;
+  std::set<std::string> tagged;
+  std::istringstream legend(read_gzip_file(example_file("chr20.legend.gz")));
+  for (int k = 0; legend >> line >> line; ++k, std::getline(legend, line))
+    if (k % 2 == 1 && tagged.insert(line).second) tags += line + "\n";  // every other position, no header
+  write_file(dir.file("tags"), tags);
+  const std::string args =
+      example_panel() + "-int 1000000 1300000 -n 1000 1000 -dl 1066806 1 1.5 2.25 -nrs -t tags";
+  const auto files = [&](const std::string& stem, bool gz, bool raw = false) {
+    std::vector<std::string> texts;
+    for (const std::string suffix : {".controls.haps", ".cases.haps", ".legend", ".controls.gen",
+                                     ".cases.gen", ".controls.tags.gen", ".cases.tags.gen", ".controls.sample",
+                                     ".cases.sample"}) {
+      const bool packed = gz && !contains(suffix, "legend") && !contains(suffix, "sample");
+      const std::string name = dir.file(stem + suffix + (packed ? ".gz" : ""));
+      texts.push_back(raw ? read_file(name) : read_text(name));
+    }
+    return texts;
+  };
+  for (const std::string threads : {"1", "8"}) {
+    ASSERT_EQ(run_tarvik(args + " -threads " + threads + " -o p" + threads + "/run", dir.path()).status, 0);
+    ASSERT_EQ(run_tarvik(args + " -threads " + threads + " -o z" + threads + "/run.gz", dir.path()).status, 0);
+  }
+  const std::vector<std::string> plain = files("p1/run", false);
+  EXPECT_EQ(files("p8/run", false), plain);
+  EXPECT_EQ(files("z8/run", true), plain);
+  EXPECT_EQ(files("z8/run", true, true), files("z1/run", true, true));
+  EXPECT_GT(std::count(plain[5].begin(), plain[5].end(), '\n'), 1024);  // more than the largest block
+  for (int g : {3, 4}) {
+    std::istringstream gen(plain[g]);
+    std::string expected;
+    for (std::string row, id, rsid, position; std::getline(gen, row);)
+      if (std::istringstream(row) >> id >> rsid >> position && tagged.count(position)) expected += row + "\n";
+    EXPECT_TRUE(plain[g + 2] == expected) << "the tag SNPs' lines of " << (g == 3 ? "controls" : "cases");
+  }
+  // A write that fails on a worker's file (a file-size limit: EFBIG) ends the run as on one thread.
+  const CommandResult r = run_command("ulimit -f 64; '" + tarvik_binary() + "' " + args + " -threads 8 -o full/run.gz",
+                                      dir.path());
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(contains(r.output, ": the file could not be written completely (file too large).\n")) << r.output;
+  EXPECT_TRUE(contains(r.output, "\nError writing file full/run.")) << r.output;
+}
+
+}  // namespace

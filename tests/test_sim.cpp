@@ -1,13 +1,15 @@
 // The simulation module: the random stream and its draws, the copying model, the disease loci and the case
-// model, by scripted draws on small panels and by statistics on the example panel. Ordinary runs, draw by
-// draw, are pinned by the golden run of the driver tests.
+// model, by scripted draws on small panels and by statistics on the example panel, and individuals drawn ahead
+// on a second thread. Ordinary runs, draw by draw, are pinned by the golden run of the driver tests.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
 #include <limits>
 
 #include "params/errors.hpp"
+#include "sim/ahead.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
 #include "engine_support.hpp"
@@ -35,17 +37,6 @@ struct ForwardedMT : Random {
   ~ForwardedMT() override { Random::RNG = Random::Dummy; }
   double Next() override { return MT::next_uniform(); }
 };
-
-// SNP j at position 10 (j + 1), map position rho[j] (default 0), codes[j] per panel haplotype.
-Data make_panel(const std::vector<std::vector<int>>& codes, const std::vector<double>& rho = {}) {
-  Data data;
-  data.start_panel(static_cast<int>(codes[0].size()));
-  for (std::size_t j = 0; j < codes.size(); ++j)
-    data.add_panel_snp(static_cast<int>(10 * (j + 1)), "", "", "", rho.empty() ? 0.0 : rho[j],
-                       codes[j].data());
-  data.finish_panel();
-  return data;
-}
 
 TarvikParameters make_params(const TempDir& dir, int ncontrols, int ncases, double theta) {
   TarvikParameters params;
@@ -184,12 +175,7 @@ TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheStayingProbability) {
 // the golden run of the driver tests.
 TEST(SimulateAllAlleles, MutationThresholdNoIndividualsAndUnmutatedDiseaseAlleles) {
   const double under25 = std::nextafter(0.25, 0.0), under20 = std::nextafter(0.2, 0.0);
-  const struct {
-    int ncontrols, ncases;
-    double theta;
-    std::vector<double> draws;
-    Rows rows;
-  } cases[] = {
+  const struct { int ncontrols, ncases; double theta; std::vector<double> draws; Rows rows; } cases[] = {
       // 2 + 2 crossover draws, two sources (0.1 of two candidates, then of three: panel 0), 3 + 3 allele
       // draws; mu = theta/2 / (N + theta) is 0.25, then 0.2: a draw flips only below mu.
       {1, 0, 2.0, {0.5, 0.5, 0.5, 0.5, 0.1, 0.1, 0.25, under25, 0.9, 0.2, under20, 0.1},
@@ -366,4 +352,38 @@ TEST(CopyPanelOnly, FixedSeedRunWithCasesTagsAndReportIsPinned) {
   EXPECT_EQ(sums.output,
             "03b165e4d25b4682\n52acdb59b9fb8bf0\n9193224b39025e5d\n24a3316aded6b616\n"
             "31dac250224efbd4\n4f1663bae74692bb\n");
+}
+
+// Items arrive in order and unchanged, never more than the ring ahead; a failure reaches the caller at its
+// item, and the thread is joined either way.
+TEST(Ahead, ItemsArriveInOrderWithinTheRingAndAFailureReachesItsItem) {
+  constexpr std::size_t count = 300, ring = 4;
+  // The item whose making throws (count: none), and the items the caller takes before letting go.
+  struct Case { std::size_t failing, used; };
+  for (const Case c : {Case{count, count}, Case{37, count}, Case{0, count}, Case{count, 5}}) {
+    SCOPED_TRACE("failing " + std::to_string(c.failing) + ", used " + std::to_string(c.used));
+    std::atomic<std::size_t> released{0}, beyond_ring{0};
+    {
+      Ahead<std::vector<std::size_t>> ahead(count, ring, [&](std::size_t i, std::vector<std::size_t>& slot) {
+        if (i >= released.load() + ring) ++beyond_ring;
+        if (i == c.failing) throw std::runtime_error("item " + std::to_string(i));
+        slot.assign(3, i);
+      });
+      for (std::size_t i = 0; i < c.used; ++i) {
+        if (i == c.failing) {
+          try {
+            ahead.take(i);
+            ADD_FAILURE() << "no failure at item " << i;
+          } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), "item " + std::to_string(i));
+          }
+          break;
+        }
+        ASSERT_EQ(ahead.take(i), std::vector<std::size_t>(3, i));
+        released = i + 1;
+        ahead.release(i);
+      }
+    }  // the destructor stops and joins the thread, whatever was left unused
+    EXPECT_EQ(beyond_ring.load(), 0u);
+  }
 }

@@ -1,13 +1,24 @@
 #pragma once
-// Puts hand-made haplotype rows into an engine as if it had simulated them: each row becomes a copy of panel
-// haplotype 0 with mutations wherever the two differ, which gives exactly the row's alleles, disease columns
-// included.
+// Small hand-made panels, and hand-made haplotype rows put into an engine as if it had simulated them: each
+// row becomes a copy of panel haplotype 0 with mutations wherever the two differ, which gives exactly the
+// row's alleles, disease columns included.
 #include <algorithm>
 #include <vector>
 
 #include "sim/generator.hpp"
 
 namespace testing_support {
+
+// SNP j at position 10 (j + 1), map position rho[j] (default 0), codes[j] per panel haplotype.
+inline Data make_panel(const std::vector<std::vector<int>>& codes, const std::vector<double>& rho = {}) {
+  Data data;
+  data.start_panel(static_cast<int>(codes[0].size()));
+  for (std::size_t j = 0; j < codes.size(); ++j)
+    data.add_panel_snp(static_cast<int>(10 * (j + 1)), "", "", "", rho.empty() ? 0.0 : rho[j],
+                       codes[j].data());
+  data.finish_panel();
+  return data;
+}
 
 // The engine's disease SNPs as a store keeps them: ascending, each once.
 inline std::vector<int> stored_disease_snps(const TarvikGenerator& g) {

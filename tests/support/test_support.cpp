@@ -1,6 +1,9 @@
 #include "test_support.hpp"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cctype>
@@ -83,17 +86,33 @@ std::string without_run_time(std::string text) {
   return text;
 }
 
-CommandResult run_command(const std::string& command, const std::string& workdir) {
-  TempDir capture;
-  std::string full = "{ " + command + "\n} >" + capture.file("out") + " 2>" + capture.file("err");
-  if (!workdir.empty()) full = "cd '" + workdir + "' && " + full;
-  const int raw = std::system(full.c_str());
+Child::Child(const std::string& command, const std::string& dir, const std::function<void()>& in_child) {
+  const std::string out = capture.file("out"), err = capture.file("err");
+  pid = fork();
+  if (pid != 0) return;
+  signal(SIGPIPE, SIG_DFL);
+  if (!dir.empty() && chdir(dir.c_str()) != 0) _exit(120);
+  dup2(open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+  dup2(open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+  for (int fd = 3; fd < 1024; ++fd) close(fd);  // a descriptor limit counts only the command's own
+  if (in_child) in_child();
+  execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+  _exit(127);
+}
+
+CommandResult Child::wait() {
+  int raw = 0;
   CommandResult r;
-  r.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
-  r.signal = (raw != -1 && WIFSIGNALED(raw)) ? WTERMSIG(raw) : 0;
+  if (pid < 0 || waitpid(pid, &raw, 0) != pid) return r;
+  if (WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
+  if (WIFSIGNALED(raw)) r.signal = WTERMSIG(raw);
   r.output = read_file(capture.file("out"));
   r.error = read_file(capture.file("err"));
   return r;
+}
+
+CommandResult run_command(const std::string& command, const std::string& workdir) {
+  return Child(command, workdir).wait();
 }
 
 CommandResult run_tarvik(const std::string& args, const std::string& workdir) {

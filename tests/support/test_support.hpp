@@ -1,7 +1,9 @@
 #pragma once
 // Helpers shared by the test programs: scratch directories, whole files, running the binary.
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -40,7 +42,17 @@ struct CommandResult {
   int signal = 0;   // the signal that ended it, if one did
   std::string output, error;
 };
-// Runs a shell command in `workdir` (if not empty), capturing standard output and error.
+// A shell command started in `dir` (if not empty) with its standard streams captured and SIGPIPE at its
+// default; `in_child` runs in the child just before exec (resource limits, other streams).
+class Child {
+ public:
+  Child(const std::string& command, const std::string& dir, const std::function<void()>& in_child = {});
+  CommandResult wait();
+  pid_t pid;
+
+ private:
+  TempDir capture;
+};
 CommandResult run_command(const std::string& command, const std::string& workdir = "");
 CommandResult run_tarvik(const std::string& args, const std::string& workdir = "");
 

@@ -1,0 +1,156 @@
+// libFuzzer targets for the readers of user input, one for each FUZZ_<name> defined:
+//  FLAGS: the input's lines are the words of a command line. Every rejection must come as one of the
+//    program's own error classes, or as a filesystem error when the output directory cannot be created (the
+//    driver reports that with status 1).
+//  DATA: the input is the map file, then optionally the line "@@HAPS@@", the haplotype file, the line
+//    "@@LEGEND@@" and the legend file; its last byte picks the interval. An accepted map must give every
+//    32-bit position a finite map position; an accepted panel must keep only SNPs of the interval, one bit per
+//    panel haplotype, with a frequency in [0, 1], a finite map position, an rsid and two alleles.
+//  TAGS: the input is the tag file.
+// Each session has a scratch directory, removed at exit (a crash leaves it for inspection); the readers'
+// progress text is dropped.
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem.hpp>
+
+#include "data/data.hpp"
+#include "output/output_files.hpp"
+#include "params/errors.hpp"
+#include "params/tarvik_parameters.hpp"
+
+namespace {
+
+const std::string& scratch_dir() {
+  static std::string dir;
+  if (dir.empty()) {
+    std::string templ = "/tmp/tarvik_fuzz_XXXXXX";
+    if (mkdtemp(&templ[0]) == nullptr) std::abort();
+    dir = templ;
+    std::atexit([] { std::system(("rm -rf '" + dir + "'").c_str()); });
+  }
+  return dir;
+}
+
+void write_file(const std::string& name, const std::string& bytes) {
+  std::ofstream out(name, std::ios::binary | std::ios::trunc);
+  if (!(out << bytes)) std::abort();
+}
+
+#if defined(FUZZ_DATA)
+// The text after the line `marker`, with `input` cut before it; "" (and `input` whole) without it.
+std::string split_at(std::string& input, const std::string& marker) {
+  const std::size_t at = input.find(marker);
+  if (at == std::string::npos) return "";
+  std::string rest = input.substr(at + marker.size());
+  input.resize(at);
+  return rest;
+}
+
+bool map_is_sound(const Data& data) {
+  bool sound = !data.map_positions.empty() && data.map_positions.size() == data.map_cumulative_rho.size();
+  for (double x : {-2147483648.0, -1.0, 0.0, 1.0, 1e6, 2147483647.0})
+    sound = sound && std::isfinite(data.interpolate_map(x));
+  for (double x : data.map_positions)
+    sound = sound && (std::abs(x) > 2147483647.0 || std::isfinite(data.interpolate_map(std::floor(x))));
+  return sound;
+}
+
+bool panel_is_sound(const Data& data) {
+  bool sound = !data.snps_data.empty() && data.nhaplotypes >= 1 && data.panel.rows() == data.snps_data.size() &&
+               data.panel.columns() == static_cast<std::size_t>(data.nhaplotypes);
+  for (const auto& [position, s] : data.snps_data)
+    sound = sound && position >= data.lower && position <= data.upper && s.frequency >= 0.0 && s.frequency <= 1.0 &&
+            std::isfinite(s.cumulative_rho) && !s.rsid.empty() && !s.allele0.empty() && !s.allele1.empty();
+  return sound;
+}
+
+int fuzz_one(std::string map) {
+  const std::string dir = scratch_dir();
+  const bool with_panel = map.find("@@HAPS@@\n") != std::string::npos;
+  const unsigned char last = map.empty() ? 0 : static_cast<unsigned char>(map.back());
+  std::string haps = split_at(map, "@@HAPS@@\n");
+  const std::string legend = split_at(haps, "@@LEGEND@@\n");
+  Data data;
+  data.summary_file = "/dev/null";
+  data.genetic_map_file = dir + "/panel.map";
+  data.haplotype_file = dir + "/panel.hap";
+  data.legend_file = dir + "/panel.legend";
+  write_file(dir + "/panel.map", map);
+  write_file(dir + "/panel.hap", haps);
+  write_file(dir + "/panel.legend", legend);
+  const std::int32_t lowers[] = {0, 2000, -5, 0}, uppers[] = {500000000, 3000, 10, 2147483647};
+  data.lower = lowers[last % 4];
+  data.upper = uppers[last % 4];
+  try {
+    data.read_genetic_map();
+    if (!map_is_sound(data)) std::abort();
+    if (!with_panel) return 0;
+    data.read_haplotype_data();
+  } catch (const badfilename&) {
+    return 0;
+  }
+  if (!panel_is_sound(data)) std::abort();
+  return 0;
+}
+
+#elif defined(FUZZ_FLAGS)
+int fuzz_one(const std::string& input) {
+  namespace fs = boost::filesystem;
+  std::vector<std::string> words{"tarvik"};
+  std::istringstream in(input);
+  for (std::string word; std::getline(in, word);) words.push_back(word);
+  for (const std::string& w : words)  // every directory the parser creates stays in the scratch directory
+    if (w.find("..") != std::string::npos || (!w.empty() && (w[0] == '/' || w[0] == '~'))) return -1;
+  std::vector<char*> argv;
+  for (std::string& w : words) argv.push_back(&w[0]);
+  argv.push_back(nullptr);
+  const fs::path home = fs::current_path();
+  fs::current_path(scratch_dir());
+  TarvikParameters params;
+  try {
+    params.process_parameters(static_cast<int>(words.size()), argv.data());
+    std::ostringstream summary;
+    params.parameters_summary(summary);
+    output_file_names(params);
+  } catch (const HelpException&) {
+  } catch (const MissingFlagException&) {
+  } catch (const GenericErrorException&) {
+  } catch (const badfilename&) {
+  } catch (const fs::filesystem_error&) {
+  }
+  for (fs::directory_iterator it("."), end; it != end; ++it) fs::remove_all(it->path());
+  fs::current_path(home);
+  return 0;
+}
+
+#else
+int fuzz_one(const std::string& input) {
+  const std::string file = scratch_dir() + "/input.tags";
+  write_file(file, input);
+  try {
+    read_tag_positions(file);
+  } catch (const badfilename&) {
+  }
+  return 0;
+}
+#endif
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  std::cout.setstate(std::ios::badbit);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+  return fuzz_one(std::string(reinterpret_cast<const char*>(bytes), size));
+}
