@@ -2,14 +2,12 @@
 // model, by scripted draws on small panels and by statistics on the example panel, and individuals drawn ahead
 // on a second thread. Ordinary runs, draw by draw, are pinned by the golden run of the driver tests.
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
 #include <limits>
 
 #include "params/errors.hpp"
-#include "sim/ahead.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
 #include "engine_support.hpp"
@@ -352,38 +350,4 @@ TEST(CopyPanelOnly, FixedSeedRunWithCasesTagsAndReportIsPinned) {
   EXPECT_EQ(sums.output,
             "03b165e4d25b4682\n52acdb59b9fb8bf0\n9193224b39025e5d\n24a3316aded6b616\n"
             "31dac250224efbd4\n4f1663bae74692bb\n");
-}
-
-// Items arrive in order and unchanged, never more than the ring ahead; a failure reaches the caller at its
-// item, and the thread is joined either way.
-TEST(Ahead, ItemsArriveInOrderWithinTheRingAndAFailureReachesItsItem) {
-  constexpr std::size_t count = 300, ring = 4;
-  // The item whose making throws (count: none), and the items the caller takes before letting go.
-  struct Case { std::size_t failing, used; };
-  for (const Case c : {Case{count, count}, Case{37, count}, Case{0, count}, Case{count, 5}}) {
-    SCOPED_TRACE("failing " + std::to_string(c.failing) + ", used " + std::to_string(c.used));
-    std::atomic<std::size_t> released{0}, beyond_ring{0};
-    {
-      Ahead<std::vector<std::size_t>> ahead(count, ring, [&](std::size_t i, std::vector<std::size_t>& slot) {
-        if (i >= released.load() + ring) ++beyond_ring;
-        if (i == c.failing) throw std::runtime_error("item " + std::to_string(i));
-        slot.assign(3, i);
-      });
-      for (std::size_t i = 0; i < c.used; ++i) {
-        if (i == c.failing) {
-          try {
-            ahead.take(i);
-            ADD_FAILURE() << "no failure at item " << i;
-          } catch (const std::runtime_error& e) {
-            EXPECT_EQ(std::string(e.what()), "item " + std::to_string(i));
-          }
-          break;
-        }
-        ASSERT_EQ(ahead.take(i), std::vector<std::size_t>(3, i));
-        released = i + 1;
-        ahead.release(i);
-      }
-    }  // the destructor stops and joins the thread, whatever was left unused
-    EXPECT_EQ(beyond_ring.load(), 0u);
-  }
 }
