@@ -261,9 +261,9 @@ CommandResult through_pipe(const TempDir& d, const std::string& args, const std:
 }
 
 // The descriptors run out while the run reads its legend: the sanitizers get theirs at start, and the summary
-// file is the next to be opened.
+// file is the next to be opened. On one thread, so that no file is being opened alongside.
 CommandResult descriptors_used_up_while_reading(const TempDir& d, const std::string& args) {
-  return through_pipe(d, args, "chr20.legend.gz", [&](pid_t pid) {
+  return through_pipe(d, args + " -threads 1", "chr20.legend.gz", [&](pid_t pid) {
     const std::string fds = "/proc/" + std::to_string(pid) + "/fd/";
     const fs::path legend = fs::canonical(d.file("chr20.legend.gz"));
     rlim_t lowest_free = 0;
