@@ -356,8 +356,12 @@ void draw_individual(Draws& draws, std::vector<typename Draws::Value>& buffer, c
 }
 
 // Individuals drawn ahead on a second thread: enough to keep it busy while
-// the calling thread finishes those before.
-constexpr std::size_t kDrawnAhead = 16;
+// the calling thread finishes those before, in at most about 16 MiB of
+// mutation draws (two per SNP of each individual) on long intervals.
+std::size_t individuals_ahead(std::size_t nsnps, std::size_t value_bytes) {
+  const std::size_t per_individual = 2 * value_bytes * std::max<std::size_t>(nsnps, 1);
+  return std::min<std::size_t>(16, std::max<std::size_t>(2, (std::size_t(16) << 20) / per_individual));
+}
 
 template <class Draws>
 void simulate_individuals(TarvikGenerator& g, Draws draws) {
@@ -380,7 +384,9 @@ void simulate_individuals(TarvikGenerator& g, Draws draws) {
   std::unique_ptr<Ahead<Individual>> ahead;
   if (g.params.threads > 1 && T > 2) {
     try {
-      ahead = std::make_unique<Ahead<Individual>>(kDrawnAhead, draw, T / 2);
+      const std::size_t ring =
+          individuals_ahead(static_cast<std::size_t>(nsnps), sizeof(typename Draws::Value));
+      ahead = std::make_unique<Ahead<Individual>>(ring, draw, T / 2);
     } catch (const std::system_error&) {
       // No thread to spare: everything on this thread, the same draws.
     }

@@ -68,7 +68,10 @@ double run_memory_bytes(const Data& panel, std::int64_t haplotypes, double theta
   // Writers: a tile of about a megabyte of alleles per haplotype block, the
   // same again haplotype-major, and the text buffers of the open files.
   const double writers = 3.0 * std::max(static_cast<double>(haplotypes), n) * 1024.0 + 16e6;
-  return static_cast<double>(haplotypes) * per_haplotype + 8.0 * nsnps + writers;
+  // The individuals drawn ahead: 16 MiB of mutation draws, or two
+  // individuals' on the longest intervals.
+  const double drawn_ahead = std::max(16.0 * 1048576.0, 2.0 * 8.0 * nsnps);
+  return static_cast<double>(haplotypes) * per_haplotype + 8.0 * nsnps + writers + drawn_ahead;
 }
 
 void check_run_size(const Data& panel, std::int32_t ncontrols, std::int32_t ncases, double theta,
