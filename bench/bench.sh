@@ -21,17 +21,14 @@ repeats="${REPEATS:-3}"
 work="${BENCH_WORK:-$build/bench-work}"
 expected="$root/bench/expected_checksums.txt"
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_BENCH=ON \
-  -DTARVIK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target tarvik -j2 >/dev/null
+source "$root/bench/common.sh"
+build_targets tarvik
 tarvik="$build/tarvik"
 
-ex="$root/example"
 panel=(-h "$ex/chr20.hap.gz" -l "$ex/chr20.legend.gz" -m "$ex/chr20.map.gz")
 # One disease locus at a common SNP (allele-1 frequency 0.32), the whole panel.
 model=(-dl 1945626 1 1.5 2.25 -nrs -output_snp_summary)
 
-source "$root/bench/common.sh"
 fresh_results
 
 # check_checksums DIR: the files of the work directory's DIR/ against their

@@ -16,34 +16,14 @@ build="${1:-$root/build-bench}"
 repeats="${REPEATS:-3}"
 work="${BENCH_WORK:-$build/formats-work}"
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target tarvik -j2 >/dev/null
+source "$root/bench/common.sh"
+build_targets tarvik
 tarvik="$build/tarvik"
 for tool in plink1.9 plink2 bcftools; do
   command -v "$tool" >/dev/null || { echo "bench_formats: $tool is needed" >&2; exit 1; }
 done
 
-ex="$root/example"
-w1=(-h "$ex/chr20.hap.gz" -l "$ex/chr20.legend.gz" -m "$ex/chr20.map.gz" -n 2000 2000
-  -dl 1945626 1 1.5 2.25 -nrs -output_snp_summary)
-
-rm -rf "$work"
-mkdir -p "$work"
-results="$work/results.txt"
-: >"$results"
-
-# measure NAME COMMAND...: runs the command once after a sync and appends
-# "NAME wall cpu" (seconds; cpu is user + system of the command and its
-# children, which a shared machine disturbs less than the wall time).
-measure() {
-  local name="$1" timing="$work/time.txt" start end
-  shift
-  sync
-  start=$(date +%s%N)
-  /usr/bin/time -f "%U %S" -o "$timing" "$@" >"$work/$name.log" 2>&1
-  end=$(date +%s%N)
-  echo "$name $(((end - start) / 1000000)) $(awk '{print $1 + $2}' "$timing")" >>"$results"
-}
+fresh_results
 
 # The user's path to one PLINK set today: each group's haplotypes to a .bed
 # set with plink2, then the two sets merged with plink1.9.
@@ -106,9 +86,11 @@ awk -v plain_bytes="$(size "${plain_files[@]}")" -v plink_bytes="$(size "$work"/
   -v vcf_bytes="$(size "$work"/vcf/run.{vcf.gz,vcf.gz.tbi,pheno})" \
   -v conv_plink_bytes="$(size "$work"/conv/run.{bed,bim,fam})" \
   -v conv_vcf_bytes="$(size "$work"/conv/run.{vcf.gz,vcf.gz.tbi})" '
+  # Wall times in ms; CPU is user + system of the command and its children,
+  # which a shared machine disturbs less than the wall time.
   {
-    if (!($1 in wall) || $2 < wall[$1]) wall[$1] = $2
-    if (!($1 in cpu) || $3 < cpu[$1]) cpu[$1] = $3
+    if (!($1 in wall) || 1000 * $2 < wall[$1]) wall[$1] = 1000 * $2
+    if (!($1 in cpu) || $3 + $4 < cpu[$1]) cpu[$1] = $3 + $4
   }
   function verdict(ok) { return ok ? "met" : "NOT met" }
   # writer FORMAT WITH WITHOUT CONVERSION: the cost of a writer as the

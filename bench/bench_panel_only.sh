@@ -24,17 +24,13 @@ w4_repeats="${W4_REPEATS:-2}"
 work="${BENCH_WORK:-$build/bench-panel-only}"
 scale="${SCALE_PANEL:-$build/bench-scale/scale}"
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target tarvik -j2 >/dev/null
+source "$root/bench/common.sh"
+build_targets tarvik
 tarvik="$build/tarvik"
 
-ex="$root/example"
-w1=(-h "$ex/chr20.hap.gz" -l "$ex/chr20.legend.gz" -m "$ex/chr20.map.gz" -n 2000 2000
-  -dl 1945626 1 1.5 2.25 -nrs -output_snp_summary)
 w4=(-h "$scale.hap" -l "$scale.legend" -m "$ex/chr20.map.gz" -n 1000 1000
   -dl 1945626 1 1.5 2.25 -t "$work/tags.txt" -nrs)
 
-source "$root/bench/common.sh"
 fresh_results
 
 for ((r = 1; r <= repeats; r++)); do

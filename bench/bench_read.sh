@@ -11,9 +11,8 @@ hap="$root/example/chr20.hap.gz"
 legend="$root/example/chr20.legend.gz"
 map="$root/example/chr20.map.gz"
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_BENCH=ON \
-  -DTARVIK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target read_panel -j2 >/dev/null
+source "$root/bench/common.sh"
+build_targets read_panel
 
 # Best wall-clock seconds of three runs of the given command.
 best_of_3() {

@@ -15,9 +15,8 @@ build="${1:-$root/build-bench}"
 work="${BENCH_WORK:-$build/bench-scale}"
 copies=8 tiles=8
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_BENCH=ON \
-  -DTARVIK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target tarvik make_scale_panel -j2 >/dev/null
+source "$root/bench/common.sh"
+build_targets tarvik make_scale_panel
 mkdir -p "$work"
 panel="$work/scale"
 if [[ ! -s "$panel.legend" ]]; then

@@ -1,4 +1,18 @@
-# What the bench scripts share; source it after setting $work.
+# What the bench scripts share; source it after setting $root and $build (and
+# $work for fresh_results).
+
+# build_targets TARGET...: a Release build of the targets in $build.
+build_targets() {
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_BENCH=ON \
+    -DTARVIK_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$build" --target "$@" -j2 >/dev/null
+}
+
+# W1 of bench.sh without its output stem: the bundled panel, 2,000 + 2,000
+# individuals, one disease locus at a common SNP.
+ex="$root/example"
+w1=(-h "$ex/chr20.hap.gz" -l "$ex/chr20.legend.gz" -m "$ex/chr20.map.gz" -n 2000 2000
+  -dl 1945626 1 1.5 2.25 -nrs -output_snp_summary)
 
 # An empty work directory with an empty results file ($results).
 fresh_results() {

@@ -34,14 +34,13 @@ runs="${RUNS:-40}"
 null_n="${NULL_N:-1000}"
 seed="${SEED:-1}"
 
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTARVIK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$build" --target tarvik -j2 >/dev/null
+source "$root/bench/common.sh"
+build_targets tarvik
 tarvik="$build/tarvik"
 python=python3
 python3 -c 'import numpy' 2>/dev/null || python=/usr/bin/python3
 stats() { "$python" "$root/bench/panel_only_stats.py" "$@"; }
 
-ex="$root/example"
 panel=(-h "$ex/chr20.hap.gz" -l "$ex/chr20.legend.gz" -m "$ex/chr20.map.gz")
 locus=(1945626 1 2.0 4.0)
 null_loci=(1152237 1561204 1945626 2554907 2961408 3357385 3759528)

@@ -1,7 +1,5 @@
 // Reading the genetic map and the reference panel.
 
-#include <zlib.h>
-
 #include <boost/filesystem.hpp>
 
 #include "data/data.hpp"
@@ -167,21 +165,6 @@ TEST_F(DataTest, ReadErrorsNameTheFileAndTheLine) {
     EXPECT_EQ(read_all(data, &out), "Error reading file " + dir.file(c.message)) << c.haps << "|" << c.legend;
     EXPECT_EQ(out.find("number of SNPs"), std::string::npos);
   }
-}
-
-std::string gzip(const std::string& text) {
-  uLongf size = compressBound(text.size()) + 32;
-  std::string out(size, '\0');
-  z_stream zs{};
-  deflateInit2(&zs, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);  // 15 + 16: a gzip member
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  zs.avail_in = static_cast<uInt>(text.size());
-  zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
-  zs.avail_out = static_cast<uInt>(size);
-  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
-  out.resize(zs.total_out);
-  deflateEnd(&zs);
-  return out;
 }
 
 std::pair<std::vector<std::string>, std::string> read_lines(const std::string& name, bool ahead) {

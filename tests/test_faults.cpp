@@ -6,7 +6,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <chrono>
 #include <functional>
@@ -21,14 +20,6 @@ using namespace testing_support;
 namespace fs = boost::filesystem;
 
 namespace {
-
-std::string gzip(const std::string& text) {
-  TempDir dir;
-  gzFile f = gzopen(dir.file("z").c_str(), "wb");
-  gzwrite(f, text.data(), static_cast<unsigned>(text.size()));
-  gzclose(f);
-  return read_file(dir.file("z"));
-}
 
 std::string tarvik_command(const std::string& args) { return "exec '" + tarvik_binary() + "' " + args; }
 

@@ -44,6 +44,14 @@ bool file_exists(const std::string& name) { return boost::filesystem::exists(nam
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
+std::string gzip(const std::string& text) {
+  TempDir dir;
+  gzFile f = gzopen(dir.file("z").c_str(), "wb");
+  gzwrite(f, text.data(), static_cast<unsigned>(text.size()));
+  gzclose(f);
+  return read_file(dir.file("z"));
+}
+
 std::string read_gzip_file(const std::string& name) {
   gzFile f = gzopen(name.c_str(), "rb");
   if (f == nullptr) throw std::runtime_error("cannot open " + name);

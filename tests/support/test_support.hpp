@@ -27,6 +27,7 @@ class TempDir {
 std::string read_file(const std::string& name);
 void write_file(const std::string& name, const std::string& content);
 bool file_exists(const std::string& name);
+std::string gzip(const std::string& text);            // one gzip member of the text
 std::string read_gzip_file(const std::string& name);  // decompressed through zlib
 std::string read_text(const std::string& name);       // decompressed when the name ends in ".gz"
 bool contains(const std::string& text, const std::string& part);
