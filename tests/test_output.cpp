@@ -2,7 +2,7 @@
 // every file is pinned by the golden run of the driver tests); compressed files as BGZF; and the pipeline that
 // writes blocks made by several threads in order, with memory bounded by its ring of blocks and the failure of
 // a worker or of a write carried to the calling thread.
-#include <zlib.h>
+#include <htslib/bgzf.h>
 
 #include <algorithm>
 #include <atomic>
@@ -154,33 +154,17 @@ TEST(OutputFiles, FaultsStopTheRun) {
   EXPECT_THROW(two.run(), std::logic_error);
 }
 
-std::size_t get(const std::string& s, std::size_t at, int bytes) {
-  std::size_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(s[at + i]);
-  return value;
-}
-
-// Inflates a BGZF file block by block, each on its own, checking every header and checksum; returns the text
-// and the text size of each block.
-std::string walk(const std::string& file, std::vector<std::size_t>& sizes) {
+// Reads a file block by block through htslib's BGZF reader, which checks each header and checksum; returns the
+// text and the text size of each block up to the end-of-file block.
+std::string walk(const std::string& name, std::vector<std::size_t>& sizes) {
+  BGZF* f = bgzf_open(name.c_str(), "r");
   std::string all;
-  for (std::size_t at = 0, size = 0; at < file.size(); at += size) {
-    EXPECT_EQ(file.substr(at, 4) + file.substr(at + 10, 6), std::string("\x1f\x8b\x08\x04\x06\x00" "BC\x02\x00", 10));
-    size = get(file, at + 16, 2) + 1;
-    EXPECT_LE(at + size, file.size());
-    std::string text(get(file, at + size - 4, 4), '\0');
-    z_stream z{};
-    inflateInit2(&z, -15);
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(file.data() + at + 18));
-    z.avail_in = static_cast<uInt>(size - 26);
-    z.next_out = reinterpret_cast<Bytef*>(&text[0]);
-    z.avail_out = static_cast<uInt>(text.size());
-    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END) << at;
-    inflateEnd(&z);
-    EXPECT_EQ(get(file, at + size - 8, 4), crc32(0, reinterpret_cast<const Bytef*>(text.data()), z.total_out));
-    sizes.push_back(text.size());
-    all += text;
+  EXPECT_TRUE(f != nullptr && bgzf_compression(f) == 2 /* BGZF */ && bgzf_check_EOF(f) == 1) << name;
+  while (f != nullptr && bgzf_read_block(f) == 0 && f->block_length > 0) {
+    sizes.push_back(static_cast<std::size_t>(f->block_length));
+    all.append(static_cast<const char*>(f->uncompressed_block), sizes.back());
   }
+  EXPECT_TRUE(f != nullptr && f->errcode == 0 && bgzf_close(f) == 0) << name;
   return all;
 }
 
@@ -203,10 +187,9 @@ TEST(Bgzf, WellFormedBlocksCutAtFixedOffsetsOfTheText) {
   for (int i = 0; i < 70000; ++i) text += static_cast<char>(random());
   const std::string whole = write_gz(dir.file("a.gz"), text, text.size());
   std::vector<std::size_t> sizes;
-  EXPECT_EQ(walk(whole, sizes), text);
+  EXPECT_EQ(walk(dir.file("a.gz"), sizes), text);
   EXPECT_EQ(sizes, std::vector<std::size_t>({bgzf::block_input, bgzf::block_input, bgzf::block_input,
-                                             text.size() - 3 * bgzf::block_input, 0}));
-  EXPECT_EQ(whole.substr(whole.size() - 28), std::string(reinterpret_cast<const char*>(bgzf::eof_block), 28));
+                                             text.size() - 3 * bgzf::block_input}));
   for (std::size_t piece : {std::size_t(1), std::size_t(70001)})
     EXPECT_EQ(write_gz(dir.file("b.gz"), text, piece), whole) << piece;
   const std::string fast = write_gz(dir.file("1.gz"), text, text.size(), 1);
@@ -221,7 +204,7 @@ TEST(Bgzf, WellFormedBlocksCutAtFixedOffsetsOfTheText) {
   write_compressed_output(*out, packed.data(), packed.size());
   close_output_file(out, dir.file("m.gz"));
   sizes.clear();
-  EXPECT_EQ(walk(read_file(dir.file("m.gz")), sizes), "head\n" + text);
+  EXPECT_EQ(walk(dir.file("m.gz"), sizes), "head\n" + text);
   EXPECT_EQ(sizes.front(), 5u);
 }
 

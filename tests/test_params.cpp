@@ -89,18 +89,9 @@ TEST(Parse, ValuesAndFlagBookkeeping) {
   EXPECT_EQ(p.upper, 500000000);
   EXPECT_EQ(p.unrecognised_flags, (std::set<std::string>{"-5", "-7", "-foo"}));
   EXPECT_TRUE(p.flag_given("-nrs"));
-
-  // A bare stem names no directory, and nothing is created.
-  TarvikParameters bare;
-  testing::internal::CaptureStdout();
-  parse(bare, "tarvik -h H -l L -m M -o run");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Creating directory \n");
-  EXPECT_TRUE(bare.output_directory.empty());
-  EXPECT_EQ(bare.summary_file, "run.summary");
 }
 
-// The summary without these flags is pinned by the golden run.
-TEST(Parse, ThreadFlagsDefaultToTheAllowedCoresAndOnlyAddLines) {
+TEST(Parse, ThreadFlagsDefaultToTheAllowedCores) {
   const std::string base = "tarvik -h H -l L -m M -o run ";
   // By default: the cores the process may run on (as a container or taskset grants them), not the machine's;
   // -gz_level 6.
@@ -120,19 +111,6 @@ TEST(Parse, ThreadFlagsDefaultToTheAllowedCoresAndOnlyAddLines) {
   TarvikParameters widest;
   parse(widest, base + "-threads 256 -gz_level 9");
   EXPECT_EQ(std::make_pair(widest.threads, widest.gz_level), std::make_pair(256, 9));
-
-  TarvikParameters plain, threaded;
-  parse(plain, base);
-  parse(threaded, base + "-threads 3 -gz_level 9");
-  std::ostringstream a, b;
-  plain.parameters_summary(a);
-  threaded.parameters_summary(b);
-  std::string expected = a.str();
-  const std::string theta = std::string(53, ' ') + "theta: -1\n";
-  expected.insert(expected.find(theta) + theta.size(),
-                  std::string(51, ' ') + "threads: 3\n" + std::string(36, ' ') + "gzip compression level: 9\n");
-  expected.replace(expected.find(base), base.size(), base + "-threads 3 -gz_level 9 ");
-  EXPECT_EQ(b.str(), expected);
 }
 
 TEST(ProgressText, PercentDetailElapsedAndTheRemainingTimeAtThePaceSoFar) {
@@ -210,17 +188,15 @@ TEST(Ahead, ItemsArriveInOrderWithinTheRingAndAFailureReachesItsItem) {
           },
           count);
       for (std::size_t i = 0; i < c.used; ++i) {
-        if (i == c.failing) {
-          EXPECT_THROW(
-              try { ahead.take(i); } catch (const std::runtime_error& e) {
-                EXPECT_EQ(std::string(e.what()), "item " + std::to_string(i));
-                throw;
-              },
-              std::runtime_error);
-          break;
+        const std::vector<std::size_t>* item = nullptr;
+        std::string error;
+        try {
+          item = ahead.take(i);
+        } catch (const std::runtime_error& e) {
+          error = e.what();
         }
-        const std::vector<std::size_t>* item = ahead.take(i);
-        if (i >= c.ending) {
+        if (i == c.failing || i >= c.ending) {
+          EXPECT_EQ(error, i == c.failing ? "item " + std::to_string(i) : "");
           EXPECT_EQ(item, nullptr);
           break;
         }

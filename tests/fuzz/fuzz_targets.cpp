@@ -1,14 +1,10 @@
-// libFuzzer targets for the readers of user input, one for each FUZZ_<name> defined:
-//  FLAGS: the input's lines are the words of a command line. Every rejection must come as one of the
-//    program's own error classes, or as a filesystem error when the output directory cannot be created (the
-//    driver reports that with status 1).
-//  DATA: the input is the map file, then optionally the line "@@HAPS@@", the haplotype file, the line
-//    "@@LEGEND@@" and the legend file; its last byte picks the interval. An accepted map must give every
-//    32-bit position a finite map position; an accepted panel must keep only SNPs of the interval, one bit per
-//    panel haplotype, with a frequency in [0, 1], a finite map position, an rsid and two alleles.
-//  TAGS: the input is the tag file.
-// Each session has a scratch directory, removed at exit (a crash leaves it for inspection); the readers'
-// progress text is dropped.
+// The libFuzzer target for the readers of input files. The input is the map file, then optionally the line
+// "@@HAPS@@", the haplotype file, the line "@@LEGEND@@" and the legend file, and optionally the line
+// "@@TAGS@@" and the tag file; the last byte of the map part picks the interval. Every rejection must come as
+// the readers' own error; an accepted map must give every 32-bit position a finite map position; an accepted
+// panel must keep only SNPs of the interval, one bit per panel haplotype, with a frequency in [0, 1], a finite
+// map position, an rsid and two alleles. The scratch directory is removed at exit (a crash leaves it for
+// inspection); the readers' progress text is dropped.
 #include <unistd.h>
 
 #include <cmath>
@@ -16,16 +12,11 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
-#include <sstream>
 #include <string>
-#include <vector>
-
-#include <boost/filesystem.hpp>
 
 #include "data/data.hpp"
-#include "output/output_files.hpp"
+#include "data/tag_positions.hpp"
 #include "params/errors.hpp"
-#include "params/tarvik_parameters.hpp"
 
 namespace {
 
@@ -45,7 +36,6 @@ void write_file(const std::string& name, const std::string& bytes) {
   if (!(out << bytes)) std::abort();
 }
 
-#if defined(FUZZ_DATA)
 // The text after the line `marker`, with `input` cut before it; "" (and `input` whole) without it.
 std::string split_at(std::string& input, const std::string& marker) {
   const std::size_t at = input.find(marker);
@@ -75,10 +65,16 @@ bool panel_is_sound(const Data& data) {
 
 int fuzz_one(std::string map) {
   const std::string dir = scratch_dir();
+  const std::string tags = split_at(map, "@@TAGS@@\n");
   const bool with_panel = map.find("@@HAPS@@\n") != std::string::npos;
   const unsigned char last = map.empty() ? 0 : static_cast<unsigned char>(map.back());
   std::string haps = split_at(map, "@@HAPS@@\n");
   const std::string legend = split_at(haps, "@@LEGEND@@\n");
+  write_file(dir + "/panel.tags", tags);
+  try {
+    read_tag_positions(dir + "/panel.tags");
+  } catch (const badfilename&) {
+  }
   Data data;
   data.summary_file = "/dev/null";
   data.genetic_map_file = dir + "/panel.map";
@@ -101,48 +97,6 @@ int fuzz_one(std::string map) {
   if (!panel_is_sound(data)) std::abort();
   return 0;
 }
-
-#elif defined(FUZZ_FLAGS)
-int fuzz_one(const std::string& input) {
-  namespace fs = boost::filesystem;
-  std::vector<std::string> words{"tarvik"};
-  std::istringstream in(input);
-  for (std::string word; std::getline(in, word);) words.push_back(word);
-  for (const std::string& w : words)  // every directory the parser creates stays in the scratch directory
-    if (w.find("..") != std::string::npos || (!w.empty() && (w[0] == '/' || w[0] == '~'))) return -1;
-  std::vector<char*> argv;
-  for (std::string& w : words) argv.push_back(&w[0]);
-  argv.push_back(nullptr);
-  const fs::path home = fs::current_path();
-  fs::current_path(scratch_dir());
-  TarvikParameters params;
-  try {
-    params.process_parameters(static_cast<int>(words.size()), argv.data());
-    std::ostringstream summary;
-    params.parameters_summary(summary);
-    output_file_names(params);
-  } catch (const HelpException&) {
-  } catch (const MissingFlagException&) {
-  } catch (const GenericErrorException&) {
-  } catch (const badfilename&) {
-  } catch (const fs::filesystem_error&) {
-  }
-  for (fs::directory_iterator it("."), end; it != end; ++it) fs::remove_all(it->path());
-  fs::current_path(home);
-  return 0;
-}
-
-#else
-int fuzz_one(const std::string& input) {
-  const std::string file = scratch_dir() + "/input.tags";
-  write_file(file, input);
-  try {
-    read_tag_positions(file);
-  } catch (const badfilename&) {
-  }
-  return 0;
-}
-#endif
 
 }  // namespace
 
