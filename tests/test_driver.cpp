@@ -1,5 +1,10 @@
 // Whole runs of the binary: the help screen, reported errors and the summary file, the pinned bytes of a run
 // on the example panel, the seed word and a run without its memory.
+#include <algorithm>
+#include <iterator>
+#include <set>
+#include <sstream>
+
 #include <boost/filesystem.hpp>
 
 #include "test_support.hpp"
@@ -11,20 +16,25 @@ namespace {
 const std::string ruler(67, '=');
 
 // The run whose bytes tests/golden.sha256 pins: the example panel, two disease loci (the second with risk
-// allele 0, whose risk table is reversed), tag SNPs (unsorted, one repeated, one outside the interval, one at
-// no SNP), the association report and an unknown flag, so that every part of the summary is there. The inputs
-// are linked into the scratch directory, so that the summary names no absolute path. After an intended change
-// of the output, the failure shows the new list.
-CommandResult run_golden(const TempDir& dir, const std::string& stem) {
+// allele 0, whose risk table is reversed), tag SNPs, the association report and an unknown flag, so that every
+// part of the summary is there. The tag SNPs are those of tests/data/golden.tags (unsorted, one repeated, one
+// outside the interval, one at no SNP) and every other SNP of the interval, so that the tag files span several
+// blocks. The inputs are linked into the scratch directory, so that the summary names no absolute path. After
+// an intended change of the output, the failure shows the new list.
+CommandResult run_golden(const TempDir& dir, const std::string& stem, const std::string& more = "") {
   if (!file_exists(dir.file("tarvik"))) {
     for (const char* name : {"chr20.hap.gz", "chr20.legend.gz", "chr20.map.gz"})
       boost::filesystem::create_symlink(example_file(name), dir.file(name));
-    boost::filesystem::create_symlink(source_dir() + "/tests/data/golden.tags", dir.file("golden.tags"));
     boost::filesystem::create_symlink(tarvik_binary(), dir.file("tarvik"));
+    std::string tags = read_file(source_dir() + "/tests/data/golden.tags"), id, position;
+    std::istringstream legend(read_gzip_file(example_file("chr20.legend.gz")));
+    for (int k = 0; legend >> id >> position; ++k, std::getline(legend, id))
+      if (k % 2 == 1 && position >= "1900000" && position <= "2800000") tags += position + "\n";
+    write_file(dir.file("golden.tags"), tags);
   }
   return run_command("./tarvik -h chr20.hap.gz -l chr20.legend.gz -m chr20.map.gz -int 1900000 2800000 "
                      "-n 300 200 -dl 1945626 1 1.5 2.25 2751091 0 2.0 4.0 -t golden.tags -nrs "
-                     "-output_snp_summary -zz -o " + stem, dir.path());
+                     "-output_snp_summary -zz " + more + " -o " + stem, dir.path());
 }
 
 const std::string kPanel = example_panel() + "-int 1000000 1300000 -n 30 20 -dl 1066806 1 2 4 ";
@@ -86,16 +96,20 @@ TEST(Driver, HelpScreenAndReportedErrors) {
   }
 }
 
-TEST(Driver, GoldenRunGivesThePinnedBytesInPlainAndGzipMode) {
+// One thread and eight write the same bytes, and the same compressed bytes in gzip mode.
+TEST(Driver, GoldenRunGivesThePinnedBytesInPlainAndGzipModeOnAnyThreadCount) {
   TempDir dir;
   // A larger run first: the pinned run must replace its files, not append to them or overwrite a part.
-  ASSERT_EQ(run_golden(dir, "out/plain/run -n 320 210").status, 0);
-  for (const std::string stem : {"out/plain/run", "out/gz1/run.gz", "out/gz2/run.gz"}) {
-    const CommandResult r = run_golden(dir, stem);
+  ASSERT_EQ(run_golden(dir, "out/plain/run", "-n 320 210").status, 0);
+  for (const auto& [stem, threads] : {std::make_pair("out/plain/run", ""), std::make_pair("out/gz1/run.gz", ""),
+                                      std::make_pair("out/gz2/run.gz", "-threads 8"),
+                                      std::make_pair("out/th1/run", "-threads 1")}) {
+    const CommandResult r = run_golden(dir, stem, threads);
     ASSERT_EQ(r.status, 0) << r.output << r.error;
     EXPECT_EQ(r.error, "");
-    const std::string created = stem == "out/plain/run" ? "" : "Creating directory " + stem.substr(0, 7) + "\n";
-    EXPECT_EQ(r.output, created + read_file(dir.file(stem + ".summary"))) << stem;
+    const std::string created = stem == std::string("out/plain/run") ? "" : "Creating directory " +
+                                                                                std::string(stem).substr(0, 7) + "\n";
+    EXPECT_EQ(r.output, created + read_file(dir.file(std::string(stem) + ".summary"))) << stem;
   }
   const std::string plain = dir.file("out/plain/run");
   for (const std::string suffix : {".controls.haps", ".cases.haps", ".legend", ".controls.gen", ".cases.gen",
@@ -110,6 +124,18 @@ TEST(Driver, GoldenRunGivesThePinnedBytesInPlainAndGzipMode) {
     }
     EXPECT_TRUE((packed ? read_gzip_file(dir.file("out/gz1/run" + name)) : raw) == read_file(plain + suffix))
         << name;
+    EXPECT_TRUE(read_file(dir.file("out/th1/run" + suffix)) == read_file(plain + suffix)) << suffix;
+  }
+  // The tag SNPs' lines are the genotype file's at the tag positions.
+  std::istringstream tag_file(read_file(dir.file("golden.tags")));
+  const std::set<std::string> tags{std::istream_iterator<std::string>(tag_file), {}};
+  for (const std::string group : {".controls", ".cases"}) {
+    std::istringstream gen(read_file(plain + group + ".gen"));
+    std::string expected;
+    for (std::string row, id, rsid, position; std::getline(gen, row);)
+      if (std::istringstream(row) >> id >> rsid >> position && tags.count(position)) expected += row + "\n";
+    EXPECT_GT(std::count(expected.begin(), expected.end(), '\n'), 1024) << "more than the largest block";
+    EXPECT_TRUE(read_file(plain + group + ".tags.gen") == expected) << group;
   }
   write_file(plain + ".summary", without_run_time(read_file(plain + ".summary")));
   write_file(plain + ".gz.summary", without_run_time(read_file(dir.file("out/gz1/run.gz.summary"))));
