@@ -66,7 +66,8 @@ struct InputRow { const char* what; std::vector<std::pair<std::string, std::stri
 const std::string kNoSnps = "Error reading file panel.hap: No SNPs in the interval in haplotype file!";
 
 const std::vector<InputRow> kInputRows = {
-    {"corrupt gzip panel", {{"panel.hap", corrupt_gzip()}}, kRun, 1, {"Error reading file panel.hap: truncated or corrupt gzip data."}},
+    {"corrupt gzip panel", {{"panel.hap", corrupt_gzip()}}, kRun, 1,
+     {"Error reading file panel.hap: truncated or corrupt gzip data."}},
     {"gzip everywhere, haplotypes in two members",
      {{"panel.hap", gzip(kHaps.substr(0, 10)) + gzip(kHaps.substr(10))}, {"panel.legend", gzip(kLegend)},
       {"panel.map", gzip(kMap)}, {"tags", gzip("2000 3000\n")}},

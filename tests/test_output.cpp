@@ -31,14 +31,6 @@ namespace fs = boost::filesystem;
 
 namespace {
 
-template <class F>
-std::string error_of(F f) {
-  try {
-    f();
-  } catch (const badfilename& e) { return e.message; } catch (const GenericErrorException& e) { return e.detail; }
-  return "no error";
-}
-
 // One call of write_output_files in a scratch directory: two controls and a case at three SNPs.
 struct OutputRun {
   TempDir dir;
@@ -143,7 +135,7 @@ TEST(OutputFiles, FaultsStopTheRun) {
   }
   OutputRun r;
   r.rows.resize(4);
-  EXPECT_EQ(error_of([&] { r.run(); }), "output_haplotypes found 4 simulated haplotypes, but 2 controls and 1 "
+  EXPECT_EQ(error_of([&] { r.run(); }), GenericErrorException::m_prefix + "output_haplotypes found 4 simulated haplotypes, but 2 controls and 1 "
                                         "cases need 6; no output file was written.\n");
   EXPECT_EQ(r.summary(), "\nWriting output to files \nsomething has gone wrong in output_haplotypes: "
                          "simulated_haplotypes.size()/2 != (params.ncontrols+params.ncases)\n");

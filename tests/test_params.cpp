@@ -59,17 +59,7 @@ TEST(Parse, CommandLinesThatStop) {
   };
   for (const auto& [line, expected] : cases) {
     TarvikParameters p;
-    std::string message = "accepted";
-    try {
-      parse(p, line);
-    } catch (const HelpException&) {
-      message = "help";
-    } catch (const MissingFlagException& e) {
-      message = e.message;
-    } catch (const GenericErrorException& e) {
-      message = e.prefix + e.detail;
-    }
-    EXPECT_EQ(message, expected) << line;
+    EXPECT_EQ(error_of([&] { parse(p, line); }), expected) << line;
   }
 }
 

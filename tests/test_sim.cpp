@@ -240,13 +240,8 @@ TEST(DiseaseAlleles, UndefinedCaseDistributionIsAnError) {
     TarvikGenerator g = case_generator({{0, 1, 0, 1}, {0, 1, 0, 1}}, {{1, 1}, {0, 0}}, loci);
     for (int attempt = 0; attempt < 2; ++attempt) {  // nothing half-made is cached
       Pair states(2, std::vector<int>(c.rr.size(), -2)), drawn;  // each side one disease segment
-      try {
-        g.simulate_disease_alleles(states, drawn, kNoMutation);
-        ADD_FAILURE() << "no error for " << c.detail;
-      } catch (const GenericErrorException& e) {
-        EXPECT_EQ(e.detail, c.detail);
-        EXPECT_EQ(e.prefix, "Error encountered, program terminated: ");
-      }
+      EXPECT_EQ(error_of([&] { g.simulate_disease_alleles(states, drawn, kNoMutation); }),
+                "Error encountered, program terminated: " + c.detail);
     }
     EXPECT_TRUE(g.case_hap_freq_cache.empty());
   }

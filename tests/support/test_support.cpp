@@ -14,6 +14,8 @@
 
 #include <boost/filesystem.hpp>
 
+#include "params/errors.hpp"
+
 namespace testing_support {
 
 TempDir::TempDir() {
@@ -43,6 +45,21 @@ void write_file(const std::string& name, const std::string& content) {
 bool file_exists(const std::string& name) { return boost::filesystem::exists(name); }
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string error_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const HelpException&) {
+    return "help";
+  } catch (const MissingFlagException& e) {
+    return e.message;
+  } catch (const GenericErrorException& e) {
+    return e.prefix + e.detail;
+  } catch (const badfilename& e) {
+    return e.message;
+  }
+  return "no error";
+}
 
 std::string gzip(const std::string& text) {
   TempDir dir;

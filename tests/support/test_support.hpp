@@ -31,6 +31,9 @@ std::string gzip(const std::string& text);            // one gzip member of the 
 std::string read_gzip_file(const std::string& name);  // decompressed through zlib
 std::string read_text(const std::string& name);       // decompressed when the name ends in ".gz"
 bool contains(const std::string& text, const std::string& part);
+// What the driver would report of the system's error that `f` throws ("help" for the help screen); "no error"
+// when it returns.
+std::string error_of(const std::function<void()>& f);
 
 // Every entry under `dir` (hidden ones included) with its content, or its link target, so that a comparison
 // sees any file written, left or removed; summary files may be left out.
