@@ -12,8 +12,6 @@ namespace {
 const std::string kMap = "position rate cM\n0 1.0 0.0\n10000 1.0 1.0\n";
 const std::string kHeader = "rsid position a0 a1\n";
 
-std::string right60(const std::string& label) { return std::string(60 - label.size(), ' ') + label; }
-
 std::vector<int> positions_of(const Data& data) {
   std::vector<int> keys;
   for (const auto& entry : data.snps_data) keys.push_back(entry.first);
@@ -102,32 +100,6 @@ TEST_F(DataTest, PanelWithinInclusiveBounds) {
   Data extremes = fresh(INT32_MIN, INT32_MAX);
   EXPECT_EQ(read_all(extremes), "");
   EXPECT_EQ(positions_of(extremes), (std::vector<int>{INT32_MIN}));
-}
-
-TEST_F(DataTest, UnequalFileLengths) {
-  auto warning = [](const std::string& longer, const std::string& other) {
-    return "Warning: " + longer + " file contained more lines than " + other +
-           " file, only those SNPs with a line in the " + other + " file were read.\n";
-  };
-  const std::string two = kHeader + "a 1 A C\nb 2 A C";
-  const std::vector<std::vector<std::string>> cases = {  // haplotypes, legend, warning
-      {"0 1\n1 1\n1 0\n", two + "\n", warning("haplotype", "legend")},
-      {"0 1\n1 1\n", two + "\nc 3 A C\n", warning("legend", "haplotype")},
-      {"0 1\n1 1", two, ""}, {"0 1\n1 1\n1 0", two + "\n", ""}, {"0 1\n1 1\n", two + "\nc 3 A C", ""},
-  };
-  for (const auto& c : cases) {
-    write_panel(c[0], c[1]);
-    Data data = fresh();
-    std::string out;
-    ASSERT_EQ(read_all(data, &out), "");
-    // The warning comes after "done" and before the counts, and only on the console.
-    EXPECT_NE(out.find("[0, 1000000] ... done\n" + c[2] + right60("number of haplotypes: ") + "2\n" +
-                       right60("number of SNPs in total: ") + "2\n"),
-              std::string::npos)
-        << out;
-    EXPECT_EQ(read_file(dir.file("run.summary")).find("Warning"), std::string::npos);
-    EXPECT_EQ(data.snps_data.size(), 2u);
-  }
 }
 
 TEST_F(DataTest, ReadErrorsNameTheFileAndTheLine) {

@@ -82,8 +82,16 @@ const std::vector<InputRow> kInputRows = {
       " are available. Simulate fewer individuals or a shorter interval."}},
     {"a bad map and a bad panel: the map's error", {{"panel.hap", corrupt_gzip()}}, kRun + " -m /dev/zero", 1,
      {"file /dev/zero: line 1 is longer than 268435456 bytes (not a text file?)."}},
+    // The warnings come after "done" and before the counts.
     {"a legend shorter than the haplotypes", {{"panel.legend", kLegend.substr(0, kLegend.find("rs4"))}}, kRun, 0,
-     {"Warning: haplotype file contained more lines than legend file", "number of SNPs in interval: 3\n"}},
+     {"... done\nWarning: haplotype file contained more lines than legend file, only those SNPs with a line in the "
+      "legend file were read.\n", "number of haplotypes: 4\n", "number of SNPs in interval: 3\n"}},
+    {"haplotypes shorter than the legend", {{"panel.hap", kHaps.substr(0, 24)}}, kRun, 0,
+     {"... done\nWarning: legend file contained more lines than haplotype file, only those SNPs with a line in the "
+      "haplotype file were read.\n", "number of SNPs in interval: 3\n"}},
+    {"no line feed at the ends",
+     {{"panel.hap", kHaps.substr(0, kHaps.size() - 1)}, {"panel.legend", kLegend.substr(0, kLegend.size() - 1)}},
+     kRun, 0, {"number of SNPs in interval: 4\n"}, "Warning"},
     {"an empty legend", {{"panel.legend", ""}}, kRun, 1,
      {"Warning: haplotype file contained more lines than legend file", kNoSnps}},
     {"a missing tag file stops the run before it simulates", {}, kRun + " -t missing", 1,

@@ -135,8 +135,8 @@ TEST(OutputFiles, FaultsStopTheRun) {
   }
   OutputRun r;
   r.rows.resize(4);
-  EXPECT_EQ(error_of([&] { r.run(); }), GenericErrorException::m_prefix + "output_haplotypes found 4 simulated haplotypes, but 2 controls and 1 "
-                                        "cases need 6; no output file was written.\n");
+  EXPECT_EQ(error_of([&] { r.run(); }), GenericErrorException::m_prefix + "output_haplotypes found 4 simulated "
+                                        "haplotypes, but 2 controls and 1 cases need 6; no output file was written.\n");
   EXPECT_EQ(r.summary(), "\nWriting output to files \nsomething has gone wrong in output_haplotypes: "
                          "simulated_haplotypes.size()/2 != (params.ncontrols+params.ncases)\n");
   EXPECT_EQ(snapshot(r.dir.path(), false).size(), 0u);
