@@ -63,6 +63,8 @@ std::string many_loci() {
 struct InputRow { const char* what; std::vector<std::pair<std::string, std::string>> files; std::string args;
                   int status; std::vector<std::string> fragments; std::string never = ""; };
 
+const std::string kMonomorphic = "0 1 0 1\n0 0 0 0\n1 1 1 1\n1 0 1 0\n";  // frequencies 0.5, 0, 1, 0.5
+const std::string kRemoved = ", so it has been removed from the set of disease loci.\n";
 const std::string kNoSnps = "Error reading file panel.hap: No SNPs in the interval in haplotype file!";
 
 const std::vector<InputRow> kInputRows = {
@@ -97,6 +99,14 @@ const std::vector<InputRow> kInputRows = {
     {"a missing tag file stops the run before it simulates", {}, kRun + " -t missing", 1,
      {"tag snps file: missing\n", "Error reading file missing: can't open file.\n"}, "Reading genetic map"},
     {"an interval without SNPs", {}, kRun + " -int 5000 6000", 1, {"looking for SNPs in [5000, 6000]", kNoSnps}},
+    {"disease loci off the panel or monomorphic, one kept", {{"panel.hap", kMonomorphic}},
+     kInputs + "-n 2 2 -nrs -dl 1000 1 2 4 1500 1 2 4 2000 1 2 4 3000 0 2 4 1000.5 1 2 4 12345678 1 2 4", 0,
+     {"\nProcessing disease loci ... \ncannot find snp information for position 1000.5" + kRemoved,
+      "\ncannot find snp information for position 1500" + kRemoved, "\nsnp at position 2000 has frequency 0" + kRemoved,
+      "\nsnp at position 3000 has frequency 1" + kRemoved,
+      "\ncannot find snp information for position 1.23457e+07" + kRemoved + "done \n"}},
+    {"no disease locus left", {{"panel.hap", kMonomorphic}}, kInputs + "-n 2 2 -nrs -dl 2000 1 2 4 3000 1 2 4", 1,
+     {"frequency 0" + kRemoved, "frequency 1" + kRemoved + "done \n\nNo suitable disease loci. Program terminated.\n"}},
     {"disease loci over too many segments", {}, kExample + "-n 5 5 -nrs -dl " + many_loci(), 1,
      {"possible pairs, too many to simulate; use fewer disease loci or loci closer together."}},
 };
@@ -137,7 +147,8 @@ TEST(Inputs, EveryInputEndsWithAClearMessageAndStatus) {
       EXPECT_EQ(r.status, row.status) << r.output << r.error;
       expect_in_order(r.output, row.fragments);
       EXPECT_TRUE(row.never.empty() || !contains(r.output, row.never)) << r.output;
-      EXPECT_TRUE(contains(r.output, " seconds to complete. Have a nice day! \n"));
+      // Only a run left without disease loci stops at once, as it always has.
+      EXPECT_NE(contains(r.output, " seconds to complete. Have a nice day! \n"), contains(r.output, "No suitable"));
       expect_clean_stderr(r.error);
       said[t] = without_threads(r.output + r.error, threads);
       if (row.status == 0) {

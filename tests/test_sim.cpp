@@ -114,37 +114,6 @@ TEST(WordThresholds, MatchTheComparisonOfTheDrawWithTheProbability) {
 // Panel haplotype 0 is 0 1 0 and haplotype 1 is 1 0 1, all at one map position.
 const Data kThreeSnps = make_panel({{0, 1}, {1, 0}, {0, 1}});
 
-// Loci kept without a word are pinned by the golden run of the driver tests.
-TEST(ProcessDl, ReportsLociOffThePanelOrMonomorphicAndStopsIfNoneIsLeft) {
-  // Frequencies 0.5 at 10, 0 at 20, 1 at 30, 0.25 at 40.
-  const Data panel = make_panel({{0, 1, 0, 1}, {0, 0, 0, 0}, {1, 1, 1, 1}, {0, 0, 1, 0}});
-  const std::string start = "\nProcessing disease loci ... ", end = "done \n\n";
-  const std::string missing = "\ncannot find snp information for position ";
-  const std::string removed = ", so it has been removed from the set of disease loci.\n";
-  const struct { std::vector<double> loci; std::vector<int> kept; std::string log; } cases[] = {
-      {{10, 15, 39, 10.5, 12345678}, {0},
-       start + missing + "10.5" + removed + missing + "15" + removed + missing + "39" + removed +
-           missing + "1.23457e+07" + removed + end},
-      {{20, 30}, {}, start + "\nsnp at position 20 has frequency 0" + removed +
-           "\nsnp at position 30 has frequency 1" + removed + end +
-           "No suitable disease loci. Program terminated.\n"},
-  };
-  for (const auto& c : cases) {
-    TempDir dir;
-    TarvikParameters params = make_params(dir, 1, 1, 1.0);
-    for (double position : c.loci) params.dl[position] = DiseaseLocus(1, 2.0, 4.0);
-    TarvikGenerator generator(params, panel);
-    if (c.kept.empty()) {
-      EXPECT_THROW(generator.process_dl(), RunTerminated);
-    } else {
-      generator.process_dl();
-      EXPECT_EQ(generator.dl_indices, c.kept);
-      EXPECT_EQ(generator.params.dl.size(), c.kept.size());
-    }
-    EXPECT_EQ(read_file(dir.file("run.summary")), c.log);
-  }
-}
-
 TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheStayingProbability) {
   // Map positions 0, 0, 1, 1, 3 with N = 2: staying probabilities 1, e^-0.5, 1, e^-1.
   const Data panel = make_panel({{0}, {0}, {0}, {0}, {0}}, {0, 0, 1, 1, 3});
