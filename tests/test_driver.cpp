@@ -17,8 +17,8 @@ const std::string ruler(67, '=');
 
 // The run whose bytes tests/golden.sha256 pins: the example panel, two disease loci (the second with risk
 // allele 0, whose risk table is reversed), tag SNPs, the association report and an unknown flag, so that every
-// part of the summary is there. The tag SNPs are those of tests/data/golden.tags (unsorted, one repeated, one
-// outside the interval, one at no SNP) and every other SNP of the interval, so that the tag files span several
+// part of the summary is there. The tag SNPs are those of tests/data/golden.tags (unsorted, repeated, signed,
+// outside the interval, at no SNP, with tabs and CRLF) and every other SNP of the interval, so that the tag files span several
 // blocks. The inputs are linked into the scratch directory, so that the summary names no absolute path. After
 // an intended change of the output, the failure shows the new list.
 CommandResult run_golden(const TempDir& dir, const std::string& stem, const std::string& more = "") {

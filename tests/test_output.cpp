@@ -1,4 +1,4 @@
-// The output file set: names and flags, the tag-SNP reader and the faults that stop a write (the formatting of
+// The output file set: names and flags, and the faults that stop a write (the formatting of
 // every file, on any thread count, is pinned by the golden run of the driver tests); compressed files as BGZF;
 // and the pipeline that writes blocks made by several threads in order, with memory bounded by its ring of
 // blocks and the failure of a worker carried to the calling thread.
@@ -92,33 +92,6 @@ TEST(OutputFiles, NamesAndFlags) {
     expected.erase("/tags");
     expected.erase("/x.gz");
     EXPECT_TRUE(expected.empty()) << expected.begin()->first;  // no file but those
-  }
-}
-
-TEST(OutputFiles, TagFileReading) {
-  const std::string bad = "\" is not a position (a decimal integer within the range of an int).";
-  const std::vector<std::pair<std::string, std::string>> cases = {  // content, positions or error
-      {"300 100\n100 999\n", "100 300 999 "},
-      {"", ""},
-      {"  200\t\r\n+100\n\n-5", "-5 100 200 "},
-      {"100 abc\n", "line 1: \"abc" + bad},
-      {"100\n12x 300\n", "line 2: \"12x" + bad},
-      {"2147483648\n", "line 1: \"2147483648" + bad}, {"+\n", "line 1: \"+" + bad},
-  };
-  TempDir dir;
-  for (const auto& c : cases) {
-    for (const std::string& name : {dir.file("tags"), dir.file("tags.gz")}) {
-      std::unique_ptr<std::ostream> out = open_output_file(name, std::ios::out);
-      *out << c.first;
-      close_output_file(out, name);
-      std::string got;
-      const std::string error = error_of([&] {
-        for (int p : read_tag_positions(name)) got += std::to_string(p) + " ";
-      });
-      const bool bad_token = c.second.rfind("line", 0) == 0;
-      EXPECT_EQ(error == "no error" ? got : error,
-                bad_token ? "Error reading file " + name + ": " + c.second : c.second) << c.first;
-    }
   }
 }
 
