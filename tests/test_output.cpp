@@ -53,13 +53,8 @@ struct OutputRun {
 };
 
 TEST(OutputFiles, NamesAndFlags) {
-  // The suffixes of the files written, in order.
-  struct Case {
-    std::string output;
-    std::vector<const char*> flags;
-    std::string prefix;
-    std::vector<std::string> suffixes;
-  };
+  struct Case { std::string output; std::vector<const char*> flags; std::string prefix;
+                std::vector<std::string> suffixes; };  // the suffixes of the files written, in order
   const std::vector<std::string> all = {"controls.haps", "cases.haps", "legend", "controls.gen", "cases.gen",
                                         "controls.sample", "cases.sample"};
   const Case cases[] = {

@@ -103,13 +103,6 @@ TEST(Parse, ThreadFlagsDefaultToTheAllowedCores) {
   EXPECT_EQ(std::make_pair(widest.threads, widest.gz_level), std::make_pair(256, 9));
 }
 
-TEST(ProgressText, PercentDetailElapsedAndTheRemainingTimeAtThePaceSoFar) {
-  EXPECT_EQ(progress_text("Simulating", 1000, 4000, "1000 of 4000 individuals", 12.9),
-            "Simulating: 25% (1000 of 4000 individuals), 0:12 elapsed, about 0:38 left");
-  EXPECT_EQ(progress_text("Writing", 0, 70, "file 1 of 7", 0.2), "Writing: 0% (file 1 of 7), 0:00 elapsed");
-  EXPECT_EQ(progress_text("Writing", 7, 7, "", 3725), "Writing: 100%, 1:02:05 elapsed, about 0:00 left");
-  EXPECT_EQ(clock_text(59.99) + " " + clock_text(61) + " " + clock_text(36000), "0:59 1:01 10:00:00");
-}
 
 // Runs a phase long enough to be drawn with standard error on `fd`, and returns what reached the other end.
 std::string phase_output(int fd, int read_end) {
@@ -127,7 +120,14 @@ std::string phase_output(int fd, int read_end) {
   return n > 0 ? std::string(buffer, n) : std::string();
 }
 
-TEST(Progress, DrawsOnlyOnATerminalAndRestoresTheCursorWhenThePhaseEnds) {
+// The percentage, the detail, the time elapsed and the time left at the pace so far; drawn only on a terminal,
+// with the cursor restored when the phase ends.
+TEST(Progress, TextAndDrawingOnlyOnATerminal) {
+  EXPECT_EQ(progress_text("Simulating", 1000, 4000, "1000 of 4000 individuals", 12.9),
+            "Simulating: 25% (1000 of 4000 individuals), 0:12 elapsed, about 0:38 left");
+  EXPECT_EQ(progress_text("Writing", 0, 70, "file 1 of 7", 0.2), "Writing: 0% (file 1 of 7), 0:00 elapsed");
+  EXPECT_EQ(progress_text("Writing", 7, 7, "", 3725), "Writing: 100%, 1:02:05 elapsed, about 0:00 left");
+  EXPECT_EQ(clock_text(59.99) + " " + clock_text(61) + " " + clock_text(36000), "0:59 1:01 10:00:00");
   int pipe_ends[2];
   ASSERT_EQ(::pipe2(pipe_ends, O_NONBLOCK), 0);
   EXPECT_EQ(phase_output(pipe_ends[1], pipe_ends[0]), "");  // not a terminal: nothing at all
