@@ -15,12 +15,11 @@ namespace {
 
 const std::string ruler(67, '=');
 
-// The run whose bytes tests/golden.sha256 pins: the example panel, two disease loci (the second with risk
-// allele 0, whose risk table is reversed), tag SNPs, the association report and an unknown flag, so that every
-// part of the summary is there. The tag SNPs are those of tests/data/golden.tags (unsorted, repeated, signed,
-// outside the interval, at no SNP, with tabs and CRLF) and every other SNP of the interval, so that the tag files span several
-// blocks. The inputs are linked into the scratch directory, so that the summary names no absolute path. After
-// an intended change of the output, the failure shows the new list.
+// The run whose bytes tests/golden.sha256 pins: the example panel, two disease loci (the second with risk allele
+// 0, whose risk table is reversed), tag SNPs, the association report and an unknown flag, so that every part of
+// the summary is there. The tag SNPs: tests/data/golden.tags (unsorted, repeated, signed, outside the interval,
+// at no SNP, tabs, CRLF) and every other SNP, so that the tag files span several blocks. The inputs are linked
+// into the scratch directory, so that the summary names no absolute path.
 CommandResult run_golden(const TempDir& dir, const std::string& stem, const std::string& more = "") {
   if (!file_exists(dir.file("tarvik"))) {
     for (const char* name : {"chr20.hap.gz", "chr20.legend.gz", "chr20.map.gz"})
@@ -141,7 +140,6 @@ TEST(Driver, GoldenRunGivesThePinnedBytesInPlainAndGzipModeOnAnyThreadCount) {
             read_file(source_dir() + "/tests/golden_panel_only.sha256"));
 }
 
-// Bad -seed values are refused by the parser's tests; a fixed-seed run's summary is pinned by the golden run.
 TEST(Seed, OtherWordOtherBytesAndTheLoggedClockWordRepeatsTheRun) {
   TempDir dir;
   const auto run = [&](const std::string& stem, const std::string& seed) {

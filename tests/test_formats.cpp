@@ -155,8 +155,7 @@ TEST(Formats, ToolsReadTheFilesAndAVcfPanelGivesTheSameRun) {
     EXPECT_NE(from_vcf.output.find("records skipped (not biallelic SNPs): " + std::to_string(other_variants) + "\n"),
               std::string::npos);
     expect_same_files(run + "/a", run + "/b");
-    // Through its index, a BGZF or BCF panel is read only within -int; of several contigs only that of -chr is
-    // read.
+    // Through its index, a BGZF or BCF panel is read only within -int; of several contigs, only -chr's.
     const std::string in_interval = std::to_string(table_of(read_file(run + "/a/run.legend")).size() - 1);
     for (const std::string file : {"all.vcf.gz", "all.bcf", "two.vcf.gz", "two.vcf"}) {
       if (c.cases != 2 || !c.gz.empty()) break;

@@ -1,7 +1,6 @@
-// The output file set: names and flags, and the faults that stop a write (the formatting of
-// every file, on any thread count, is pinned by the golden run of the driver tests); compressed files as BGZF;
-// and the pipeline that writes blocks made by several threads in order, with memory bounded by its ring of
-// blocks and the failure of a worker carried to the calling thread.
+// The output file set: names, flags and the faults that stop a write (every file's bytes, on any thread count,
+// are pinned by the golden run of the driver tests); BGZF files; and the pipeline that writes the blocks of
+// several threads in order, its memory bounded by its ring and a worker's failure carried to the caller.
 #include <htslib/bgzf.h>
 
 #include <algorithm>

@@ -149,10 +149,8 @@ TEST(Progress, TextAndDrawingOnlyOnATerminal) {
 
 }  // namespace
 
-// Items made ahead on a second thread (individuals' draws, blocks of a
-// decompressed file): they arrive in order and unchanged, the thread never
-// runs more than its ring ahead, the items may end, and a failure reaches the
-// caller at the item that failed, the thread joined either way.
+// Items made ahead on a second thread (individuals' draws, blocks of a decompressed file) arrive in order and
+// unchanged, never more than the ring ahead; they may end, and a failure reaches the caller at its item.
 TEST(Ahead, ItemsArriveInOrderWithinTheRingAndAFailureReachesItsItem) {
   constexpr std::size_t count = 300, ring = 4;
   constexpr std::size_t all = count + 1, none = std::size_t(-1);  // every item and one past; no item

@@ -28,20 +28,15 @@ inline std::vector<int> stored_disease_snps(const TarvikGenerator& g) {
   return snps;
 }
 
-inline void add_simulated(TarvikGenerator& g, const std::vector<short>& row) {
-  const std::size_t nsnps = g.panel_data.snps_data.size();
-  if (g.simulated.snps() != nsnps || g.simulated.disease_snps() != stored_disease_snps(g))
-    g.simulated = MosaicStore(static_cast<std::size_t>(g.panel_data.nhaplotypes), nsnps, stored_disease_snps(g));
-  std::vector<int> mutations;
-  for (std::size_t j = 0; j < nsnps; ++j)
-    if (row[j] != g.panel_data.panel.get(j, 0)) mutations.push_back(static_cast<int>(j));
-  g.simulated.add({{0, 0}}, mutations, false, nullptr, g.panel_data.panel);
-}
-
 inline void set_simulated(TarvikGenerator& g, const std::vector<std::vector<short>>& rows) {
-  g.simulated = MosaicStore(static_cast<std::size_t>(g.panel_data.nhaplotypes),
-                            g.panel_data.snps_data.size(), stored_disease_snps(g));
-  for (const std::vector<short>& row : rows) add_simulated(g, row);
+  const std::size_t nsnps = g.panel_data.snps_data.size();
+  g.simulated = MosaicStore(static_cast<std::size_t>(g.panel_data.nhaplotypes), nsnps, stored_disease_snps(g));
+  for (const std::vector<short>& row : rows) {
+    std::vector<int> mutations;
+    for (std::size_t j = 0; j < nsnps; ++j)
+      if (row[j] != g.panel_data.panel.get(j, 0)) mutations.push_back(static_cast<int>(j));
+    g.simulated.add({{0, 0}}, mutations, false, nullptr, g.panel_data.panel);
+  }
 }
 
 }  // namespace testing_support
