@@ -103,6 +103,8 @@ const std::vector<InputRow> kInputRows = {
     {"a tag position beyond an int", {{"tags", "2147483648"}}, kRun + " -t tags", 1,
      {"Error reading file tags: line 1: \"2147483648\" is not a position"}},
     {"an empty tag file", {{"tags", ""}}, kRun + " -t tags", 0, {"writing output file out/run.cases.tags.gen\n"}},
+    {"a directory where an output file goes", {{"out/run.legend", kDirectory}}, kRun, 1,
+     {"writing output file out/run.cases.haps\nError reading file out/run.legend: can't open file.\n\nNo output file"}},
     {"an interval without SNPs", {}, kRun + " -int 5000 6000", 1, {"looking for SNPs in [5000, 6000]", kNoSnps}},
     {"disease loci off the panel or monomorphic, one kept", {{"panel.hap", kMonomorphic}},
      kInputs + "-n 2 2 -nrs -dl 1000 1 2 4 1500 1 2 4 2000 1 2 4 3000 0 2 4 1000.5 1 2 4 12345678 1 2 4", 0,
