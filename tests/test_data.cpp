@@ -1,7 +1,6 @@
 // Reading the genetic map and the reference panel.
 
 #include "data/data.hpp"
-#include "params/errors.hpp"
 #include "test_support.hpp"
 
 using namespace testing_support;
@@ -39,17 +38,14 @@ class DataTest : public ::testing::Test {
   }
   // The error message, "" when none.
   std::string read_all(Data& data, std::string* console = nullptr) {
-    std::string message;
     testing::internal::CaptureStdout();
-    try {
+    const std::string message = error_of([&] {
       data.read_genetic_map();
       data.read_haplotype_data();
-    } catch (const badfilename& e) {
-      message = e.message;
-    }
+    });
     const std::string out = testing::internal::GetCapturedStdout();
     if (console) *console = out;
-    return message;
+    return message == "no error" ? "" : message;
   }
 };
 
