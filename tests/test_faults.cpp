@@ -70,6 +70,8 @@ const std::string kNoSnps = "Error reading file panel.hap: No SNPs in the interv
 const std::vector<InputRow> kInputRows = {
     {"corrupt gzip panel", {{"panel.hap", corrupt_gzip()}}, kRun, 1,
      {"Error reading file panel.hap: truncated or corrupt gzip data."}},
+    {"truncated gzip panel", {{"panel.hap", gzip(kHaps).substr(0, gzip(kHaps).size() - 6)}}, kRun, 1,
+     {"Error reading file panel.hap: truncated or corrupt gzip data."}},
     {"gzip everywhere, haplotypes in two members",
      {{"panel.hap", gzip(kHaps.substr(0, 10)) + gzip(kHaps.substr(10))}, {"panel.legend", gzip(kLegend)},
       {"panel.map", gzip(kMap)}, {"tags", gzip("2000 3000\n")}},
