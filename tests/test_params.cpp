@@ -98,6 +98,9 @@ TEST(Parse, ThreadFlagsDefaultToTheAllowedCores) {
   TarvikParameters widest;
   parse(widest, base + "-threads 256 -gz_level 9");
   EXPECT_EQ(std::make_pair(widest.threads, widest.gz_level), std::make_pair(256, 9));
+  std::ostringstream summary;  // the lines of both, which only these flags add
+  widest.parameters_summary(summary);
+  EXPECT_TRUE(contains(summary.str(), "threads: 256\n" + std::string(36, ' ') + "gzip compression level: 9\n"));
 }
 
 
