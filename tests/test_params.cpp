@@ -1,6 +1,7 @@
 // Command-line parsing and the progress line. The parameter summary, the summary file and the output files
 // are pinned by the golden run of the driver tests.
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -115,9 +116,13 @@ std::string phase_output(int fd, int read_end) {
   }
   ::dup2(saved, STDERR_FILENO);
   ::close(saved);
+  // A terminal hands on what was written a little later: read until nothing more comes for 200 ms.
+  std::string shown;
   char buffer[512];
-  const ssize_t n = ::read(read_end, buffer, sizeof buffer);
-  return n > 0 ? std::string(buffer, n) : std::string();
+  ssize_t n = 0;
+  for (pollfd p{read_end, POLLIN, 0}; ::poll(&p, 1, 200) > 0 && (n = ::read(read_end, buffer, sizeof buffer)) > 0;)
+    shown.append(buffer, static_cast<std::size_t>(n));
+  return shown;
 }
 
 // The percentage, the detail, the time elapsed and the time left at the pace so far; drawn only on a terminal,
