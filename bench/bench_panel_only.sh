@@ -33,22 +33,27 @@ w4=(-h "$scale.hap" -l "$scale.legend" -m "$ex/chr20.map.gz" -n 1000 1000
 
 fresh_results
 
+# measure_both NAME DIR ARGS...: the run without and with -copy_panel_only, its
+# output removed after each.
+measure_both() {
+  local name=$1 dir=$2
+  shift 2
+  measure "$name" "$tarvik" "$@" -o "$dir/run"
+  rm -rf "$dir"
+  measure "${name}_panel_only" "$tarvik" "$@" -copy_panel_only -o "$dir/run"
+  rm -rf "$dir"
+}
+
 for ((r = 1; r <= repeats; r++)); do
   echo "W1 run $r of $repeats ..." >&2
-  measure W1 "$tarvik" "${w1[@]}" -o "$work/w1/run"
-  rm -rf "$work/w1"
-  measure W1_panel_only "$tarvik" "${w1[@]}" -copy_panel_only -o "$work/w1/run"
-  rm -rf "$work/w1"
+  measure_both W1 "$work/w1" "${w1[@]}"
 done
 
 if [[ -s "$scale.legend" && -s "$scale.hap" ]]; then
   awk 'NR > 1 && NR % 50 == 0 {print $2}' "$scale.legend" >"$work/tags.txt"
   for ((r = 1; r <= w4_repeats; r++)); do
     echo "W4 run $r of $w4_repeats ..." >&2
-    measure W4 "$tarvik" "${w4[@]}" -o "$work/w4/run"
-    rm -rf "$work/w4"
-    measure W4_panel_only "$tarvik" "${w4[@]}" -copy_panel_only -o "$work/w4/run"
-    rm -rf "$work/w4"
+    measure_both W4 "$work/w4" "${w4[@]}"
   done
 else
   echo "no scale panel at $scale.hap / $scale.legend: W4 left out (bench_scale.sh builds it)" >&2
