@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "data/input_file.hpp"
+#include "io/input_file.hpp"
 
 int main(int argc, char** argv) {
   if (argc != 6) {

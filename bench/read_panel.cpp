@@ -5,8 +5,9 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "core/errors.hpp"
+#include "core/log.hpp"
 #include "data/data.hpp"
-#include "params/errors.hpp"
 
 int main(int argc, char** argv) {
   if (argc != 4 && argc != 6) {
@@ -14,25 +15,21 @@ int main(int argc, char** argv) {
     return 2;
   }
   Data data;
-  data.haplotype_file = argv[1];
-  data.legend_file = argv[2];
-  data.genetic_map_file = argv[3];
   data.lower = 0;
   data.upper = 2147483647;
   if (argc == 6) {
     data.lower = std::atoi(argv[4]);
     data.upper = std::atoi(argv[5]);
   }
-  data.summary_file = "/dev/null";
+  RunLog log = RunLog::silent();
   try {
-    data.read_genetic_map();
-    data.read_haplotype_data();
-  } catch (const badfilename& e) {
-    std::cerr << e.message << "\n";
+    data.map = read_genetic_map(argv[3], 11418, log);
+    read_haplotype_data(data, argv[1], argv[2], log);
+  } catch (const FileError& e) {
+    std::cerr << e.what() << "\n";
     return 1;
   }
-  // On stderr, so that the summary text on stdout can be discarded.
-  std::cerr << "haplotypes " << data.nhaplotypes << ", SNPs kept " << data.snps_data.size()
-            << ", map rows " << data.map_positions.size() << "\n";
+  std::cerr << "haplotypes " << data.nhaplotypes << ", SNPs kept " << data.snps_data.size() << ", map rows "
+            << data.map.position.size() << "\n";
   return 0;
 }

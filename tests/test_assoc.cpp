@@ -8,9 +8,9 @@
 #include "assoc/cdfchi.hpp"
 #include "assoc/logistic_regression.hpp"
 #include "driver/association_report.hpp"
-#include "numerical.hpp"
+#include "assoc/numerical.hpp"
 #include "sim/generator.hpp"
-#include "store/dense_rows.hpp"
+#include "dense_rows.hpp"
 #include "engine_support.hpp"
 #include "test_support.hpp"
 
@@ -133,9 +133,8 @@ TEST(RunTest, UnestimableModelsGiveNanInsteadOfThrowing) {
 // beta and SE (0.9293, 0.8443 there): the stopping rule ends them early.
 TEST(AssociationReport, NanRowsWithWarnings) {
   testing_support::TempDir dir;
-  TarvikParameters params;
-  params.summary_file = dir.file("run.summary");
-  TarvikGenerator engine(params, testing_support::make_panel({{0}, {0}, {0}}));  // the rows are its mutants
+  RunLog run_log(dir.file("run.summary"));
+  TarvikGenerator engine(RunConfig(), testing_support::make_panel({{0}, {0}, {0}}));  // the rows are its mutants
   const Sample s = make_sample({{0, 0, 1}, {1, 0, 0}, {0, 0, 0}, {2, 0, 1}, {0, 0, 2}, {1, 0, 0},
                                 {1, 0, 1}, {2, 0, 2}, {0, 0, 1}, {1, 0, 0}, {2, 0, 1}, {0, 0, 2}},
                                {0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1});
@@ -144,9 +143,9 @@ TEST(AssociationReport, NanRowsWithWarnings) {
   engine.simulated_phenotypes = s.phenotypes;
   engine.num_simulated_haps = static_cast<int>(s.haplotypes.size());
   std::ostringstream log;
-  ASSERT_NO_THROW(association_report(engine, log));
+  ASSERT_NO_THROW(association_report(engine, log, run_log));
   EXPECT_EQ(log.str(), "");  // flushed into the summary file
-  EXPECT_EQ(testing_support::read_file(params.summary_file),
+  EXPECT_EQ(testing_support::read_file(run_log.summary_file()),
             "\n\nThe pvalues and effect sizes of each disease SNP is:\n\n"
             "Disease_locus_index           beta        beta_se         pvalue\n"
             "              1                nan            nan            nan\n"

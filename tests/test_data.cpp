@@ -1,5 +1,6 @@
 // Reading the genetic map and the reference panel.
 
+#include "core/log.hpp"
 #include "data/data.hpp"
 #include "test_support.hpp"
 
@@ -20,13 +21,10 @@ class DataTest : public ::testing::Test {
  protected:
   TempDir dir;
 
+  std::string legend_file = dir.file("panel.legend");
+
   Data fresh(int lower = 0, int upper = 1000000) {
     Data data;
-    data.summary_file = dir.file("run.summary");
-    data.haplotype_file = dir.file("panel.hap");
-    data.legend_file = dir.file("panel.legend");
-    data.genetic_map_file = dir.file("panel.map");
-    data.Ne = 11418;
     data.lower = lower;
     data.upper = upper;
     return data;
@@ -40,8 +38,9 @@ class DataTest : public ::testing::Test {
   std::string read_all(Data& data, std::string* console = nullptr) {
     testing::internal::CaptureStdout();
     const std::string message = error_of([&] {
-      data.read_genetic_map();
-      data.read_haplotype_data();
+      RunLog log(dir.file("run.summary"));
+      data.map = read_genetic_map(dir.file("panel.map"), 11418, log);
+      read_haplotype_data(data, dir.file("panel.hap"), legend_file, log);
     });
     const std::string out = testing::internal::GetCapturedStdout();
     if (console) *console = out;
@@ -54,25 +53,30 @@ class DataTest : public ::testing::Test {
 TEST_F(DataTest, MapNumbersAsStrtodReadsThem) {
   write_file(dir.file("panel.map"),
              "header\r\n1e3 -7e3 +.25\r\n 2000\t0   1.000000000000000111 words\r\n2000 0 3.3e0x");
-  Data data = fresh();
-  data.read_genetic_map();
-  EXPECT_EQ(data.map_positions, (std::vector<double>{1000, 2000, 2000}));
+  RunLog log = RunLog::silent();
+  const GeneticMap map = read_genetic_map(dir.file("panel.map"), 11418, log);
+  EXPECT_EQ(map.position, (std::vector<double>{1000, 2000, 2000}));
   const double ne4 = 4.0 * 11418;
-  EXPECT_EQ(data.map_cumulative_rho,
+  EXPECT_EQ(map.rho,
             (std::vector<double>{ne4 * 0.25 / 100.0, ne4 * 1.000000000000000111 / 100.0, ne4 * 3.3 / 100.0}));
+  EXPECT_EQ(map.cm, (std::vector<double>{0.25, 1.000000000000000111, 3.3}));
 }
 
+// Both columns go through one interpolator.
 TEST_F(DataTest, InterpolationAtAndBeyondTheEnds) {
-  Data data = fresh();
-  data.map_positions = {1000, 2000, 3000, 3000, 4000};
-  data.map_cumulative_rho = {10, 20, 40, 50, 60};
+  GeneticMap map;
+  map.position = {1000, 2000, 3000, 3000, 4000};
+  map.rho = {10, 20, 40, 50, 60};
+  map.cm = {1, 2, 4, 5, 6};
   // Equal neighbouring rows at 3000: the later row is the left end from there on.
   const double cases[][2] = {{-5, 10},   {999.5, 10}, {1000, 10}, {1500, 15}, {2500, 30},
                              {3000, 50}, {3500, 55},  {4000, 60}, {1e9, 60}};
-  for (const auto& c : cases) EXPECT_EQ(data.interpolate_map(c[0]), c[1]) << c[0];
-  data.map_positions = {1000};
-  data.map_cumulative_rho = {7};
-  for (double x : {0.0, 1000.0, 5000.0}) EXPECT_EQ(data.interpolate_map(x), 7) << x;
+  for (const auto& c : cases) {
+    EXPECT_EQ(map.rho_at(c[0]), c[1]) << c[0];
+    EXPECT_EQ(map.cm_at(c[0]), c[1] / 10) << c[0];
+  }
+  map = GeneticMap{{1000}, {7}, {0.5}};
+  for (double x : {0.0, 1000.0, 5000.0}) EXPECT_EQ(map.rho_at(x), 7) << x;
 }
 
 TEST_F(DataTest, PanelWithinInclusiveBounds) {
@@ -124,7 +128,7 @@ TEST_F(DataTest, ReadErrorsNameTheFileAndTheLine) {
   for (const auto& c : cases) {
     write_panel(c.haps, c.legend, c.map);
     Data data = fresh();
-    if (c.legend == "/") data.legend_file = dir.file("absent.legend");
+    legend_file = dir.file(c.legend == "/" ? "absent.legend" : "panel.legend");
     std::string out;
     EXPECT_EQ(read_all(data, &out), "Error reading file " + dir.file(c.message)) << c.haps << "|" << c.legend;
     EXPECT_EQ(out.find("number of SNPs"), std::string::npos);

@@ -16,12 +16,14 @@
 
 #include <boost/filesystem.hpp>
 
+#include "core/log.hpp"
+#include "core/thread_budget.hpp"
 #include "output/output_files.hpp"
 #include "output/pipeline.hpp"
-#include "params/bgzf.hpp"
-#include "params/errors.hpp"
-#include "params/summary.hpp"
-#include "store/dense_rows.hpp"
+#include "io/bgzf.hpp"
+#include "core/errors.hpp"
+#include "io/output_file.hpp"
+#include "dense_rows.hpp"
 #include "test_support.hpp"
 
 using namespace testing_support;
@@ -32,7 +34,7 @@ namespace {
 // One call of write_output_files in a scratch directory: two controls and a case at three SNPs.
 struct OutputRun {
   TempDir dir;
-  TarvikParameters params;
+  RunConfig params;
   std::map<int, snp> snps = {{100, snp{"rs1", 0, "A", "G"}}, {200, snp{"rs2", 0, "C", "T"}},
                              {300, snp{"rs3", 0, "G", "GA"}}};
   std::vector<std::vector<short>> rows = {{0, 1, 1}, {1, 1, 0}, {0, 0, 1}, {1, 0, 1}, {1, 1, 0}, {0, 1, 0}};
@@ -40,14 +42,20 @@ struct OutputRun {
   explicit OutputRun(const std::string& output = "run", const std::vector<const char*>& flags = {}) {
     params.ncontrols = 2;
     params.ncases = 1;
-    params.summary_file = dir.file("log.summary");
     params.tag_snps_file = dir.file("tags");
     params.output_file = dir.file(output);
     params.output_directory = params.output_file.parent_path();
-    for (const char* f : flags) params.specified_flags.insert(f);
+    for (const std::string f : flags) {
+      params.haps_output &= f != "-no_haps_output";
+      params.gens_output &= f != "-no_gens_output";
+      params.tag_snps |= f == "-t";
+    }
   }
-  void run() const { write_output_files(DenseRows(rows, snps.size()), snps, params); }
-  std::string summary() const { return file_exists(params.summary_file) ? read_file(params.summary_file) : ""; }
+  void run() const {
+    RunLog log(dir.file("log.summary"));
+    write_output_files(DenseRows(rows, snps.size()), snps, params, GeneticMap(), log);
+  }
+  std::string summary() const { return file_exists(dir.file("log.summary")) ? read_file(dir.file("log.summary")) : ""; }
 };
 
 TEST(OutputFiles, NamesAndFlags) {
@@ -93,7 +101,7 @@ TEST(OutputFiles, NamesAndFlags) {
 TEST(OutputFiles, InternalFaultsStopTheRun) {
   OutputRun r;
   r.rows.resize(4);
-  EXPECT_EQ(error_of([&] { r.run(); }), GenericErrorException::m_prefix + "output_haplotypes found 4 simulated "
+  EXPECT_EQ(error_of([&] { r.run(); }), std::string(RunError::prefix) + "output_haplotypes found 4 simulated "
                                         "haplotypes, but 2 controls and 1 cases need 6; no output file was written.\n");
   EXPECT_EQ(r.summary(), "\nWriting output to files \nsomething has gone wrong in output_haplotypes: "
                          "simulated_haplotypes.size()/2 != (params.ncontrols+params.ncases)\n");
@@ -185,7 +193,8 @@ Outcome run(int threads, std::size_t failing, std::exception_ptr failure) {
   }
   std::atomic<std::size_t> written{0}, ahead{0};
   r.blocks = 60;
-  r.threads = threads;
+  ThreadBudget budget(threads);
+  r.budget = &budget;
   r.make_formatter = [&]() -> BlockFormatter {
     return [&](std::size_t b, std::vector<TextBuffer>& texts) {
       const std::size_t lead = b - written.load();

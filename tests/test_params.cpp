@@ -11,8 +11,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "params/ahead.hpp"
-#include "params/progress.hpp"
+#include "core/ordered.hpp"
+#include "core/progress.hpp"
 #include "params/tarvik_parameters.hpp"
 #include "test_support.hpp"
 
@@ -154,9 +154,10 @@ TEST(Progress, TextAndDrawingOnlyOnATerminal) {
 
 }  // namespace
 
-// Items made ahead on a second thread (individuals' draws, blocks of a decompressed file) arrive in order and
-// unchanged, never more than the ring ahead; they may end, and a failure reaches the caller at its item.
-TEST(Ahead, ItemsArriveInOrderWithinTheRingAndAFailureReachesItsItem) {
+// The pipeline primitive, on no thread, one and three: items arrive in order and unchanged, never more than the
+// ring ahead of the last one released; one stream's items are made in index order; the items may end, and a
+// failure reaches the taker at its item.
+TEST(Ordered, ItemsArriveInOrderWithinTheRingAndAFailureReachesItsItem) {
   constexpr std::size_t count = 300, ring = 4;
   constexpr std::size_t all = count + 1, none = std::size_t(-1);  // every item and one past; no item
   struct Case {
@@ -164,41 +165,52 @@ TEST(Ahead, ItemsArriveInOrderWithinTheRingAndAFailureReachesItsItem) {
     std::size_t ending;   // the first item that does not exist
     std::size_t used;     // items the caller asks for before letting go
   };
-  for (const Case c : {Case{none, count, all}, Case{37, count, all}, Case{0, count, all}, Case{none, count, 5},
-                       Case{none, 50, all}}) {
-    SCOPED_TRACE("failing " + std::to_string(c.failing) + ", ending " + std::to_string(c.ending) + ", used " +
-                 std::to_string(c.used));
-    std::atomic<std::size_t> released{0}, beyond_ring{0};
-    {
-      Ahead<std::vector<std::size_t>> ahead(
-          ring,
-          [&](std::size_t i, std::vector<std::size_t>& slot) {
-            if (i >= released.load() + ring) ++beyond_ring;
-            if (i == c.failing) throw std::runtime_error("item " + std::to_string(i));
-            if (i == c.ending) return false;
-            slot.assign(3, i);
-            return true;
-          },
-          count);
-      for (std::size_t i = 0; i < c.used; ++i) {
-        const std::vector<std::size_t>* item = nullptr;
-        std::string error;
-        try {
-          item = ahead.take(i);
-        } catch (const std::runtime_error& e) {
-          error = e.what();
+  using Items = Ordered<std::vector<std::size_t>>;
+  for (const Items::Order order : {Items::Order::one_at_a_time, Items::Order::any})
+    for (int threads : {1, 2, 4})
+      for (const Case c : {Case{none, count, all}, Case{37, count, all}, Case{0, count, all},
+                           Case{none, count, 5}, Case{none, 50, all}}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads, failing " + std::to_string(c.failing) + ", ending " +
+                     std::to_string(c.ending) + ", used " + std::to_string(c.used));
+        ThreadBudget budget(threads);
+        std::atomic<std::size_t> released{0}, beyond_ring{0}, out_of_turn{0}, last_made{0};
+        {
+          Items items(
+              budget.take(threads), ring,
+              [&](std::size_t i, std::vector<std::size_t>& slot, int) {
+                if (i >= released.load() + ring) ++beyond_ring;
+                if (i > 0 && last_made.exchange(i) != i - 1) ++out_of_turn;
+                if (i % 7 == 3) std::this_thread::sleep_for(std::chrono::microseconds(200));
+                if (i == c.failing) throw std::runtime_error("item " + std::to_string(i));
+                if (i == c.ending) return false;
+                slot.assign(3, i);
+                return true;
+              },
+              order, count);
+          EXPECT_EQ(items.threads(), threads - 1);
+          for (std::size_t i = 0; i < c.used; ++i) {
+            const std::vector<std::size_t>* item = nullptr;
+            std::string error;
+            try {
+              item = items.take(i);
+            } catch (const std::runtime_error& e) {
+              error = e.what();
+            }
+            if (i == c.failing || i >= c.ending) {
+              EXPECT_EQ(error, i == c.failing ? "item " + std::to_string(i) : "");
+              EXPECT_EQ(item, nullptr);
+              break;
+            }
+            ASSERT_NE(item, nullptr);
+            ASSERT_EQ(*item, std::vector<std::size_t>(3, i));
+            released = i + 1;
+            items.release(i);
+          }
+        }  // the destructor stops and joins the threads, whatever was left unused
+        EXPECT_EQ(beyond_ring.load(), 0u);
+        if (order == Items::Order::one_at_a_time) {
+          EXPECT_EQ(out_of_turn.load(), 0u);
         }
-        if (i == c.failing || i >= c.ending) {
-          EXPECT_EQ(error, i == c.failing ? "item " + std::to_string(i) : "");
-          EXPECT_EQ(item, nullptr);
-          break;
-        }
-        ASSERT_NE(item, nullptr);
-        ASSERT_EQ(*item, std::vector<std::size_t>(3, i));
-        released = i + 1;
-        ahead.release(i);
+        EXPECT_EQ(budget.take(threads).count(), threads - 1);  // every lease given back
       }
-    }  // the destructor stops and joins the thread, whatever was left unused
-    EXPECT_EQ(beyond_ring.load(), 0u);
-  }
 }

@@ -7,7 +7,8 @@
 #include <iterator>
 #include <limits>
 
-#include "params/errors.hpp"
+#include "core/errors.hpp"
+#include "core/thread_budget.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
 #include "engine_support.hpp"
@@ -36,9 +37,8 @@ struct ForwardedMT : Random {
   double Next() override { return MT::next_uniform(); }
 };
 
-TarvikParameters make_params(const TempDir& dir, int ncontrols, int ncases, double theta) {
-  TarvikParameters params;
-  params.summary_file = dir.file("run.summary");
+RunConfig make_params(int ncontrols, int ncases, double theta) {
+  RunConfig params;
   params.ncontrols = ncontrols;
   params.ncases = ncases;
   params.theta = theta;
@@ -48,7 +48,7 @@ TarvikParameters make_params(const TempDir& dir, int ncontrols, int ncases, doub
 // A generator at the start of the case phase: disease loci as SNP index -> locus, and complete control rows.
 TarvikGenerator case_generator(const std::vector<std::vector<int>>& codes, const Rows& controls,
                                const std::map<int, DiseaseLocus>& loci) {
-  TarvikParameters params;
+  RunConfig params;
   params.ncontrols = static_cast<int>(controls.size() / 2);
   for (const auto& locus : loci) params.dl[10.0 * (locus.first + 1)] = locus.second;
   TarvikGenerator g(params, make_panel(codes));
@@ -124,18 +124,13 @@ TEST(SimulateCrossovers, SwitchesWhenTheDrawExceedsTheStayingProbability) {
       {{0.5, std::nextafter(stay2, 1.0), top, std::nextafter(stay4, 1.0)}, {{0, 1}, {2, 3}, {4}}},
       {{0.5, 0.9, 0.5, 0.1}, {{0, 1}, {2, 3, 4}}},
   };
-  TempDir dir;
-  TarvikGenerator generator(make_params(dir, 1, 0, 1.0), panel);
   for (const auto& c : cases) {
     ScriptedDraws script(c.draws);
-    std::vector<std::vector<int>> segments{{99}};
-    generator.simulate_crossovers(panel.snps_data, 2, segments);
-    EXPECT_EQ(segments, c.segments);
+    EXPECT_EQ(crossover_segments(panel.snps_data, 2), c.segments);
     EXPECT_EQ(script.used, 4u);  // one draw per neighbouring pair of SNPs
   }
-  std::vector<std::vector<int>> segments;
-  generator.simulate_crossovers(make_panel({{0, 1}}, {5}).snps_data, 3, segments);  // the placeholder would throw
-  EXPECT_EQ(segments, std::vector<std::vector<int>>{{0}});
+  // One SNP: no draw (the placeholder generator would throw).
+  EXPECT_EQ(crossover_segments(make_panel({{0, 1}}, {5}).snps_data, 3), std::vector<std::vector<int>>{{0}});
 }
 
 // Scripted draws at the edges that whole runs never meet; sources and segments in ordinary runs are pinned by
@@ -156,14 +151,14 @@ TEST(SimulateAllAlleles, MutationThresholdNoIndividualsAndUnmutatedDiseaseAllele
   };
   for (const auto& c : cases) {
     TempDir dir;
-    TarvikParameters params = make_params(dir, c.ncontrols, c.ncases, c.theta);
+    RunConfig params = make_params(c.ncontrols, c.ncases, c.theta);
     if (c.ncases) params.dl[20] = DiseaseLocus(1, 1.0, 1e6);
-    TarvikGenerator generator(params, kThreeSnps);
+    TarvikGenerator generator(params, kThreeSnps, RunLog(dir.file("run.summary")));
     if (c.ncases) generator.process_dl();
     ScriptedDraws script(c.draws);
     generator.simulate_all_alleles();
     EXPECT_EQ(script.used, c.draws.size()) << "draws left over";
-    EXPECT_EQ(generator.return_simulated_haplotypes(), c.rows);
+    EXPECT_EQ(simulated_rows(generator), c.rows);
     const std::string log = read_file(dir.file("run.summary")), done = "\nSimulating haplotypes ... done\n";
     EXPECT_EQ(log.substr(log.size() - done.size()), done);
   }
@@ -221,7 +216,7 @@ TEST(DiseaseAlleles, UndefinedCaseDistributionIsAnError) {
 TEST(ExamplePanel, ControlsKeepThePanelStatisticsAndCasesFollowTheRiskModel) {
   const int subjects = 2000, disease = 1994801, partner = 1988682;  // partner: r^2 0.92, D > 0.15
   TempDir dir;
-  TarvikParameters params = make_params(dir, subjects, subjects, -1.0);
+  RunConfig params = make_params(subjects, subjects, -1.0);
   params.haplotype_file = example_file("chr20.hap.gz");
   params.legend_file = example_file("chr20.legend.gz");
   params.genetic_map_file = example_file("chr20.map.gz");
@@ -237,13 +232,14 @@ TEST(ExamplePanel, ControlsKeepThePanelStatisticsAndCasesFollowTheRiskModel) {
     return g;
   };
   params.dl[disease] = DiseaseLocus(1, 1.5, 2.25);
-  const TarvikGenerator risk = simulate(TarvikGenerator(params));
+  RunLog log(dir.file("run.summary"));
+  ThreadBudget budget(1);
+  const TarvikGenerator risk = simulate(TarvikGenerator(params, read_reference(params, log, budget)));
   // The word path taken for the plain MT draws exactly what the generic path draws.
-  EXPECT_EQ(simulate(TarvikGenerator(params, risk.panel_data), true).return_simulated_haplotypes(),
-            risk.return_simulated_haplotypes());
+  EXPECT_EQ(simulated_rows(simulate(TarvikGenerator(params, risk.panel_data), true)), simulated_rows(risk));
   params.dl[disease] = DiseaseLocus(1, 1.0, 1.0);
   const TarvikGenerator neutral = simulate(TarvikGenerator(params, risk.panel_data));
-  const Rows rows = risk.return_simulated_haplotypes();
+  const Rows rows = simulated_rows(risk);
   ASSERT_EQ(rows.size(), 4u * subjects);
 
   // Controls copy uniformly chosen earlier haplotypes, a Polya urn: the allele-1 frequency has mean p and
@@ -273,7 +269,7 @@ TEST(ExamplePanel, ControlsKeepThePanelStatisticsAndCasesFollowTheRiskModel) {
   const auto freq = [&](const TarvikGenerator& g, bool cases, int position) {
     const std::size_t j = std::distance(panel.begin(), panel.find(position));
     double total = 0;
-    const Rows all = g.return_simulated_haplotypes();
+    const Rows all = simulated_rows(g);
     for (int r = 0; r < m; ++r) total += all[r + cases * m][j];
     return total / m;
   };

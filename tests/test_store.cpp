@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <random>
 
-#include "store/dense_rows.hpp"
+#include "dense_rows.hpp"
 #include "store/mosaic.hpp"
 #include "test_support.hpp"
 

@@ -8,7 +8,7 @@
 
 #include <newmat/newmat.h>
 
-#include "numerical.hpp"
+#include "assoc/numerical.hpp"
 #include "store/haplotype_source.hpp"
 
 namespace logistic_regression {

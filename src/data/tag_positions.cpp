@@ -1,9 +1,10 @@
 #include "data/tag_positions.hpp"
 
-#include <charconv>
+#include <cstdint>
 
-#include "data/input_file.hpp"
-#include "params/errors.hpp"
+#include "io/input_file.hpp"
+#include "core/errors.hpp"
+#include "core/numbers.hpp"
 
 namespace {
 
@@ -15,7 +16,7 @@ std::string shortened(const std::string& token) {
 
 std::set<int> read_tag_positions(const std::string& name) {
   InputFile in(name);
-  if (!in.is_open()) throw badfilename::reading(name, "can't open file.");
+  if (!in.is_open()) throw FileError::reading(name, "can't open file.");
   std::set<int> positions;
   std::string line;
   long line_number = 0;
@@ -25,13 +26,9 @@ std::set<int> read_tag_positions(const std::string& name) {
     const char* const end = p + line.size();
     const char *first, *last;
     while (next_token(p, end, first, last)) {
-      const char* digits = first;
-      // A leading plus sign is accepted, as by any stream reading an int.
-      if (*digits == '+' && last - digits > 1 && digits[1] >= '0' && digits[1] <= '9') ++digits;
-      int value = 0;
-      const std::from_chars_result result = std::from_chars(digits, last, value);
-      if (result.ec != std::errc() || result.ptr != last)
-        throw badfilename::reading(
+      std::int32_t value = 0;
+      if (!parse_int32(first, last, value))
+        throw FileError::reading(
             name, "line " + std::to_string(line_number) + ": \"" +
                       shortened(std::string(first, last)) +
                       "\" is not a position (a decimal integer within the range of an int).");

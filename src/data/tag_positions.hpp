@@ -4,6 +4,6 @@
 #include <string>
 
 // Reads the positions: white-space separated decimal integers, plain or gzip
-// text. Throws badfilename naming the file when it cannot be opened or read,
+// text. Throws FileError naming the file when it cannot be opened or read,
 // or when a token is not an integer within the range of an int.
 std::set<int> read_tag_positions(const std::string& file);

@@ -16,24 +16,15 @@
 #include <htslib/tbx.h>
 #include <htslib/vcf.h>
 
-#include "params/errors.hpp"
-#include "params/summary.hpp"
+#include "core/errors.hpp"
+#include "core/log.hpp"
+#include "io/hts.hpp"
+#include "params/run_config.hpp"
 
 namespace {
 
-struct HtsDeleter {
-  void operator()(htsFile* file) const { hts_close(file); }
-  void operator()(bcf_hdr_t* header) const { bcf_hdr_destroy(header); }
-  void operator()(bcf1_t* record) const { bcf_destroy(record); }
-  void operator()(hts_idx_t* index) const { hts_idx_destroy(index); }
-  void operator()(tbx_t* index) const { tbx_destroy(index); }
-  void operator()(hts_itr_t* iterator) const { hts_itr_destroy(iterator); }
-};
-template <class T>
-using Hts = std::unique_ptr<T, HtsDeleter>;
-
 [[noreturn]] void bad(const std::string& file, const std::string& detail) {
-  throw badfilename::reading(file, detail);
+  throw FileError::reading(file, detail);
 }
 
 // htslib's own console messages stay out of the run's output while the
@@ -53,7 +44,7 @@ class QuietHtslib {
 // through the index only those that overlap [lower, upper].
 class RecordReader {
  public:
-  RecordReader(const std::string& file_name, const Data& data);
+  RecordReader(const std::string& file_name, const Data& data, const RunConfig& config);
   ~RecordReader() { free(line.s); }
   RecordReader(const RecordReader&) = delete;
   RecordReader& operator=(const RecordReader&) = delete;
@@ -83,7 +74,8 @@ class RecordReader {
   long records = 0;
 };
 
-RecordReader::RecordReader(const std::string& file_name, const Data& data) : name(file_name) {
+RecordReader::RecordReader(const std::string& file_name, const Data& data, const RunConfig& config)
+    : name(file_name) {
   file.reset(hts_open(name.c_str(), "r"));
   if (!file) bad(name, "can't open file.");
   const htsFormat* format = hts_get_format(file.get());
@@ -96,11 +88,11 @@ RecordReader::RecordReader(const std::string& file_name, const Data& data) : nam
   is_bcf = format->format == bcf;
   hdr.reset(bcf_hdr_read(file.get()));
   if (!hdr) bad(name, "no valid VCF header found.");
-  if (data.flag_given("-chr")) {
-    contig = data.chromosome;
+  if (config.chromosome_given) {
+    contig = config.chromosome;
     contig_chosen = true;
   }
-  if (data.flag_given("-int") && format->compression == bgzf) open_index(data);
+  if (config.interval_given && format->compression == bgzf) open_index(data);
 }
 
 void RecordReader::open_index(const Data& data) {
@@ -246,8 +238,7 @@ struct PanelCounts {
   long skipped = 0;  // records of the contig of other kinds
 };
 
-PanelCounts read_records(RecordReader& reader, Data& data) {
-  const std::string name = data.vcf_file.string();
+PanelCounts read_records(RecordReader& reader, Data& data, const std::string& name) {
   GenotypeCodes genotypes(name, reader.header());
   Hts<bcf1_t> record(bcf_init());
   PanelCounts counts;
@@ -268,37 +259,36 @@ PanelCounts read_records(RecordReader& reader, Data& data) {
       continue;
     const int* codes = genotypes.read(record.get());
     data.add_panel_snp(static_cast<std::int32_t>(position), record->d.id, record->d.allele[0],
-                       record->d.allele[1], data.map_position(static_cast<std::int32_t>(position)), codes);
+                       record->d.allele[1], data.interpolate_map(static_cast<double>(position)), codes);
   }
   return counts;
 }
 
 }  // namespace
 
-void read_vcf_panel(Data& data) {
-  const std::string name = data.vcf_file.string();
-  std::ostringstream log;
-  log << "\nReading VCF file: ";
-  log << "looking for SNPs in [" << data.lower << ", " << data.upper << "] ... ";
-  update_summary_file(data, log, std::ios::app);
+void read_vcf_panel(Data& data, const RunConfig& config, RunLog& log) {
+  const std::string name = config.vcf_file.string();
+  std::ostringstream text;
+  text << "\nReading VCF file: ";
+  text << "looking for SNPs in [" << data.lower << ", " << data.upper << "] ... ";
+  log.report(text);
 
   QuietHtslib quiet;
-  RecordReader reader(name, data);
+  RecordReader reader(name, data, config);
   const int samples = bcf_hdr_nsamples(reader.header());
   if (samples == 0) bad(name, "no samples: a panel needs the phased genotypes of at least one sample.");
   if (samples > INT_MAX / 2) bad(name, "too many samples (" + std::to_string(samples) + ").");
   data.start_panel(2 * samples);
-  const PanelCounts counts = read_records(reader, data);
+  const PanelCounts counts = read_records(reader, data, name);
   data.finish_panel();
-  log << "done\n";
-  update_summary_file(data, log, std::ios::app);
+  log.report("done\n");
 
-  log << std::setw(60) << "number of haplotypes: " << data.nhaplotypes << "\n";
-  log << std::setw(60) << "number of SNPs in total: " << counts.snps << "\n";
-  log << std::setw(60) << "number of SNPs in interval: " << data.snps_data.size() << "\n";
-  log << std::setw(60) << "records skipped (not biallelic SNPs): " << counts.skipped << "\n\n";
+  text << std::setw(60) << "number of haplotypes: " << data.nhaplotypes << "\n";
+  text << std::setw(60) << "number of SNPs in total: " << counts.snps << "\n";
+  text << std::setw(60) << "number of SNPs in interval: " << data.snps_data.size() << "\n";
+  text << std::setw(60) << "records skipped (not biallelic SNPs): " << counts.skipped << "\n\n";
   if (data.snps_data.empty())
     bad(name, "No SNPs in the interval in VCF file (" + std::to_string(counts.skipped) +
                   " records that are not biallelic SNPs skipped)!");
-  update_summary_file(data, log, std::ios::app);
+  log.report(text);
 }

@@ -4,7 +4,10 @@
 // legend files.
 #include "data/data.hpp"
 
-// Fills the panel of `data` from data.vcf_file, through start_panel,
+class RunLog;
+struct RunConfig;
+
+// Fills the panel of `data` from config.vcf_file, through start_panel,
 // add_panel_snp and finish_panel as every panel reader does; the genetic map
 // must have been read. Sample s gives haplotypes 2s and 2s + 1, in the order
 // of its genotype; a record becomes a SNP (rsid the ID, allele0 REF, allele1
@@ -12,7 +15,7 @@
 // and skipped. One contig is read: the one named by -chr, else the file
 // must hold only one. With -int and an index beside a BGZF or BCF file,
 // only the interval is read. Logs as the haplotype reader does. Throws
-// badfilename naming the file when it cannot be read, holds no samples,
+// FileError naming the file when it cannot be read, holds no samples,
 // several contigs and no -chr, not the contig of -chr, no SNP in the
 // interval, or a missing or unphased genotype in a SNP it keeps.
-void read_vcf_panel(Data& data);
+void read_vcf_panel(Data& data, const RunConfig& config, RunLog& log);

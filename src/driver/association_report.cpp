@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "assoc/logistic_regression.hpp"
-#include "params/summary.hpp"
+#include "core/log.hpp"
 #include "sim/generator.hpp"
 
 namespace {
@@ -19,7 +19,7 @@ void write_failure(std::ostringstream& log, const std::string& model,
 
 }  // namespace
 
-void association_report(const TarvikGenerator& engine, std::ostringstream& log) {
+void association_report(const TarvikGenerator& engine, std::ostringstream& log, RunLog& run_log) {
   // Each fit decodes only the genotypes of the SNPs it tests.
   const MosaicSource haplotypes = engine.source();
   const std::vector<int>& phenotypes = engine.simulated_phenotypes;
@@ -68,5 +68,5 @@ void association_report(const TarvikGenerator& engine, std::ostringstream& log) 
   if (status != numerical::SolverStatus::converged)
     write_failure(log, "the full disease model", status, "its rows show");
 
-  update_summary_file(engine.params, log, std::ios::app);
+  run_log.report(log);
 }

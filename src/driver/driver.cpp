@@ -4,16 +4,19 @@
 #include <ctime>
 #include <iomanip>
 #include <iostream>
-#include <new>
 #include <sstream>
 
 #include <boost/filesystem.hpp>
 
+#include "core/errors.hpp"
+#include "core/log.hpp"
+#include "core/thread_budget.hpp"
+#include "data/data.hpp"
 #include "driver/association_report.hpp"
 #include "driver/console.hpp"
 #include "driver/run_files.hpp"
-#include "params/output_set.hpp"
-#include "params/summary.hpp"
+#include "io/output_set.hpp"
+#include "output/output_files.hpp"
 #include "params/tarvik_parameters.hpp"
 #include "sim/generator.hpp"
 
@@ -38,13 +41,13 @@ namespace {
 bool final_flush(const TarvikParameters& params, std::ostringstream& log, bool summary_allowed, int& status) {
   if (summary_allowed && !summary_is_an_input(params)) {
     try {
-      update_summary_file(params, log, std::ios::app);
+      RunLog(params.summary_file).report(log);
       return true;
-    } catch (const badfilename& e) {
+    } catch (const FileError& e) {
       std::cout << log.str() << std::flush;
       log.str("");
       std::cerr << "tarvik: the summary file " << params.summary_file << " could not be written ("
-                << e.message << ")" << std::endl;
+                << e.what() << ")" << std::endl;
       status = 1;
       return false;
     }
@@ -65,25 +68,27 @@ struct OutputSetGuard {
 
 // Names, checks and opens everything before the engine runs: no output name
 // may be an input, and nothing is written or removed before that is known.
-void begin_run(TarvikParameters& params, int argc, char** argv, std::ostringstream& log) {
-  params.process_parameters(argc, argv);
+void begin_run(const TarvikParameters& params, RunLog& log, std::ostringstream& text) {
   check_inputs_are_not_outputs(params);
   std::remove(params.summary_file.c_str());
   open_output_set(params.summary_file);
-  update_summary_file(params, log, std::ios::app);
-  params.parameters_summary(log);
-  update_summary_file(params, log, std::ios::app);
+  log.report(text);
+  params.parameters_summary(text);
+  log.report(text);
   check_tag_file_readable(params);
 }
 
-// The engine simulates and writes the output set. The set is complete once
-// it returns: the set replaces the previous one before the association
-// report, which writes no file.
-void run_engine(const TarvikParameters& params, std::ostringstream& log) {
-  TarvikGenerator engine(params);
+// Reads the reference, simulates and writes the output set. The set is
+// complete once the writers return: it replaces the previous one before the
+// association report, which writes no file.
+void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream& text) {
+  ThreadBudget budget(params.threads);
+  TarvikGenerator engine(params, read_reference(params, log, budget), log, &budget);
   engine.simulate_haplotypes();
-  commit_run_outputs(params, log);
-  if (params.ncases > 1 && params.flag_given("-output_snp_summary")) association_report(engine, log);
+  write_output_files(engine.source(), engine.panel_data.snps_data, engine.params, engine.panel_data.map, log,
+                     &budget);
+  commit_run_outputs(params, text);
+  if (params.ncases > 1 && params.snp_summary) association_report(engine, text, log);
 }
 
 // After a failure, the temporary files of the set go, and the log says so.
@@ -116,48 +121,32 @@ int run_tarvik(int argc, char** argv) {
   int status = 0;
   bool summary_allowed = true;
   OutputSetGuard output_set;
-  // A failure that none of the program's own error classes describe: one
-  // clear line on standard error, also logged for the summary file.
-  auto fatal = [&](const std::string& what) {
-    const std::string line = "Error encountered, program terminated: " + what;
-    std::cerr << "tarvik: " << line << std::endl;
-    log << line << "\n\n";
-    status = 1;
-  };
-
   try {
-    begin_run(params, argc, argv, log);
-    run_engine(params, log);
+    params.process_parameters(argc, argv);
+    RunLog run_log(params.summary_file);
+    begin_run(params, run_log, log);
+    run_engine(params, run_log, log);
   } catch (const RunTerminated&) {
     return 1;  // the reason is in the summary file already
-  } catch (MissingFlagException e) {
-    log << e.message << "\n\n";
-    status = 1;
-  } catch (HelpException) {
+  } catch (const HelpRequested&) {
     std::cout << log.str();
     std::ostringstream help;
     params.parameters_help(help);
     std::cout << help.str() << "\n" << std::flush;
     // The help screen is all a help run gives, so losing it is a failure.
     return report_console_failure(streams, "") ? 1 : 0;
-  } catch (badfilename e) {
-    log << e.message << "\n\n";
+  } catch (const Error& e) {
+    log << e.what() << "\n\n";
     status = 1;
-  } catch (const OutputNameException& e) {
-    log << e.prefix << e.detail << "\n\n";
-    status = 1;
-    summary_allowed = false;
-  } catch (GenericErrorException e) {
-    log << e.prefix << e.detail << "\n\n";
-    status = 1;
-  } catch (const boost::filesystem::filesystem_error& e) {
-    fatal(e.what());
-  } catch (const std::bad_alloc&) {
-    fatal("out of memory.");
-  } catch (const std::exception& e) {
-    fatal(e.what());
+    // A refused output name may be the summary file's own.
+    summary_allowed = dynamic_cast<const OutputNameError*>(&e) == nullptr;
   } catch (...) {
-    fatal("unexpected internal error.");
+    // A failure that none of the program's own errors describe: one clear
+    // line on standard error, also logged for the summary file.
+    const std::string line = error_message(std::current_exception());
+    std::cerr << "tarvik: " << line << std::endl;
+    log << line << "\n\n";
+    status = 1;
   }
   discard_unfinished_outputs(log);
   finish_run(params, log, streams, start, summary_allowed, status);

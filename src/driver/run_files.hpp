@@ -9,11 +9,7 @@
 
 #include "params/tarvik_parameters.hpp"
 
-// Every name a run with this stem may write: the nine files in both plain and
-// gzip naming (for "out/run" and "out/run.gz"), then the summary file.
-std::vector<boost::filesystem::path> possible_output_names(const TarvikParameters& params);
-
-// Throws OutputNameException naming both files when any possible output name
+// Throws OutputNameError naming both files when any possible output name
 // is one of the input files (-h, -l, -m, -t): the same file by device and
 // inode (links followed), or the same path once links and dots are resolved.
 void check_inputs_are_not_outputs(const TarvikParameters& params);
@@ -22,7 +18,7 @@ void check_inputs_are_not_outputs(const TarvikParameters& params);
 // that stopped before check_inputs_are_not_outputs.
 bool summary_is_an_input(const TarvikParameters& params);
 
-// Throws badfilename when -t names a file that cannot be opened, so that the
+// Throws FileError when -t names a file that cannot be opened, so that the
 // run stops before it simulates rather than when it writes the tag files.
 void check_tag_file_readable(const TarvikParameters& params);
 

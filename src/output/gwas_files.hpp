@@ -1,27 +1,13 @@
 #pragma once
-// What the PLINK and VCF writers share: the names of their files and the
-// size of the SNP blocks they decode.
+// What the writers share: the size of the SNP blocks they decode, and the
+// loop over them.
 #include <algorithm>
 #include <map>
 #include <cstddef>
-#include <string>
 
-#include <boost/filesystem/path.hpp>
-
+#include "core/progress.hpp"
 #include "data/data.hpp"
-#include "params/progress.hpp"
-#include "params/tarvik_parameters.hpp"
 #include "store/haplotype_source.hpp"
-
-// <stem><suffix>. These files carry their own compression (or none), so in
-// gzip mode they are named after the stem without ".gz", beside the other
-// files of the set: out/run.gz gives out/run.bed and out/run.vcf.gz.
-inline boost::filesystem::path gwas_file_name(const TarvikParameters& params,
-                                              const std::string& suffix) {
-  const boost::filesystem::path& output = params.output_file;
-  if (output.extension() != ".gz") return output.string() + suffix;
-  return params.output_directory / (output.stem().string() + suffix);
-}
 
 // SNPs per decoded tile: about a megabyte of alleles, so that the tile and
 // the text made of it stay in cache while each file's lines are formatted.

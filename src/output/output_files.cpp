@@ -2,21 +2,23 @@
 
 #include <algorithm>
 #include <functional>
-#include <ios>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "output/block_writer.hpp"
+#include "core/errors.hpp"
+#include "core/log.hpp"
+#include "core/progress.hpp"
+#include "data/tag_positions.hpp"
+#include "io/block_writer.hpp"
 #include "output/gwas_files.hpp"
-#include "output/plink_writer.hpp"
-#include "output/vcf_writer.hpp"
+#include "output/names.hpp"
 #include "output/pipeline.hpp"
+#include "output/plink_writer.hpp"
 #include "output/text_lines.hpp"
-#include "params/errors.hpp"
-#include "params/progress.hpp"
-#include "params/summary.hpp"
+#include "output/vcf_writer.hpp"
 
 namespace {
 
@@ -24,17 +26,14 @@ struct Groups {
   std::size_t bound[3];  // haplotypes [bound[g], bound[g + 1]) belong to group g
 };
 
-void check_haplotype_count(const HaplotypeSource& source, const TarvikParameters& params,
-                           std::ostringstream& log) {
+void check_haplotype_count(const HaplotypeSource& source, const RunConfig& params, RunLog& log) {
   const long long expected =
       2LL * (static_cast<long long>(params.ncontrols) + static_cast<long long>(params.ncases));
   const long long found = static_cast<long long>(source.haplotypes());
   if (found == expected) return;
-  log << "something has gone wrong in output_haplotypes: simulated_haplotypes.size()/2 != "
-         "(params.ncontrols+params.ncases)"
-      << "\n";
-  update_summary_file(params, log, std::ios::app);
-  throw GenericErrorException("output_haplotypes found " + std::to_string(found) +
+  log.report("something has gone wrong in output_haplotypes: simulated_haplotypes.size()/2 != "
+             "(params.ncontrols+params.ncases)\n");
+  throw RunError("output_haplotypes found " + std::to_string(found) +
                               " simulated haplotypes, but " + std::to_string(params.ncontrols) +
                               " controls and " + std::to_string(params.ncases) + " cases need " +
                               std::to_string(expected) + "; no output file was written.\n");
@@ -43,13 +42,12 @@ void check_haplotype_count(const HaplotypeSource& source, const TarvikParameters
 // The files of one pipeline run, in the order they are opened and announced.
 class FileSet {
  public:
-  FileSet(const TarvikParameters& run_params, std::ostringstream& run_log)
-      : params(run_params), log(run_log) {}
+  FileSet(const RunConfig& run_params, RunLog& run_log) : params(run_params), log(run_log) {}
   // Opens a file; the announcement reaches the console and the summary file
   // at once, as each file is started. Returns the file's index in the set.
   int open(const boost::filesystem::path& name) {
-    owned.push_back(std::make_unique<PipelineFile>(name, log, params.gz_level));
-    update_summary_file(params, log, std::ios::app);
+    owned.push_back(std::make_unique<PipelineFile>(name, announced, params.gz_level));
+    log.report(announced);
     return static_cast<int>(owned.size()) - 1;
   }
   bool empty() const { return owned.empty(); }
@@ -63,20 +61,21 @@ class FileSet {
   }
 
  private:
-  const TarvikParameters& params;
-  std::ostringstream& log;
+  const RunConfig& params;
+  RunLog& log;
+  std::ostringstream announced;
   std::vector<std::unique_ptr<PipelineFile>> owned;
 };
 
 // Runs the pipeline over `count` units (SNPs) in blocks of `block`, showing
 // the progress of the writing.
 void write_blocks(FileSet& set, std::size_t count, std::size_t block, std::size_t blocks,
-                  const char* what, int threads, std::function<BlockFormatter()> make_formatter) {
+                  const char* what, ThreadBudget* budget, std::function<BlockFormatter()> make_formatter) {
   Progress progress(what, "SNPs");
   PipelineRun run;
   run.blocks = blocks;
   run.files = set.files();
-  run.threads = threads;
+  run.budget = budget;
   run.make_formatter = std::move(make_formatter);
   run.written = [&](std::size_t done) {
     progress.update(static_cast<long>(std::min(done * block, count)), static_cast<long>(count));
@@ -89,15 +88,15 @@ void write_blocks(FileSet& set, std::size_t count, std::size_t block, std::size_
 // one decode of each block: haplotypes and legend, then genotypes.
 void write_snp_files(const HaplotypeSource& source, const std::vector<SnpIterator>& snps,
                      const OutputFileNames& names, const Groups& groups,
-                     const TarvikParameters& params, std::ostringstream& log) {
+                     const RunConfig& params, RunLog& log, ThreadBudget* budget) {
   FileSet set(params, log);
   int haps = -1, legend = -1, gens = -1;  // indices in the set; -1 when not written
-  if (!params.flag_given("-no_haps_output")) {
+  if (params.haps_output) {
     haps = set.open(names.haps[0]);
     set.open(names.haps[1]);
     legend = set.open(names.legend);
   }
-  if (!params.flag_given("-no_gens_output")) {
+  if (params.gens_output) {
     gens = set.open(names.gen[0]);
     set.open(names.gen[1]);
   }
@@ -106,7 +105,7 @@ void write_snp_files(const HaplotypeSource& source, const std::vector<SnpIterato
   const std::size_t nsnps = snps.size(), block = block_snps(source.haplotypes());
   // At least one block, which brings the legend's header even without SNPs.
   const std::size_t blocks = std::max<std::size_t>((nsnps + block - 1) / block, 1);
-  write_blocks(set, nsnps, block, blocks, "Writing", params.threads, [&]() -> BlockFormatter {
+  write_blocks(set, nsnps, block, blocks, "Writing", budget, [&]() -> BlockFormatter {
     return [&, tile = Tile()](std::size_t b, std::vector<TextBuffer>& texts) mutable {
       const std::size_t first = b * block, width = first < nsnps ? std::min(block, nsnps - first) : 0;
       source.decode(first, width, tile);
@@ -131,7 +130,7 @@ void write_snp_files(const HaplotypeSource& source, const std::vector<SnpIterato
 // the tag file, decoded on their own.
 void write_tag_files(const HaplotypeSource& source, const std::vector<SnpIterator>& snps,
                      const OutputFileNames& names, const Groups& groups,
-                     const TarvikParameters& params, std::ostringstream& log) {
+                     const RunConfig& params, RunLog& log, ThreadBudget* budget) {
   const std::set<int> positions = read_tag_positions(params.tag_snps_file.string());
   std::vector<int> indices;
   auto tag = positions.begin();
@@ -146,7 +145,7 @@ void write_tag_files(const HaplotypeSource& source, const std::vector<SnpIterato
   for (int g = 0; g < 2; ++g) set.open(names.tags[g]);
   const std::size_t count = indices.size(), block = block_snps(source.haplotypes());
   const std::size_t blocks = (count + block - 1) / block;
-  write_blocks(set, count, block, blocks, "Writing tag SNPs", params.threads, [&]() -> BlockFormatter {
+  write_blocks(set, count, block, blocks, "Writing tag SNPs", budget, [&]() -> BlockFormatter {
     return [&, tile = Tile(), chunk = std::vector<int>()](std::size_t b,
                                                            std::vector<TextBuffer>& texts) mutable {
       chunk.assign(indices.begin() + b * block, indices.begin() + std::min((b + 1) * block, count));
@@ -159,17 +158,15 @@ void write_tag_files(const HaplotypeSource& source, const std::vector<SnpIterato
   });
 }
 
-void write_sample_files(const OutputFileNames& names, const Groups& groups,
-                        const TarvikParameters& params, std::ostringstream& log) {
+void write_sample_files(const OutputFileNames& names, const Groups& groups, const RunConfig& params,
+                        RunLog& log) {
+  std::ostringstream announced;
   for (int g = 0; g < 2; ++g) {
-    auto out = std::make_unique<BlockWriter>(names.sample[g], log, params.gz_level);
-    update_summary_file(params, log, std::ios::app);
+    auto out = std::make_unique<BlockWriter>(names.sample[g], announced, params.gz_level);
+    log.report(announced);
     out->append("ID_1 ID_2 missing pheno\n0 0 0 B\n");
     for (std::size_t i = groups.bound[g] / 2; i < groups.bound[g + 1] / 2; ++i) {
-      out->append("id1_", 4);
-      append_int(*out, static_cast<long>(i));
-      out->append(" id2_", 5);
-      append_int(*out, static_cast<long>(i));
+      append_sample_ids(*out, i);
       out->append(" 0 ", 3);
       append_int(*out, g);
       out->append('\n');
@@ -181,13 +178,9 @@ void write_sample_files(const OutputFileNames& names, const Groups& groups,
 
 }  // namespace
 
-void write_output_files(const HaplotypeSource& source, const std::map<int, snp>& snps,
-                        const TarvikParameters& params) {
-  std::ostringstream log;
-  log << "\n"
-      << "Writing output to files "
-      << "\n";
-  update_summary_file(params, log, std::ios::app);
+void write_output_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
+                        const GeneticMap& map, RunLog& log, ThreadBudget* budget) {
+  log.report("\nWriting output to files \n");
   check_haplotype_count(source, params, log);
 
   const std::size_t controls = 2 * static_cast<std::size_t>(params.ncontrols);
@@ -197,12 +190,11 @@ void write_output_files(const HaplotypeSource& source, const std::map<int, snp>&
   for (SnpIterator it = snps.begin(); it != snps.end(); ++it) snp_its.push_back(it);
 
   const OutputFileNames names = output_file_names(params);
-  write_snp_files(source, snp_its, names, groups, params, log);
-  if (params.flag_given("-t")) write_tag_files(source, snp_its, names, groups, params, log);
+  write_snp_files(source, snp_its, names, groups, params, log, budget);
+  if (params.tag_snps) write_tag_files(source, snp_its, names, groups, params, log, budget);
   write_sample_files(names, groups, params, log);
 
-  // The GWAS-ready formats, after the files above.
-  if (params.flag_given("-output_plink")) write_plink_files(source, snps, params, log);
-  if (params.flag_given("-output_vcf") || params.flag_given("-output_bcf"))
-    write_vcf_files(source, snps, params, log);
+  // The formats for association software, after the files above.
+  if (params.output_plink) write_plink_files(source, snps, params, map, log);
+  if (params.output_vcf || params.output_bcf) write_vcf_files(source, snps, params, log);
 }

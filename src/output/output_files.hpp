@@ -4,15 +4,18 @@
 #include <map>
 
 #include "data/data.hpp"
-#include "data/tag_positions.hpp"
-#include "output/file_names.hpp"
-#include "params/tarvik_parameters.hpp"
+#include "params/run_config.hpp"
 #include "store/haplotype_source.hpp"
 
-// Writes every file the parameters ask for. The source holds the run's
-// haplotypes, controls first (2 per individual), at the SNPs of `snps` in
-// order. Throws GenericErrorException, before any file is written, when the
-// source's haplotype count does not match the parameters; badfilename when a
-// file cannot be opened or written.
-void write_output_files(const HaplotypeSource& source, const std::map<int, snp>& snps,
-                        const TarvikParameters& params);
+class RunLog;
+class ThreadBudget;
+
+// Writes every file the configuration asks for, announcing each in `log`.
+// The source holds the run's haplotypes, controls first (2 per individual),
+// at the SNPs of `snps` in order; `map` places them for the .bim file. The
+// text files are formatted on the threads `budget` can spare (none when
+// null). Throws RunError, before any file is written, when the source's
+// haplotype count does not match the configuration; FileError when a file
+// cannot be opened or written.
+void write_output_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
+                        const GeneticMap& map, RunLog& log, ThreadBudget* budget = nullptr);

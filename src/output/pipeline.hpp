@@ -17,7 +17,9 @@
 
 #include <boost/filesystem/path.hpp>
 
-#include "output/text_buffer.hpp"
+#include "io/text_buffer.hpp"
+
+class ThreadBudget;
 
 // One file of a pipeline, opened with open_output_file, which announces it in
 // `log` and compresses at `gz_level` when the name ends in ".gz".
@@ -30,9 +32,9 @@ class PipelineFile {
   int gz_level() const { return level; }
   // Bytes in the file's own format (text, or BGZF blocks of the file's level
   // when compressed), gathered into writes of about write_size bytes. Throws
-  // badfilename naming the file once a write failed.
+  // FileError naming the file once a write failed.
   void write(const char* data, std::size_t size);
-  // Writes what is gathered and closes the file; throws badfilename naming
+  // Writes what is gathered and closes the file; throws FileError naming
   // it if anything failed.
   void close();
 
@@ -54,10 +56,10 @@ using BlockFormatter = std::function<void(std::size_t block, std::vector<TextBuf
 struct PipelineRun {
   std::size_t blocks = 0;
   std::vector<PipelineFile*> files;
-  // Threads that work (1: all on the calling thread). With several, the
-  // calling thread writes; the others (all of them, when some file is
-  // compressed) format and compress.
-  int threads = 1;
+  // The run's threads: the calling thread writes, and formats and
+  // compresses blocks beside the threads it leases from the budget (all on
+  // the calling thread when null or spent).
+  ThreadBudget* budget = nullptr;
   // Makes one formatter per thread.
   std::function<BlockFormatter()> make_formatter;
   // Called on the calling thread once `done` blocks are written; may be empty.
@@ -65,7 +67,7 @@ struct PipelineRun {
 };
 
 // Formats, compresses and writes blocks 0 .. run.blocks - 1 to every file;
-// with several threads, at most threads + 2 blocks are in memory at once.
+// with t leased threads, at most t + 3 blocks are in memory at once.
 // The first failure in block order (an exception of a formatter, a failed
 // write) ends the run: every thread is stopped and joined, then the
 // exception is rethrown here, as one thread would have thrown it. The files

@@ -7,59 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "data/input_file.hpp"
-#include "output/block_writer.hpp"
+#include "core/log.hpp"
+#include "io/block_writer.hpp"
 #include "output/gwas_files.hpp"
+#include "output/names.hpp"
 #include "output/text_lines.hpp"
-#include "params/errors.hpp"
-#include "params/progress.hpp"
-#include "params/summary.hpp"
 
 namespace {
-
-// The rows of the genetic map in centimorgans, as the map file gives them.
-// The run keeps only the population-scaled map, 4 Ne cM / 100; dividing
-// that back by 4 Ne would round twice, and is impossible for Ne 0, so the
-// centimorgans are read again from the file.
-struct CentimorganMap {
-  std::vector<double> position, cm;
-};
-
-CentimorganMap read_centimorgans(const std::string& file) {
-  InputFile in(file);
-  if (!in.is_open()) throw badfilename::reading(file, "can't open file.");
-  CentimorganMap map;
-  std::string line;
-  in.getline(line);  // header
-  // The rows were checked when the map was read for the simulation, so
-  // strtod reads each of them exactly as the map reader did.
-  while (in.getline(line)) {
-    const char* p = line.c_str();
-    char* after = nullptr;
-    double value[3];
-    for (double& v : value) {
-      v = std::strtod(p, &after);
-      p = after;
-    }
-    map.position.push_back(value[0]);
-    map.cm.push_back(value[2]);
-  }
-  if (map.position.empty()) throw badfilename::reading(file, "no map rows found.");
-  return map;
-}
-
-// The map position of base pair x, interpolated between the rows exactly as
-// the simulation places its SNPs (Data::interpolate_map), in centimorgans.
-double centimorgans_at(const CentimorganMap& map, double x) {
-  const std::vector<double>& P = map.position;
-  const std::vector<double>& C = map.cm;
-  if (x < P[0]) return C[0];
-  auto above = std::upper_bound(P.begin() + 1, P.end(), x);
-  if (above == P.end()) return C.back();
-  const std::size_t i = static_cast<std::size_t>(above - P.begin());
-  const std::size_t j = i - 1;
-  return ((x - P[j]) / (P[i] - P[j])) * (C[i] - C[j]) + C[j];
-}
 
 // The shortest text that reads back as the same double.
 void append_double(BlockWriter& out, double value) {
@@ -106,27 +60,23 @@ void append_bed_row(const std::uint8_t* allele, std::size_t individuals, BlockWr
 // parents, no sex, PLINK's phenotype codes 1 control and 2 case.
 void write_fam(std::size_t individuals, std::size_t controls, BlockWriter& out) {
   for (std::size_t i = 0; i < individuals; ++i) {
-    out.append("id1_", 4);
-    append_int(out, static_cast<long>(i));
-    out.append(" id2_", 5);
-    append_int(out, static_cast<long>(i));
+    append_sample_ids(out, i);
     out.append(i < controls ? " 0 0 0 1\n" : " 0 0 0 2\n", 9);
     out.line_done();
   }
 }
 
-std::unique_ptr<BlockWriter> open_plink_file(const TarvikParameters& params, const char* suffix,
-                                             std::ostringstream& log) {
-  auto writer = std::make_unique<BlockWriter>(gwas_file_name(params, suffix), log, params.gz_level);
-  update_summary_file(params, log, std::ios::app);
+std::unique_ptr<BlockWriter> open_plink_file(const RunConfig& params, const char* suffix, RunLog& log) {
+  std::ostringstream announced;
+  auto writer = std::make_unique<BlockWriter>(gwas_file_name(params, suffix), announced, params.gz_level);
+  log.report(announced);
   return writer;
 }
 
 }  // namespace
 
-void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& snps,
-                       const TarvikParameters& params, std::ostringstream& log) {
-  const CentimorganMap map = read_centimorgans(params.genetic_map_file);
+void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
+                       const GeneticMap& map, RunLog& log) {
   std::unique_ptr<BlockWriter> bed = open_plink_file(params, ".bed", log);
   std::unique_ptr<BlockWriter> bim = open_plink_file(params, ".bim", log);
   std::unique_ptr<BlockWriter> fam = open_plink_file(params, ".fam", log);
@@ -137,7 +87,7 @@ void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& 
       source, snps, "Writing PLINK files",
       [&](const Tile& tile, std::size_t r, std::map<int, snp>::const_iterator snp) {
         append_bed_row(tile.snp(r), individuals, *bed);
-        append_bim_line(params.chromosome, snp, centimorgans_at(map, snp->first), *bim);
+        append_bim_line(params.chromosome, snp, map.cm_at(snp->first), *bim);
       },
       [&] {
         bed->line_done();

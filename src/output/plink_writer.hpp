@@ -5,13 +5,15 @@
 #include <sstream>
 
 #include "data/data.hpp"
-#include "params/tarvik_parameters.hpp"
+#include "params/run_config.hpp"
 #include "store/haplotype_source.hpp"
+
+class RunLog;
 
 // The source holds the run's haplotypes, controls first, two per individual,
 // at the SNPs of `snps` in order. The .bim file's allele 1 (A1, the allele
 // PLINK counts) is the legend's allele1, as in the .gen files; its map
-// column is the genetic map of the run, in centimorgans. Files are announced
-// in `log`; throws badfilename when one cannot be opened or written.
-void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& snps,
-                       const TarvikParameters& params, std::ostringstream& log);
+// column is `map`'s, in centimorgans. Files are announced in `log`; throws
+// FileError when one cannot be opened or written.
+void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
+                       const GeneticMap& map, RunLog& log);

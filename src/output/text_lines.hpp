@@ -5,7 +5,7 @@
 #include <string>
 
 #include "data/data.hpp"
-#include "output/text_buffer.hpp"
+#include "io/text_buffer.hpp"
 #include "store/haplotype_source.hpp"
 
 using SnpIterator = std::map<int, snp>::const_iterator;

@@ -16,20 +16,16 @@
 #include <htslib/tbx.h>
 #include <htslib/vcf.h>
 
-#include "output/block_writer.hpp"
+#include "core/errors.hpp"
+#include "core/log.hpp"
+#include "io/block_writer.hpp"
+#include "io/hts.hpp"
+#include "io/output_set.hpp"
 #include "output/gwas_files.hpp"
+#include "output/names.hpp"
 #include "output/text_lines.hpp"
-#include "params/errors.hpp"
-#include "params/output_set.hpp"
-#include "params/progress.hpp"
-#include "params/summary.hpp"
 
 namespace {
-
-struct HtsDeleter {
-  void operator()(bcf_hdr_t* header) const { bcf_hdr_destroy(header); }
-  void operator()(bcf1_t* record) const { bcf_destroy(record); }
-};
 
 // One VCF or BCF file being written, opened and closed by htslib itself,
 // with the index htslib builds as the records go by. Both are written under
@@ -65,7 +61,7 @@ class HtsOutput {
     return output_set_open() ? pending_output_name(final_name).string() : final_name + ".part";
   }
   [[noreturn]] void fail() const {
-    throw badfilename::writing(name, "the file could not be written completely (disk full or I/O error).");
+    throw FileError::writing(name, "the file could not be written completely (disk full or I/O error).");
   }
 
   const std::string name, index, part, index_part;  // htslib keeps index_part's pointer
@@ -77,7 +73,7 @@ void HtsOutput::open(const char* mode, int min_shift, bcf_hdr_t* header, std::os
   log << "writing output file " << name << std::endl;
   log << "writing output file " << index << std::endl;
   file = hts_open(part.c_str(), mode);
-  if (file == nullptr) throw badfilename::reading(name, "can't open file.");
+  if (file == nullptr) throw FileError::reading(name, "can't open file.");
   if (bcf_hdr_write(file, header) != 0) fail();
   if (bcf_idx_init(file, header, min_shift, index_part.c_str()) != 0) fail();
 }
@@ -107,7 +103,7 @@ void HtsOutput::finish() {
     pending_output_closed(index);
   } else if (std::rename(index_part.c_str(), index.c_str()) != 0 ||
              std::rename(part.c_str(), name.c_str()) != 0) {
-    throw badfilename::writing(name, "the finished file could not be renamed from " + part + ".");
+    throw FileError::writing(name, "the finished file could not be renamed from " + part + ".");
   }
   finished = true;
 }
@@ -126,17 +122,17 @@ HtsOutput::~HtsOutput() {
   }
 }
 
-std::unique_ptr<bcf_hdr_t, HtsDeleter> make_header(const std::string& chromosome,
+Hts<bcf_hdr_t> make_header(const std::string& chromosome,
                                                    std::size_t individuals) {
-  std::unique_ptr<bcf_hdr_t, HtsDeleter> header(bcf_hdr_init("w"));
+  Hts<bcf_hdr_t> header(bcf_hdr_init("w"));
   bool ok = header != nullptr && bcf_hdr_append(header.get(), "##source=tarvik") == 0 &&
             bcf_hdr_append(header.get(), ("##contig=<ID=" + chromosome + ">").c_str()) == 0 &&
             bcf_hdr_append(header.get(),
                            "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Phased genotype\">") == 0;
   for (std::size_t i = 0; ok && i < individuals; ++i)
-    ok = bcf_hdr_add_sample(header.get(), ("id1_" + std::to_string(i)).c_str()) == 0;
+    ok = bcf_hdr_add_sample(header.get(), sample_name(i).c_str()) == 0;
   if (!ok || bcf_hdr_sync(header.get()) != 0)
-    throw GenericErrorException("the VCF header could not be built (out of memory?).\n");
+    throw RunError("the VCF header could not be built (out of memory?).\n");
   return header;
 }
 
@@ -192,18 +188,19 @@ void fill_record(const bcf_hdr_t* header, SnpIterator snp, const std::uint8_t* a
     record->n_sample = static_cast<std::uint32_t>(gt.size() / 2);
     ok = ok && bcf_update_genotypes(header, record, gt.data(), static_cast<int>(gt.size())) == 0;
   }
-  if (!ok) throw GenericErrorException("the VCF record of " + snp->second.rsid + " could not be built.\n");
+  if (!ok) throw RunError("the VCF record of " + snp->second.rsid + " could not be built.\n");
 }
 
 // "FID IID PHENO", then "0 id1_<i> <1 or 2>": plink2 reads a VCF sample name
 // as the IID, with no family ID (FID 0), so that --pheno finds every sample.
-void write_pheno_file(std::size_t individuals, const TarvikParameters& params, std::ostringstream& log) {
-  BlockWriter out(gwas_file_name(params, ".pheno"), log, params.gz_level);
-  update_summary_file(params, log, std::ios::app);
+void write_pheno_file(std::size_t individuals, const RunConfig& params, RunLog& log) {
+  std::ostringstream announced;
+  BlockWriter out(gwas_file_name(params, ".pheno"), announced, params.gz_level);
+  log.report(announced);
   out.append("FID IID PHENO\n", 14);
   for (std::size_t i = 0; i < individuals; ++i) {
-    out.append("0 id1_", 6);
-    append_int(out, static_cast<long>(i));
+    out.append("0 ", 2);
+    append_sample_name(out, i);
     out.append(i < static_cast<std::size_t>(params.ncontrols) ? " 1\n" : " 2\n", 3);
     out.line_done();
   }
@@ -212,10 +209,10 @@ void write_pheno_file(std::size_t individuals, const TarvikParameters& params, s
 
 }  // namespace
 
-void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& snps,
-                     const TarvikParameters& params, std::ostringstream& log) {
+void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
+                     RunLog& log) {
   if (!snps.empty() && snps.begin()->first < 1)
-    throw GenericErrorException("the SNP at position " + std::to_string(snps.begin()->first) +
+    throw RunError("the SNP at position " + std::to_string(snps.begin()->first) +
                                 " cannot be written to a VCF file, whose positions start at 1.\n");
   const std::size_t individuals = source.haplotypes() / 2;
   auto header = make_header(params.chromosome, individuals);
@@ -223,19 +220,20 @@ void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& sn
   // the default level 6 (0.7 s against 5.0 s of CPU for the 400 MB of
   // text of 4000 individuals at 24978 SNPs), for a third more bytes.
   std::unique_ptr<HtsOutput> vcf, bcf;
-  if (params.flag_given("-output_vcf")) {
+  std::ostringstream announced;
+  if (params.output_vcf) {
     vcf = std::make_unique<HtsOutput>(gwas_file_name(params, ".vcf.gz"), ".tbi");
-    vcf->open("wz1", 0, header.get(), log);
-    update_summary_file(params, log, std::ios::app);
+    vcf->open("wz1", 0, header.get(), announced);
+    log.report(announced);
   }
-  if (params.flag_given("-output_bcf")) {
+  if (params.output_bcf) {
     bcf = std::make_unique<HtsOutput>(gwas_file_name(params, ".bcf"), ".csi");
-    bcf->open("wb1", 14, header.get(), log);
-    update_summary_file(params, log, std::ios::app);
+    bcf->open("wb1", 14, header.get(), announced);
+    log.report(announced);
   }
 
   VcfLine line(params.chromosome, individuals);
-  std::unique_ptr<bcf1_t, HtsDeleter> record(bcf_init());
+  Hts<bcf1_t> record(bcf_init());
   std::vector<std::int32_t> gt(2 * individuals);
   for_each_snp(
       source, snps, "Writing VCF files",

@@ -6,16 +6,18 @@
 #include <sstream>
 
 #include "data/data.hpp"
-#include "params/tarvik_parameters.hpp"
+#include "params/run_config.hpp"
 #include "store/haplotype_source.hpp"
+
+class RunLog;
 
 // Writes the files that -output_vcf and -output_bcf ask for, both from one
 // decode of each block of the source (haplotypes of the run, controls first,
 // two per individual, at the SNPs of `snps` in order). REF is allele0, ALT
 // allele1; each individual is one sample "id1_<i>" with the phased genotype
 // of its two haplotypes. Files are announced in `log`. Throws
-// GenericErrorException, before any file is opened, when a SNP position
-// cannot be written (below 1), and badfilename when a file cannot be
+// RunError, before any file is opened, when a SNP position
+// cannot be written (below 1), and FileError when a file cannot be
 // opened or written; a file that fails is never left under its final name.
-void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& snps,
-                     const TarvikParameters& params, std::ostringstream& log);
+void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
+                     RunLog& log);

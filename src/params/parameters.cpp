@@ -7,11 +7,11 @@ void Parameters::collect_unrecognised_flags() {
 
 void Parameters::check_required_flags() const {
   for (const std::string& flag : essential_flags)
-    if (specified_flags.count(flag) == 0) throw MissingFlagException(flag);
+    if (specified_flags.count(flag) == 0) throw FlagError(flag);
   for (const auto& dependency : flag_dependencies) {
     if (specified_flags.count(dependency.first) == 0) continue;
     for (const std::string& flag : dependency.second)
-      if (specified_flags.count(flag) == 0) throw MissingFlagException(flag);
+      if (specified_flags.count(flag) == 0) throw FlagError(flag);
   }
 }
 

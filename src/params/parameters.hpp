@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "params/errors.hpp"
+#include "core/errors.hpp"
 
 class Parameters {
  public:

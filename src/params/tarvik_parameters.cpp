@@ -14,11 +14,12 @@
 
 #include <boost/filesystem.hpp>
 
+#include "core/errors.hpp"
+#include "core/numbers.hpp"
+
 namespace {
 
-const double default_Ne = 11418;
-const std::int32_t default_upper = 500000000;
-const int default_gz_level = 6;  // what gzip itself uses
+const std::int32_t default_upper = RunConfig().upper;
 const int max_default_threads = 16;
 // Each thread keeps a few blocks of output text in flight; far beyond the
 // cores a machine can have, more threads only cost memory.
@@ -34,23 +35,10 @@ int default_thread_count() {
   return std::min(std::max(cores, 1), max_default_threads);
 }
 
-// Values are read strictly: the whole token must be a number of the expected
-// kind, so that a typo never silently becomes 0.
-bool parse_int32(const std::string& token, std::int32_t& result) {
-  const char* begin = token.c_str();
-  char* end = nullptr;
-  errno = 0;
-  long value = std::strtol(begin, &end, 10);
-  bool whole = !token.empty() && !std::isspace(static_cast<unsigned char>(token[0])) && *end == '\0';
-  if (!whole || errno == ERANGE || value < INT32_MIN || value > INT32_MAX) return false;
-  result = static_cast<std::int32_t>(value);
-  return true;
-}
-
 std::int32_t integer_value(const std::string& flag, const std::string& token) {
   std::int32_t value = 0;
   if (!parse_int32(token, value))
-    throw GenericErrorException("flag " + flag + " expects an integer within 32 bits but got \"" +
+    throw RunError("flag " + flag + " expects an integer within 32 bits but got \"" +
                                 token + "\".\n");
   return value;
 }
@@ -58,7 +46,7 @@ std::int32_t integer_value(const std::string& flag, const std::string& token) {
 int integer_in_range(const std::string& flag, const std::string& token, int lowest, int highest) {
   std::int32_t value = 0;
   if (!parse_int32(token, value) || value < lowest || value > highest)
-    throw GenericErrorException("flag " + flag + " expects an integer from " + std::to_string(lowest) +
+    throw RunError("flag " + flag + " expects an integer from " + std::to_string(lowest) +
                                 " to " + std::to_string(highest) + " but got \"" + token + "\".\n");
   return value;
 }
@@ -69,7 +57,7 @@ double real_value(const std::string& flag, const std::string& token) {
   double value = std::strtod(begin, &end);
   bool whole = !token.empty() && !std::isspace(static_cast<unsigned char>(token[0])) && *end == '\0';
   if (!whole || !std::isfinite(value))
-    throw GenericErrorException("flag " + flag + " expects a number but got \"" + token + "\".\n");
+    throw RunError("flag " + flag + " expects a number but got \"" + token + "\".\n");
   return value;
 }
 
@@ -79,13 +67,13 @@ std::uint32_t seed_value(const std::string& flag, const std::string& token) {
   for (char c : token) digits &= c >= '0' && c <= '9';
   const unsigned long long value = digits ? std::strtoull(token.c_str(), nullptr, 10) : 0;
   if (!digits || value > 4294967295ULL)
-    throw GenericErrorException("flag " + flag + " expects an integer from 0 to 4294967295 but got \"" +
+    throw RunError("flag " + flag + " expects an integer from 0 to 4294967295 but got \"" +
                                 token + "\".\n");
   return static_cast<std::uint32_t>(value);
 }
 
 void require_values(const std::string& flag, int i, int count, int argc) {
-  if (i + count > argc - 1) throw MissingFlagException(flag);
+  if (i + count > argc - 1) throw FlagError(flag);
 }
 
 // A name that a VCF header can carry as a contig ID and that PLINK reads as
@@ -96,7 +84,7 @@ std::string chromosome_value(const std::string& token) {
   for (const unsigned char c : token)
     if (c <= ' ' || c > '~' || std::strchr("\"'(),<>[]\\`{}", c) != nullptr) usable = false;
   if (!usable)
-    throw GenericErrorException("flag -chr expects a chromosome name without blanks, quotes, "
+    throw RunError("flag -chr expects a chromosome name without blanks, quotes, "
                                 "commas or brackets (a VCF contig name) but got \"" + token + "\".\n");
   return token;
 }
@@ -112,7 +100,7 @@ DiseaseLocus::DiseaseLocus() : disease_allele(0), rr1(1.0), rr2(1.0), rr{1.0, 1.
 DiseaseLocus::DiseaseLocus(const int& allele, const double& het_risk, const double& hom_risk)
     : disease_allele(allele), rr1(het_risk), rr2(hom_risk) {
   if (allele != 0 && allele != 1)
-    throw GenericErrorException("Disease allele must be 0 or 1 but got " + std::to_string(allele) +
+    throw RunError("Disease allele must be 0 or 1 but got " + std::to_string(allele) +
                                 " in DiseaseLocus. \n");
   if (allele == 1)
     rr = {1.0, rr1, rr2};
@@ -127,29 +115,38 @@ TarvikParameters::TarvikParameters() {
 
 void TarvikParameters::reset_parameters() {
   command_line.clear();
-  haplotype_file = "NULL";
-  legend_file = "NULL";
-  lower = 0;
-  genetic_map_file = "NULL";
-  ncontrols = 1;
-  ncases = 1;
-  Ne = default_Ne;
-  output_directory.clear();
-  output_file.clear();
-  tag_snps_file.clear();
-  theta = -1.0;
-  seed_word = 0;
-  upper = default_upper;
-  dl.clear();
-  chromosome.clear();
-  vcf_file.clear();
+  static_cast<RunConfig&>(*this) = RunConfig();
   threads = default_thread_count();
-  gz_level = default_gz_level;
   summary_file = "tarvik2.summary";
   essential_flags = {"-h", "-l", "-m", "-o"};
   flag_dependencies.clear();
   for (const char* format : {"-output_plink", "-output_vcf", "-output_bcf"})
     flag_dependencies[format] = {"-chr"};
+}
+
+void TarvikParameters::record_switches() {
+  vcf_panel = flag_given("-vcf");
+  tag_snps = flag_given("-t");
+  interval_given = flag_given("-int");
+  chromosome_given = flag_given("-chr");
+  haps_output = !flag_given("-no_haps_output");
+  gens_output = !flag_given("-no_gens_output");
+  output_plink = flag_given("-output_plink");
+  output_vcf = flag_given("-output_vcf");
+  output_bcf = flag_given("-output_bcf");
+  snp_summary = flag_given("-output_snp_summary");
+  copy_panel_only = flag_given("-copy_panel_only");
+  seed = flag_given("-seed") ? SeedSource::word : flag_given("-nrs") ? SeedSource::fixed : SeedSource::clock;
+}
+
+std::vector<InputFileFlag> TarvikParameters::input_files() const {
+  std::vector<InputFileFlag> inputs;
+  if (flag_given("-h")) inputs.push_back({"-h", haplotype_file.string()});
+  if (flag_given("-l")) inputs.push_back({"-l", legend_file});
+  if (flag_given("-m")) inputs.push_back({"-m", genetic_map_file});
+  if (flag_given("-t")) inputs.push_back({"-t", tag_snps_file.string()});
+  if (flag_given("-vcf")) inputs.push_back({"-vcf", vcf_file.string()});
+  return inputs;
 }
 
 void TarvikParameters::specify_recognised_parameters() {
@@ -168,10 +165,11 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
     command_line += token + " ";
     if (token.empty() || token[0] != '-') continue;
     specified_flags.insert(token);
-    if (token == "-help") throw HelpException();
+    if (token == "-help") throw HelpRequested();
     if (!read_file_flag(token, i, argc, argv)) read_model_flag(token, i, argc, argv);
   }
   check_flag_combinations();
+  record_switches();
   prepare_output_directory();
 }
 
@@ -218,7 +216,7 @@ void TarvikParameters::read_disease_loci(int i, int argc, char** argv) {
     double het = real_value(token, argv[j + 2]);
     double hom = real_value(token, argv[j + 3]);
     if (het < 0 || hom < 0)
-      throw GenericErrorException("flag -dl: relative risks must not be negative but got " +
+      throw RunError("flag -dl: relative risks must not be negative but got " +
                                   std::string(argv[j + 2]) + " and " + argv[j + 3] + ".\n");
     DiseaseLocus locus(allele, het, hom);
     dl.insert(std::make_pair(position, locus));
@@ -241,7 +239,7 @@ bool TarvikParameters::read_model_flag(const std::string& token, int i, int argc
     ncontrols = integer_value(token, argv[i + 1]);
     ncases = integer_value(token, argv[i + 2]);
     if (ncontrols < 0 || ncases < 0)
-      throw GenericErrorException("flag -n: the numbers of controls and cases must not be negative but got " +
+      throw RunError("flag -n: the numbers of controls and cases must not be negative but got " +
                                   std::string(argv[i + 1]) + " and " + argv[i + 2] + ".\n");
   } else if (token == "-seed") {
     require_values(token, i, 1, argc);
@@ -253,7 +251,7 @@ bool TarvikParameters::read_model_flag(const std::string& token, int i, int argc
     require_values(token, i, 1, argc);
     Ne = real_value(token, argv[i + 1]);
     if (Ne < 0)
-      throw GenericErrorException("flag -Ne: the effective population size must not be negative but got " +
+      throw RunError("flag -Ne: the effective population size must not be negative but got " +
                                   std::string(argv[i + 1]) + ".\n");
   } else if (token == "-threads") {
     require_values(token, i, 1, argc);
@@ -269,15 +267,15 @@ bool TarvikParameters::read_model_flag(const std::string& token, int i, int argc
 
 void TarvikParameters::check_flag_combinations() {
   collect_unrecognised_flags();
-  if (specified_flags.empty()) throw HelpException();
+  if (specified_flags.empty()) throw HelpRequested();
   if (flag_given("-seed") && flag_given("-nrs"))
-    throw GenericErrorException("flags -seed and -nrs both fix the random seed; give only one of them.\n");
+    throw RunError("flags -seed and -nrs both fix the random seed; give only one of them.\n");
 
   if (Ne < 0 || Ne > 30000) std::cout << "Error: Ne needs to be set" << std::endl;
 
   if (flag_given("-vcf")) {
     if (flag_given("-h") || flag_given("-l"))
-      throw GenericErrorException("flag -vcf: the panel is read either from a VCF or BCF file or "
+      throw RunError("flag -vcf: the panel is read either from a VCF or BCF file or "
                                   "from haplotype and legend files (-h, -l), not from both.\n");
     essential_flags = {"-m", "-o"};
   }
@@ -288,7 +286,7 @@ void TarvikParameters::check_flag_combinations() {
   const std::string stem = output_file.string();
   const std::string leaf = output_file.filename().string();
   if (stem.empty() || stem.back() == '/' || leaf == "." || leaf == "..")
-    throw OutputNameException("flag -o expects an output stem (a file name, not a directory) but got \"" + stem +
+    throw OutputNameError("flag -o expects an output stem (a file name, not a directory) but got \"" + stem +
                               "\".\n");
 }
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "params/errors.hpp"
+#include "core/errors.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
 
@@ -33,7 +33,7 @@ constexpr std::size_t max_case_pairs = std::size_t(1) << 22;
 
 void check_case_pairs(const std::map<double, DiseaseLocus>& dl, std::size_t pairs) {
   if (pairs > max_case_pairs)
-    throw GenericErrorException(
+    throw RunError(
         "the disease loci at positions" + disease_positions(dl) +
         " lie in so many separately copied segments of a case that its disease haplotypes have more "
         "than " + std::to_string(max_case_pairs) +
@@ -64,7 +64,7 @@ void TarvikGenerator::calculate_control_hap_freq(const std::vector<int>& snp_ind
   const int n = panel_data.nhaplotypes;
   // The population the case frequencies rest on: the panel and the
   // controls, or the panel alone when nothing is copied from simulated ones.
-  const int controls = params.flag_given("-copy_panel_only") ? 0 : params.ncontrols;
+  const int controls = params.copy_panel_only ? 0 : params.ncontrols;
   const int nsources = n + 2 * controls;
   const double w = 1.0 / (controls + controls + n);
   std::vector<int> haplotype(nloci);
@@ -157,12 +157,12 @@ void TarvikGenerator::calculate_case_hap_freq(
   const std::string loci =
       "the relative risks of the disease loci at positions" + disease_positions(params.dl);
   if (negative_weight)
-    throw GenericErrorException(loci + " include a negative value, so no case can be simulated.\n");
+    throw RunError(loci + " include a negative value, so no case can be simulated.\n");
   if (S == 0.0)
-    throw GenericErrorException(
+    throw RunError(
         loci + " give every case genotype weight zero, so no case can be simulated.\n");
   if (!std::isfinite(S))
-    throw GenericErrorException(loci +
+    throw RunError(loci +
                                 " give the case genotypes an infinite or undefined total weight, "
                                 "so no case can be simulated.\n");
 
@@ -333,7 +333,7 @@ void TarvikGenerator::simulate_disease_alleles(std::vector<std::vector<int>>& lo
   disease_haplotypes[1] = drawn->second[1];
 
   update_disease_snp_columns();
-  const bool panel_only = params.flag_given("-copy_panel_only");
+  const bool panel_only = params.copy_panel_only;
   for (int k = 0; k < 2; ++k) {
     const Candidates who{disease_snp_columns, disease_haplotypes,
                          panel_only ? panel_data.nhaplotypes : panel_data.nhaplotypes + num_simulated_haps, k,

@@ -3,180 +3,19 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <ios>
 #include <memory>
-#include <system_error>
+#include <sstream>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-#if defined(__GLIBC__)
-#include <malloc.h>
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
-
-#include "params/progress.hpp"
-#include "params/summary.hpp"
-#include "params/ahead.hpp"
+#include "core/log.hpp"
+#include "core/ordered.hpp"
+#include "core/progress.hpp"
+#include "sim/draws.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
+#include "sim/segments.hpp"
 
 namespace {
-
-// The draws of a run, taken in bulk: a whole haplotype's worth at once, so
-// that the loops over SNPs neither call the generator nor convert words.
-//
-// With the Mersenne Twister the draws stay raw 32-bit words: the draw of word
-// w is (w + 0.5) * 2^-32, so comparing it with a probability is comparing w
-// with a word count (see words_below and words_at_most).
-struct WordDraws {
-  using Value = std::uint32_t;
-  using Bound = std::uint64_t;
-  void fill(Value* out, std::size_t count) { MT::fill_words(out, count); }
-  static double uniform(Value v) { return MT::uniform_of(v); }
-  static Bound at_most(double p) { return words_at_most(p); }
-  static Bound below(double p) { return words_below(p); }
-  static bool is_below(Value v, Bound bound) { return v < bound; }
-  // Whether some draw of v[0 .. count) is below the probability of `bound`.
-  static bool any_below(const Value* v, int count, Bound bound) {
-    if (bound == 0 || count == 0) return false;
-    if (bound > 0xFFFFFFFFu) return true;
-    const std::uint32_t highest = static_cast<std::uint32_t>(bound - 1);
-    int i = 0;
-    bool below = false;
-#if defined(__SSE2__)
-    const __m128i sign = _mm_set1_epi32(INT_MIN);
-    const __m128i limit = _mm_set1_epi32(static_cast<int>(highest ^ 0x80000000u));
-    __m128i all_above = _mm_set1_epi32(-1);
-    for (; i + 4 <= count; i += 4) {
-      const __m128i words = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), sign);
-      all_above = _mm_and_si128(all_above, _mm_cmpgt_epi32(words, limit));
-    }
-    below = _mm_movemask_epi8(all_above) != 0xFFFF;
-#endif
-    for (; i < count; ++i) below |= v[i] <= highest;
-    return below;
-  }
-  // Whether every draw of v[0 .. count) is at most the probability of `bound`.
-  static bool all_at_most(const Value* v, int count, Bound bound) {
-    if (bound > 0xFFFFFFFFu) return true;
-    if (bound == 0) return count == 0;
-    const std::uint32_t highest = static_cast<std::uint32_t>(bound - 1);
-    int i = 0;
-    bool above = false;
-#if defined(__SSE2__)
-    // Unsigned comparison through signed: both sides shifted by 2^31.
-    const __m128i sign = _mm_set1_epi32(INT_MIN);
-    const __m128i limit = _mm_set1_epi32(static_cast<int>(highest ^ 0x80000000u));
-    __m128i any = _mm_setzero_si128();
-    for (; i + 4 <= count; i += 4) {
-      const __m128i words = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), sign);
-      any = _mm_or_si128(any, _mm_cmpgt_epi32(words, limit));
-    }
-    above = _mm_movemask_epi8(any) != 0;
-#endif
-    for (; i < count; ++i) above |= v[i] > highest;
-    return !above;
-  }
-};
-
-// Any other generator: one call per draw, compared as doubles.
-struct DoubleDraws {
-  using Value = double;
-  using Bound = double;
-  Random* rng;
-  void fill(Value* out, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) out[i] = rng->Next();
-  }
-  static double uniform(Value v) { return v; }
-  static Bound at_most(double p) { return p; }
-  static Bound below(double p) { return p; }
-  static bool is_below(Value v, Bound bound) { return v < bound; }
-  static bool any_below(const Value* v, int count, Bound bound) {
-    bool any = false;
-    for (int i = 0; i < count; ++i) any |= v[i] < bound;
-    return any;
-  }
-  static bool all_at_most(const Value* v, int count, Bound bound) {
-    bool all = true;
-    for (int i = 0; i < count; ++i) all &= v[i] <= bound;
-    return all;
-  }
-};
-
-// Calls f with the draws of the current generator: the plain Mersenne
-// Twister is read as raw words, any other generator through its own Next().
-template <class F>
-void with_draws(F f) {
-  if (current_generator_is_mt())
-    f(WordDraws());
-  else
-    f(DoubleDraws{Random::RNG});
-}
-
-// SNPs whose cut draws are first checked together (see cut_segments).
-constexpr int kCutBlock = 64;
-
-// The map distances between neighbouring SNPs, and the largest of every
-// block of kCutBlock of them: step[j] = rho[j] - rho[j - 1] for j >= 1, and
-// block b covers j = 1 + b * kCutBlock onwards.
-struct MapSteps {
-  std::vector<double> step;
-  std::vector<double> block_max;
-
-  explicit MapSteps(const std::map<int, snp>& snps) {
-    step.reserve(snps.size());
-    double rho_prev = snps.empty() ? 0.0 : snps.begin()->second.cumulative_rho;
-    for (const auto& entry : snps) {
-      step.push_back(entry.second.cumulative_rho - rho_prev);
-      rho_prev = entry.second.cumulative_rho;
-    }
-    const int nsnps = static_cast<int>(step.size());
-    for (int first = 1; first < nsnps; first += kCutBlock) {
-      const int end = std::min(first + kCutBlock, nsnps);
-      block_max.push_back(*std::max_element(step.begin() + first, step.begin() + end));
-    }
-  }
-};
-
-// Cuts one haplotype with N candidates into copying segments along the map:
-// `starts` receives the first SNP index of every segment. Draws exactly
-// nsnps - 1 uniforms, one per neighbouring pair of SNPs: SNP j switches when
-// its draw u exceeds p = exp(-step[j] / N).
-//
-// p = exp(-x) is at least 1 - x, and the library exp is accurate to far
-// better than the 1e-12 margin, so a draw at most 1 - x - 1e-12 stays without
-// evaluating exp; a block's largest step gives one such bound for all its
-// SNPs, so a block whose draws all pass it has no switch. Only the rare block
-// with a draw near some p (a fraction of about x per SNP) is decided SNP by
-// SNP. Equal map positions (x = 0, p = 1) always stay.
-template <class Draws>
-void cut_segments(const MapSteps& map, const int N, Draws& draws,
-                  std::vector<typename Draws::Value>& buffer, std::vector<int>& starts) {
-  starts.clear();
-  starts.push_back(0);
-  const int nsnps = static_cast<int>(map.step.size());
-  if (nsnps < 2) return;
-  if (buffer.size() < static_cast<std::size_t>(nsnps)) buffer.resize(nsnps);
-  typename Draws::Value* const u = buffer.data();  // u[j - 1] is the draw of SNP j
-  draws.fill(u, nsnps - 1);
-  const double candidates = N;
-  const double* step = map.step.data();
-  for (int first = 1, b = 0; first < nsnps; first += kCutBlock, ++b) {
-    const int end = std::min(first + kCutBlock, nsnps);
-    const typename Draws::Bound sure = Draws::at_most((1.0 - map.block_max[b] / candidates) - 1e-12);
-    if (Draws::all_at_most(u + first - 1, end - first, sure)) continue;
-    for (int j = first; j < end; ++j) {
-      const double v = Draws::uniform(u[j - 1]);
-      if (!(v <= (1.0 - step[j] / candidates) - 1e-12)) {
-        const double p = std::exp(-step[j] / candidates);
-        if (!(v <= p)) starts.push_back(j);
-      }
-    }
-  }
-}
 
 // The candidate among N that the uniform draw u chooses: rmultinom over N
 // equal weights 1/N.
@@ -368,7 +207,7 @@ void simulate_individuals(TarvikGenerator& g, Draws draws) {
   const int T = 2 * (g.params.ncontrols + g.params.ncases);
   const int nsnps = static_cast<int>(g.panel_data.snps_data.size());
   const RunShape shape{g.params.ncontrols, g.panel_data.nhaplotypes, g.params.theta,
-                       g.params.flag_given("-copy_panel_only")};
+                       g.params.copy_panel_only};
   const MapSteps map(g.panel_data.snps_data);
   const std::vector<int>& loci = g.dl_indices;
   g.simulated_phenotypes.reserve(T / 2);
@@ -381,25 +220,22 @@ void simulate_individuals(TarvikGenerator& g, Draws draws) {
     draw_individual(draws, buffer, map, shape, loci, static_cast<int>(2 * i), drawn);
     return true;
   };
-  std::unique_ptr<Ahead<Individual>> ahead;
-  if (g.params.threads > 1 && T > 2) {
-    try {
-      const std::size_t ring =
-          individuals_ahead(static_cast<std::size_t>(nsnps), sizeof(typename Draws::Value));
-      ahead = std::make_unique<Ahead<Individual>>(ring, draw, T / 2);
-    } catch (const std::system_error&) {
-      // No thread to spare: everything on this thread, the same draws.
-    }
-  }
+  // With a thread to spare, individuals are drawn ahead on it while this
+  // thread finishes those before.
+  ThreadBudget::Lease lease = g.budget != nullptr && T > 2 ? g.budget->take(1) : ThreadBudget::Lease();
+  const std::size_t ring =
+      lease.count() > 0 ? individuals_ahead(static_cast<std::size_t>(nsnps), sizeof(typename Draws::Value)) : 1;
+  Ordered<Individual> drawn_individuals(
+      std::move(lease), ring,
+      [&](std::size_t i, Individual& drawn, int) { return draw(i, drawn); },
+      Ordered<Individual>::Order::one_at_a_time, static_cast<std::size_t>(T / 2));
   const std::vector<int> no_loci;
-  Individual own;
   Pair pair;
   Progress progress("Simulating", "individuals");
   for (int h = 0; h < T; h += 2) {
     progress.update(h / 2, T / 2);
     const std::size_t i = static_cast<std::size_t>(h / 2);
-    Individual& drawn = ahead ? *ahead->take(i) : own;
-    if (!ahead) draw(i, own);
+    Individual& drawn = *drawn_individuals.take(i);
     const bool is_case = shape.is_case(h);
     const double mu[2] = {shape.mu(h), shape.mu(h + 1)};
     for (int k = 0; k < 2; ++k) choose_sources(drawn, k, shape.pool(h + k));
@@ -411,13 +247,13 @@ void simulate_individuals(TarvikGenerator& g, Draws draws) {
       store_haplotype(g, drawn, pair, k, is_case);
     }
     g.num_simulated_haps = h + 2;
-    if (ahead) ahead->release(i);
+    drawn_individuals.release(i);
   }
 }
 }  // namespace
 
 void TarvikGenerator::set_theta() {
-  std::ostringstream log;
+  std::ostringstream text;
   const int n = panel_data.nhaplotypes;
   double theta = 1.0;
   if (n != 1) {
@@ -426,34 +262,12 @@ void TarvikGenerator::set_theta() {
     theta = 1.0 / harmonic;
   }
   params.theta = theta;
-  log << "theta not set, so setting to a default value of " << theta << "\n";
-  update_summary_file(params, log, std::ios_base::app);
-}
-
-void TarvikGenerator::simulate_crossovers(const std::map<int, snp>& snps, const int& N,
-                                          std::vector<std::vector<int>>& segments) const {
-  segments.clear();
-  if (snps.empty()) return;
-  const MapSteps map(snps);
-  std::vector<int> starts;
-  with_draws([&](auto draws) {
-    std::vector<typename decltype(draws)::Value> buffer;
-    cut_segments(map, N, draws, buffer, starts);
-  });
-  const int nsnps = static_cast<int>(snps.size());
-  for (std::size_t i = 0; i < starts.size(); ++i) {
-    const int last = i + 1 < starts.size() ? starts[i + 1] : nsnps;
-    std::vector<int> segment;
-    segment.reserve(last - starts[i]);
-    for (int j = starts[i]; j < last; ++j) segment.push_back(j);
-    segments.push_back(std::move(segment));
-  }
+  text << "theta not set, so setting to a default value of " << theta << "\n";
+  log.report(text);
 }
 
 void TarvikGenerator::simulate_all_alleles() {
-  std::ostringstream log;
-  log << "\nSimulating haplotypes ... ";
-  update_summary_file(params, log, std::ios_base::app);
+  log.report("\nSimulating haplotypes ... ");
   // Everything a run builds starts afresh, so an engine can run again.
   simulated = MosaicStore(static_cast<std::size_t>(panel_data.nhaplotypes), panel_data.snps_data.size(),
                           dl_indices);
@@ -468,6 +282,5 @@ void TarvikGenerator::simulate_all_alleles() {
     with_draws([&](auto draws) { simulate_individuals(*this, draws); });
   }
 
-  log << "done\n";
-  update_summary_file(params, log, std::ios_base::app);
+  log.report("done\n");
 }

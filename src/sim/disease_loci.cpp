@@ -1,14 +1,14 @@
 #include <ios>
 #include <map>
 
-#include "params/errors.hpp"
-#include "params/summary.hpp"
+#include "core/errors.hpp"
+#include "core/log.hpp"
 #include "sim/generator.hpp"
 
 void TarvikGenerator::process_dl() {
-  std::ostringstream log;
-  log << "\nProcessing disease loci ... ";
-  update_summary_file(params, log, std::ios_base::app);
+  std::ostringstream text;
+  text << "\nProcessing disease loci ... ";
+  log.report(text);
 
   dl_indices.clear();
   // Loci are matched by exact position: a locus must sit on a panel SNP.
@@ -22,16 +22,16 @@ void TarvikGenerator::process_dl() {
     const double position = it->first;
     const auto found = index_of_position.find(position);
     if (found == index_of_position.end()) {
-      log << "\ncannot find snp information for position " << position
+      text << "\ncannot find snp information for position " << position
           << ", so it has been removed from the set of disease loci.\n";
-      update_summary_file(params, log, std::ios_base::app);
+      log.report(text);
       it = params.dl.erase(it);
       continue;
     }
     const double frequency = panel_data.snps_data.at(static_cast<int>(position)).frequency;
     if (frequency == 0.0 || frequency == 1.0) {
       // A monomorphic SNP cannot carry a risk allele that varies among cases.
-      log << "\nsnp at position " << position << " has frequency " << frequency
+      text << "\nsnp at position " << position << " has frequency " << frequency
           << ", so it has been removed from the set of disease loci.\n";
       it = params.dl.erase(it);
       continue;
@@ -40,12 +40,12 @@ void TarvikGenerator::process_dl() {
     ++it;
   }
 
-  log << "done \n\n";
-  update_summary_file(params, log, std::ios_base::app);
+  text << "done \n\n";
+  log.report(text);
 
   if (params.dl.empty()) {
-    log << "No suitable disease loci. Program terminated.\n";
-    update_summary_file(params, log, std::ios_base::app);
+    text << "No suitable disease loci. Program terminated.\n";
+    log.report(text);
     throw RunTerminated();
   }
 }

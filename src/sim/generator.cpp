@@ -6,52 +6,25 @@
 #include <sstream>
 #include <string>
 
-#include "data/vcf_reader.hpp"
-#include "output/output_files.hpp"
-#include "params/errors.hpp"
-#include "params/summary.hpp"
+#include "core/errors.hpp"
+#include "core/log.hpp"
 #include "sim/random.hpp"
 #include "store/memory.hpp"
 
-TarvikGenerator::TarvikGenerator(const TarvikParameters& parameters)
-    : num_simulated_haps(0) {
-  // The panel reader places every SNP on the map by interpolation: the map
-  // is read first, or alongside with the SNPs placed afterwards.
-  static_cast<TarvikParameters&>(panel_data) = parameters;
-  panel_data.read_map_and_panel([this, &parameters] {
-    if (parameters.flag_given("-vcf"))
-      read_vcf_panel(panel_data);
-    else
-      panel_data.read_haplotype_data();
-  });
-  params = parameters;
-}
-
-TarvikGenerator::TarvikGenerator(const TarvikParameters& parameters, const Data& data)
-    : panel_data(data), num_simulated_haps(0) {
-  params = parameters;
-}
-
-std::vector<std::vector<short>> TarvikGenerator::return_simulated_haplotypes() const {
-  const std::size_t nsnps = simulated.snps(), T = simulated.haplotypes();
-  std::vector<std::uint8_t> alleles;
-  source().decode_rows(0, nsnps, alleles);
-  std::vector<std::vector<short>> rows(T);
-  for (std::size_t h = 0; h < T; ++h)
-    rows[h].assign(alleles.begin() + h * nsnps, alleles.begin() + (h + 1) * nsnps);
-  return rows;
-}
+TarvikGenerator::TarvikGenerator(const RunConfig& config, Data data, RunLog run_log, ThreadBudget* threads)
+    : panel_data(std::move(data)), params(config), log(std::move(run_log)), budget(threads),
+      num_simulated_haps(0) {}
 
 void TarvikGenerator::simulate_haplotypes() {
-  std::ostringstream log;
+  std::ostringstream text;
   num_simulated_haps = 0;
   check_run_size(panel_data, params.ncontrols, params.ncases, params.theta, params.dl.size());
 
   // Every seed reduces to the generator's 32-bit seed word; a run seeded
   // from the clock names its word, which -seed takes to repeat it exactly.
   double seed = 0.12345;
-  const bool word_given = params.flag_given("-seed");
-  if (!params.flag_given("-nrs") && !word_given) {
+  const bool word_given = params.seed == SeedSource::word;
+  if (params.seed == SeedSource::clock) {
     srand(static_cast<unsigned int>(time(0)));
     seed = rand() / 2147483647.0;
   }
@@ -62,21 +35,16 @@ void TarvikGenerator::simulate_haplotypes() {
   Random::Set(generator);
   if (word_given) {
     MT::seed_word(params.seed_word);
-    log << "\nRandom seed word set to " << params.seed_word << "\n";
+    text << "\nRandom seed word set to " << params.seed_word << "\n";
   } else {
-    log << "\nRandom seed set to " << seed << "\n";
-    if (!params.flag_given("-nrs"))
-      log << "Random seed word " << MT::seed_word_of(seed) << " (-seed " << MT::seed_word_of(seed)
-          << " repeats this run)\n";
+    text << "\nRandom seed set to " << seed << "\n";
+    if (params.seed == SeedSource::clock)
+      text << "Random seed word " << MT::seed_word_of(seed) << " (-seed " << MT::seed_word_of(seed)
+           << " repeats this run)\n";
   }
-  update_summary_file(params, log, std::ios_base::app);
+  log.report(text);
 
   if (params.theta < 0) set_theta();
   process_dl();
   simulate_all_alleles();
-  output_haplotypes();
-}
-
-void TarvikGenerator::output_haplotypes() const {
-  write_output_files(source(), panel_data.snps_data, params);
 }

@@ -1,21 +1,26 @@
 #pragma once
-// The simulation engine: the reference data, the run's parameters and
+// The simulation engine: the reference data, the run's configuration and
 // everything simulated from them.
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/log.hpp"
 #include "data/data.hpp"
-#include "params/tarvik_parameters.hpp"
+#include "params/run_config.hpp"
 #include "store/mosaic.hpp"
+
+class ThreadBudget;
 
 class TarvikGenerator {
  public:
   Data panel_data;
   MosaicStore simulated;  // the run's haplotypes, controls first, in simulation order
   std::vector<int> simulated_phenotypes;
-  TarvikParameters params;
+  RunConfig params;  // the run's one configuration (process_dl drops unusable loci)
+  RunLog log;
+  ThreadBudget* budget;  // threads to draw ahead on; none when null
   int num_simulated_haps;
   std::vector<int> dl_indices;
   std::map<std::string, std::map<double, std::vector<std::vector<int>>>> case_hap_freq_cache;
@@ -32,27 +37,23 @@ class TarvikGenerator {
   int disease_snp_columns_last_h = -1;           // h of the last case served
   std::vector<double> disease_source_weights;    // reused weight buffer
 
-  // Reads the map and the panel named by the parameters.
-  explicit TarvikGenerator(const TarvikParameters& parameters);
-  // Uses reference data read earlier; reads no file.
-  TarvikGenerator(const TarvikParameters& parameters, const Data& data);
+  // An engine over reference data read earlier; it reads and writes no file
+  // but the log.
+  TarvikGenerator(const RunConfig& config, Data data, RunLog run_log = RunLog::silent(),
+                  ThreadBudget* threads = nullptr);
 
-  // Seeds the generator, settles theta and the disease loci, simulates every
-  // individual and writes the output files.
+  // Seeds the generator, settles theta and the disease loci, and simulates
+  // every individual.
   void simulate_haplotypes();
   // The simulated haplotypes as a source of SNP-major tiles (valid while the
   // engine lives and simulates nothing more).
   MosaicSource source() const { return MosaicSource(simulated, panel_data.panel); }
-  // Every simulated allele, one row per haplotype: for small runs and checks.
-  std::vector<std::vector<short>> return_simulated_haplotypes() const;
 
   // Disease loci (matching to panel SNPs; throws RunTerminated if none is usable).
   void process_dl();
 
   // Copying model.
   void set_theta();
-  void simulate_crossovers(const std::map<int, snp>& snps, const int& N,
-                           std::vector<std::vector<int>>& segments) const;
   void simulate_all_alleles();
 
   // Case and control haplotype frequencies at the disease loci.
@@ -76,7 +77,4 @@ class TarvikGenerator {
                                 std::vector<std::vector<int>>& disease_haplotypes,
                                 const double* mutation_probabilities,
                                 const std::vector<double>* uniforms = nullptr);
-
-  // Output file set: every file of the run, from the simulated haplotypes.
-  void output_haplotypes() const;
 };

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <string>
 
-#include "params/errors.hpp"
+#include "core/errors.hpp"
 
 namespace {
 
@@ -84,13 +84,13 @@ void check_run_size(const Data& panel, std::int32_t ncontrols, std::int32_t ncas
   const double needed = run_memory_bytes(panel, rows, theta, loci);
   const double available = available_memory_bytes();
   if (available > 0.0 && needed > available)
-    throw GenericErrorException(request + ", which need about " + gigabytes(needed) +
+    throw RunError(request + ", which need about " + gigabytes(needed) +
                                 " of memory, but only " + gigabytes(available) +
                                 " are available. Simulate fewer individuals or a shorter "
                                 "interval.\n");
   // Every candidate source (panel and simulated haplotypes) is numbered by
   // an int.
   if (rows + n > INT_MAX)
-    throw GenericErrorException(request + ", but at most " + std::to_string(INT_MAX) +
+    throw RunError(request + ", but at most " + std::to_string(INT_MAX) +
                                 " panel and simulated haplotypes together can be handled.\n");
 }

@@ -19,7 +19,7 @@ double available_memory_bytes();
 // map steps; and the writers' tiles and buffers.
 double run_memory_bytes(const Data& panel, std::int64_t haplotypes, double theta, std::size_t loci);
 
-// Throws GenericErrorException when `-n controls cases` asks for more than
+// Throws RunError when `-n controls cases` asks for more than
 // the available memory or more candidates than an int can number.
 void check_run_size(const Data& panel, std::int32_t ncontrols, std::int32_t ncases, double theta,
                     std::size_t loci);

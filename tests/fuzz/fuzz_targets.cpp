@@ -4,7 +4,7 @@
 // the readers' own error; an accepted map must give every 32-bit position a finite map position; an accepted
 // panel must keep only SNPs of the interval, one bit per panel haplotype, with a frequency in [0, 1], a finite
 // map position, an rsid and two alleles. The scratch directory is removed at exit (a crash leaves it for
-// inspection); the readers' progress text is dropped.
+// inspection); the readers report to a silent log.
 #include <unistd.h>
 
 #include <cmath>
@@ -14,9 +14,10 @@
 #include <iostream>
 #include <string>
 
+#include "core/log.hpp"
 #include "data/data.hpp"
 #include "data/tag_positions.hpp"
-#include "params/errors.hpp"
+#include "core/errors.hpp"
 
 namespace {
 
@@ -45,12 +46,12 @@ std::string split_at(std::string& input, const std::string& marker) {
   return rest;
 }
 
-bool map_is_sound(const Data& data) {
-  bool sound = !data.map_positions.empty() && data.map_positions.size() == data.map_cumulative_rho.size();
+bool map_is_sound(const GeneticMap& map) {
+  bool sound = !map.position.empty() && map.position.size() == map.rho.size() && map.rho.size() == map.cm.size();
   for (double x : {-2147483648.0, -1.0, 0.0, 1.0, 1e6, 2147483647.0})
-    sound = sound && std::isfinite(data.interpolate_map(x));
-  for (double x : data.map_positions)
-    sound = sound && (std::abs(x) > 2147483647.0 || std::isfinite(data.interpolate_map(std::floor(x))));
+    sound = sound && std::isfinite(map.rho_at(x)) && std::isfinite(map.cm_at(x));
+  for (double x : map.position)
+    sound = sound && (std::abs(x) > 2147483647.0 || std::isfinite(map.rho_at(std::floor(x))));
   return sound;
 }
 
@@ -73,13 +74,10 @@ int fuzz_one(std::string map) {
   write_file(dir + "/panel.tags", tags);
   try {
     read_tag_positions(dir + "/panel.tags");
-  } catch (const badfilename&) {
+  } catch (const FileError&) {
   }
   Data data;
-  data.summary_file = "/dev/null";
-  data.genetic_map_file = dir + "/panel.map";
-  data.haplotype_file = dir + "/panel.hap";
-  data.legend_file = dir + "/panel.legend";
+  RunLog log = RunLog::silent();
   write_file(dir + "/panel.map", map);
   write_file(dir + "/panel.hap", haps);
   write_file(dir + "/panel.legend", legend);
@@ -87,11 +85,11 @@ int fuzz_one(std::string map) {
   data.lower = lowers[last % 4];
   data.upper = uppers[last % 4];
   try {
-    data.read_genetic_map();
-    if (!map_is_sound(data)) std::abort();
+    data.map = read_genetic_map(dir + "/panel.map", 11418, log);
+    if (!map_is_sound(data.map)) std::abort();
     if (!with_panel) return 0;
-    data.read_haplotype_data();
-  } catch (const badfilename&) {
+    read_haplotype_data(data, dir + "/panel.hap", dir + "/panel.legend", log);
+  } catch (const FileError&) {
     return 0;
   }
   if (!panel_is_sound(data)) std::abort();
@@ -99,11 +97,6 @@ int fuzz_one(std::string map) {
 }
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  std::cout.setstate(std::ios::badbit);
-  return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
   return fuzz_one(std::string(reinterpret_cast<const char*>(bytes), size));

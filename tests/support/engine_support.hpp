@@ -5,7 +5,10 @@
 #include <algorithm>
 #include <vector>
 
+#include "dense_rows.hpp"
+#include "sim/draws.hpp"
 #include "sim/generator.hpp"
+#include "sim/segments.hpp"
 
 namespace testing_support {
 
@@ -37,6 +40,36 @@ inline void set_simulated(TarvikGenerator& g, const std::vector<std::vector<shor
       if (row[j] != g.panel_data.panel.get(j, 0)) mutations.push_back(static_cast<int>(j));
     g.simulated.add({{0, 0}}, mutations, false, nullptr, g.panel_data.panel);
   }
+}
+
+// Every simulated allele, one row per haplotype.
+inline std::vector<std::vector<short>> simulated_rows(const TarvikGenerator& g) {
+  const std::size_t nsnps = g.simulated.snps(), T = g.simulated.haplotypes();
+  std::vector<std::uint8_t> alleles;
+  g.source().decode_rows(0, nsnps, alleles);
+  std::vector<std::vector<short>> rows(T);
+  for (std::size_t h = 0; h < T; ++h)
+    rows[h].assign(alleles.begin() + h * nsnps, alleles.begin() + (h + 1) * nsnps);
+  return rows;
+}
+
+// One haplotype cut into copying segments among N candidates with the current generator, as lists of SNP
+// indices.
+inline std::vector<std::vector<int>> crossover_segments(const std::map<int, snp>& snps, int N) {
+  std::vector<std::vector<int>> segments;
+  if (snps.empty()) return segments;
+  const MapSteps map(snps);
+  std::vector<int> starts;
+  with_draws([&](auto draws) {
+    std::vector<typename decltype(draws)::Value> buffer;
+    cut_segments(map, N, draws, buffer, starts);
+  });
+  for (std::size_t i = 0; i < starts.size(); ++i) {
+    const int last = i + 1 < starts.size() ? starts[i + 1] : static_cast<int>(snps.size());
+    segments.emplace_back();
+    for (int j = starts[i]; j < last; ++j) segments.back().push_back(j);
+  }
+  return segments;
 }
 
 }  // namespace testing_support

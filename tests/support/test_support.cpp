@@ -14,7 +14,7 @@
 
 #include <boost/filesystem.hpp>
 
-#include "params/errors.hpp"
+#include "core/errors.hpp"
 
 namespace testing_support {
 
@@ -49,14 +49,8 @@ bool contains(const std::string& text, const std::string& part) { return text.fi
 std::string error_of(const std::function<void()>& f) {
   try {
     f();
-  } catch (const HelpException&) {
-    return "help";
-  } catch (const MissingFlagException& e) {
-    return e.message;
-  } catch (const GenericErrorException& e) {
-    return e.prefix + e.detail;
-  } catch (const badfilename& e) {
-    return e.message;
+  } catch (...) {
+    return error_message(std::current_exception());
   }
   return "no error";
 }

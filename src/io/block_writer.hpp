@@ -7,7 +7,7 @@
 
 #include <boost/filesystem/path.hpp>
 
-#include "output/text_buffer.hpp"
+#include "io/text_buffer.hpp"
 
 class BlockWriter : public TextBuffer {
  public:
@@ -23,7 +23,7 @@ class BlockWriter : public TextBuffer {
     if (size() >= flush_threshold) write_buffer();
   }
   // Writes what is left, flushes and closes the file (the gzip end included).
-  // Throws badfilename naming the file if anything failed.
+  // Throws FileError naming the file if anything failed.
   void close();
 
  private:

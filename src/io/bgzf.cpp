@@ -1,4 +1,4 @@
-#include "params/bgzf.hpp"
+#include "io/bgzf.hpp"
 
 #include <libdeflate.h>
 

@@ -1,4 +1,4 @@
-#include "params/progress.hpp"
+#include "core/progress.hpp"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

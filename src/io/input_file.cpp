@@ -1,8 +1,7 @@
-#include "data/input_file.hpp"
+#include "io/input_file.hpp"
 
 #include <cerrno>
 #include <cstring>
-#include <system_error>
 #include <vector>
 
 #include <fcntl.h>
@@ -10,8 +9,8 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include "params/ahead.hpp"
-#include "params/errors.hpp"
+#include "core/errors.hpp"
+#include "core/ordered.hpp"
 
 namespace {
 
@@ -45,8 +44,6 @@ struct InputFile::Impl {
   std::size_t raw_filled = 0;  // bytes of `raw` holding data (plain mode)
   bool raw_at_end = false;     // the file has no more bytes
 
-  // Decompressed bytes (gzip mode only).
-  std::vector<char> text;
   z_stream zs{};
   bool zs_ready = false;
   bool member_done = false;  // the last inflate call finished a gzip member
@@ -58,18 +55,19 @@ struct InputFile::Impl {
   bool at_eof = false;    // as a stream's eofbit after the last getline
   long lines_read = 0;     // lines returned so far
 
-  // In gzip mode, a second thread may decompress the blocks ahead; it alone
-  // then touches the file, `raw` and the stream.
-  std::unique_ptr<Ahead<TextBlock>> ahead;
+  // In gzip mode the text comes in blocks from a pipeline, which may
+  // decompress them ahead on a thread of the run's budget; whoever makes a
+  // block alone touches the file, `raw` and the stream meanwhile.
+  std::unique_ptr<Ordered<TextBlock>> blocks;
   std::size_t next_block = 0;  // the block the reader takes next
 
   ~Impl() {
-    ahead.reset();  // joins the thread before what it uses goes
+    blocks.reset();  // joins the thread before what it uses goes
     if (zs_ready) inflateEnd(&zs);
     if (fd >= 0) ::close(fd);
   }
 
-  badfilename error(const std::string& detail) const { return badfilename::reading(name, detail); }
+  FileError error(const std::string& detail) const { return FileError::reading(name, detail); }
 
   // Reads up to `size` bytes into `buffer`; 0 at the end of the file.
   std::size_t read_raw(char* buffer, std::size_t size) {
@@ -93,7 +91,7 @@ struct InputFile::Impl {
   // data is exhausted.
   bool refill() {
     if (finished) return false;
-    if (ahead ? take_block() : gzip ? inflate_block() : read_plain_block()) return true;
+    if (gzip ? take_block() : read_plain_block()) return true;
     finished = true;
     return false;
   }
@@ -109,23 +107,14 @@ struct InputFile::Impl {
     return true;
   }
 
-  // The next block decompressed by the thread ahead; the one before it is
-  // read to its end by now.
+  // The next block of text; the one before it is read to its end by now.
   bool take_block() {
-    if (next_block > 0) ahead->release(next_block - 1);
-    const TextBlock* block = ahead->take(next_block);
+    if (next_block > 0) blocks->release(next_block - 1);
+    const TextBlock* block = blocks->take(next_block);
     if (block == nullptr) return false;
     ++next_block;
     pos = block->text.data();
     end = pos + block->size;
-    return true;
-  }
-
-  bool inflate_block() {
-    const std::size_t produced = inflate_into(text.data(), text.size());
-    if (produced == 0) return false;
-    pos = text.data();
-    end = pos + produced;
     return true;
   }
 
@@ -166,20 +155,20 @@ struct InputFile::Impl {
     return capacity - zs.avail_out;
   }
 
-  void start_reading_ahead() {
-    try {
-      ahead = std::make_unique<Ahead<TextBlock>>(blocks_ahead, [this](std::size_t, TextBlock& block) {
-        block.text.resize(block_size);
-        block.size = inflate_into(block.text.data(), block.text.size());
-        return block.size > 0;
-      });
-    } catch (const std::system_error&) {
-      // No thread to spare: the reader decompresses as it goes.
-    }
+  void start_blocks(ThreadBudget* budget) {
+    ThreadBudget::Lease lease = budget != nullptr ? budget->take(1) : ThreadBudget::Lease();
+    blocks = std::make_unique<Ordered<TextBlock>>(
+        std::move(lease), blocks_ahead,
+        [this](std::size_t, TextBlock& block, int) {
+          block.text.resize(block_size);
+          block.size = inflate_into(block.text.data(), block.text.size());
+          return block.size > 0;
+        },
+        Ordered<TextBlock>::Order::one_at_a_time);
   }
 };
 
-InputFile::InputFile(const std::string& name, bool read_ahead) : impl(new Impl) {
+InputFile::InputFile(const std::string& name, ThreadBudget* budget) : impl(new Impl) {
   impl->name = name;
   int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -203,7 +192,7 @@ InputFile::InputFile(const std::string& name, bool read_ahead) : impl(new Impl) 
   // open: the first read happens here, to sniff the gzip magic bytes.
   try {
     impl->raw_filled = impl->read_raw(impl->raw.data(), impl->raw.size());
-  } catch (const badfilename&) {
+  } catch (const FileError&) {
     impl->open_errno = errno;
     ::close(fd);
     impl->fd = -1;
@@ -212,7 +201,6 @@ InputFile::InputFile(const std::string& name, bool read_ahead) : impl(new Impl) 
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(impl->raw.data());
   if (impl->raw_filled >= 2 && bytes[0] == 0x1f && bytes[1] == 0x8b) {
     impl->gzip = true;
-    impl->text.resize(block_size);
     // 15 + 32: full window, gzip or zlib header detected automatically.
     if (inflateInit2(&impl->zs, 15 + 32) != Z_OK) {
       ::close(fd);
@@ -223,7 +211,7 @@ InputFile::InputFile(const std::string& name, bool read_ahead) : impl(new Impl) 
     impl->zs.next_in = reinterpret_cast<Bytef*>(impl->raw.data());
     impl->zs.avail_in = static_cast<uInt>(impl->raw_filled);
     impl->raw_filled = 0;
-    if (read_ahead) impl->start_reading_ahead();
+    impl->start_blocks(budget);
   }
 }
 

@@ -27,7 +27,7 @@ void open_output_set(const std::string& log_file);
 bool output_set_open();
 
 // The temporary name that `final_name` is written under, registered before
-// the file exists so that a signal cannot miss it. Throws badfilename
+// the file exists so that a signal cannot miss it. Throws FileError
 // ("can't open file.") when the final name is a directory, as opening it
 // would.
 boost::filesystem::path pending_output_name(const boost::filesystem::path& final_name);
@@ -37,7 +37,7 @@ void pending_output_closed(const boost::filesystem::path& final_name);
 
 // Renames every file of the set into place, in the order they were opened,
 // and returns their final names; signals wait until it is done. Throws
-// badfilename naming a file that was not closed without error or cannot be
+// FileError naming a file that was not closed without error or cannot be
 // renamed; the files after it are not renamed and stay pending.
 std::vector<boost::filesystem::path> commit_output_set();
 

@@ -1,4 +1,4 @@
-#include "output/text_buffer.hpp"
+#include "io/text_buffer.hpp"
 
 #include <algorithm>
 

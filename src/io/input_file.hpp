@@ -5,12 +5,14 @@
 #include <memory>
 #include <string>
 
+class ThreadBudget;
+
 class InputFile {
  public:
   // Opens `name`; is_open() tells whether that worked. Nothing is thrown here.
-  // With read_ahead, a gzip file is decompressed on a second thread while
-  // its lines are read; the lines, and any error, are the same.
-  explicit InputFile(const std::string& name, bool read_ahead = false);
+  // With a thread of `budget` to spare, a gzip file is decompressed on it
+  // while its lines are read; the lines, and any error, are the same.
+  explicit InputFile(const std::string& name, ThreadBudget* budget = nullptr);
   ~InputFile();
   InputFile(const InputFile&) = delete;
   InputFile& operator=(const InputFile&) = delete;
@@ -22,7 +24,7 @@ class InputFile {
   // Reads the next line (without its line feed, and without a carriage
   // return just before it) into `line`. Returns false,
   // like a failed std::getline, when no character was left. Throws
-  // badfilename naming the file when the data cannot be read or decompressed.
+  // FileError naming the file when the data cannot be read or decompressed.
   bool getline(std::string& line);
   // As std::getline leaves a stream: true once a read reached the end of the
   // data without finding a line feed (a final line without line feed, or a

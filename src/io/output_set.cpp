@@ -1,4 +1,4 @@
-#include "params/output_set.hpp"
+#include "io/output_set.hpp"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -14,7 +14,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "params/errors.hpp"
+#include "core/errors.hpp"
 
 namespace fs = boost::filesystem;
 
@@ -158,7 +158,7 @@ bool output_set_open() {
 fs::path pending_output_name(const fs::path& final_name) {
   struct stat info;
   if (::lstat(final_name.string().c_str(), &info) == 0 && S_ISDIR(info.st_mode))
-    throw badfilename::reading(final_name.string(), "can't open file.");
+    throw FileError::reading(final_name.string(), "can't open file.");
   const std::string temp = temp_name_of(final_name);
   std::lock_guard<std::mutex> lock(set_mutex);
   for (Pending& entry : pending)
@@ -168,7 +168,7 @@ fs::path pending_output_name(const fs::path& final_name) {
     }
   const int slot = slots_used.load();
   if (slot >= max_slots)
-    throw GenericErrorException("more than " + std::to_string(max_slots) + " output files in one run.\n");
+    throw RunError("more than " + std::to_string(max_slots) + " output files in one run.\n");
   owned_paths[slot] = ::strdup(temp.c_str());
   temp_paths[slot].store(owned_paths[slot]);
   slots_used.store(slot + 1);
@@ -188,14 +188,14 @@ std::vector<fs::path> commit_output_set() {
   std::lock_guard<std::mutex> lock(set_mutex);
   for (const Pending& entry : pending)
     if (!entry.closed)
-      throw badfilename::writing(entry.final_name.string(),
+      throw FileError::writing(entry.final_name.string(),
                                  "the file was not finished; no output file was renamed.");
   std::vector<fs::path> done;
   while (!pending.empty()) {
     const Pending& entry = pending.front();
     const std::string final_name = entry.final_name.string();
     if (::rename(temp_paths[entry.slot].load(), final_name.c_str()) != 0)
-      throw badfilename::writing(final_name, std::string("the finished file could not be renamed into place (") +
+      throw FileError::writing(final_name, std::string("the finished file could not be renamed into place (") +
                                                  std::strerror(errno) + ").");
     release(entry);
     done.push_back(entry.final_name);

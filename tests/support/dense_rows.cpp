@@ -1,4 +1,4 @@
-#include "store/dense_rows.hpp"
+#include "dense_rows.hpp"
 
 #include <stdexcept>
 

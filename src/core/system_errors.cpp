@@ -1,4 +1,4 @@
-#include "params/system_errors.hpp"
+#include "core/system_errors.hpp"
 
 #include <cerrno>
 

@@ -1,8 +1,8 @@
-#include "output/block_writer.hpp"
+#include "io/block_writer.hpp"
 
-#include "params/errors.hpp"
-#include "params/summary.hpp"
-#include "params/system_errors.hpp"
+#include "core/errors.hpp"
+#include "io/output_file.hpp"
+#include "core/system_errors.hpp"
 
 BlockWriter::BlockWriter(const boost::filesystem::path& file_name, std::ostream& log, int gz_level)
     : file(file_name) {
@@ -14,7 +14,7 @@ void BlockWriter::write_buffer() {
   write_output_block(*stream, data(), size());
   clear();
   if (!*stream || output_file_failed(*stream))
-    throw badfilename::writing(file.string(), incomplete_write_detail(output_file_error(*stream)));
+    throw FileError::writing(file.string(), incomplete_write_detail(output_file_error(*stream)));
 }
 
 void BlockWriter::close() {

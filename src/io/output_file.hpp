@@ -1,58 +1,21 @@
 #pragma once
-// The summary file, through which every component reports, and the opener of
-// every output file (plain, or gzip in BGZF blocks when the name ends in ".gz").
-#include <functional>
+// The opener of every output file: plain, or gzip in BGZF blocks when the name
+// ends in ".gz", written in large checked writes.
 #include <ios>
 #include <memory>
 #include <ostream>
 #include <sstream>
 #include <string>
-#include <vector>
 
 #include <boost/filesystem/path.hpp>
-
-#include "params/parameters.hpp"
-
-// Writes the text of `text` to standard output and appends it to the summary
-// file named by params.summary_file, then empties `text` (its format state is
-// kept). Throws badfilename when the summary file cannot be opened or written.
-void update_summary_file(const Parameters& params, std::ostringstream& text,
-                         std::ios_base::openmode mode);
-// Text for standard output alone (warnings that the summary file does not
-// keep).
-void console_note(const std::string& text);
-
-// Reports kept back: what a piece of work reports through
-// update_summary_file and console_note while hold() runs it is kept, in
-// order, so that work done at the same time as other work can report in the
-// order it would have had one after the other. release() reports it then,
-// on the calling thread, as the calls would have.
-class HeldReport {
- public:
-  explicit HeldReport(const Parameters& run_params) : params(run_params) {}
-  // Runs `work` on this thread with its reports kept back (also when it throws).
-  void hold(const std::function<void()>& work);
-  void release();
-
- private:
-  struct Part {
-    std::string text;
-    std::ios_base::openmode mode;
-    bool console_only;
-  };
-  friend void update_summary_file(const Parameters&, std::ostringstream&, std::ios_base::openmode);
-  friend void console_note(const std::string&);
-  const Parameters& params;
-  std::vector<Part> parts;
-};
 
 constexpr int default_gz_level = 6;
 
 // Opens `file` for writing, gzip-compressed at `gz_level` (1 to 9) exactly
 // when its extension is ".gz". Announces the file in `log` before opening.
-// Throws badfilename ("Error reading file <file>: can't open file.", with the
+// Throws FileError ("Error reading file <file>: can't open file.", with the
 // cause when it is a limit such as too many open files) when it cannot be
-// opened. While an output set is open (params/output_set.hpp) the file is
+// opened. While an output set is open (io/output_set.hpp) the file is
 // written under a temporary name and starts empty, whatever the mode.
 std::unique_ptr<std::ostream> open_output_file(boost::filesystem::path file, std::ostream& log,
                                                std::ios_base::openmode mode,
@@ -82,7 +45,7 @@ void write_output_block(std::ostream& stream, const char* data, std::size_t size
 void write_compressed_output(std::ostream& stream, const char* data, std::size_t size);
 
 // Flushes and closes a stream returned by open_output_file (writing the gzip
-// end block), and throws badfilename naming `file` if any write, the flush or
+// end block), and throws FileError naming `file` if any write, the flush or
 // the close failed. The stream is released either way. A file of an open
 // output set is marked finished.
 void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::filesystem::path& file);

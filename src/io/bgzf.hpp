@@ -6,7 +6,7 @@
 // the same places compresses to the same bytes on any thread.
 #include <cstddef>
 
-#include "output/text_buffer.hpp"
+#include "io/text_buffer.hpp"
 
 namespace bgzf {
 

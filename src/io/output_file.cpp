@@ -1,4 +1,4 @@
-#include "params/summary.hpp"
+#include "io/output_file.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,10 +9,10 @@
 #include <iostream>
 #include <streambuf>
 
-#include "params/bgzf.hpp"
-#include "params/output_set.hpp"
-#include "params/progress.hpp"
-#include "params/system_errors.hpp"
+#include "core/errors.hpp"
+#include "io/bgzf.hpp"
+#include "io/output_set.hpp"
+#include "core/system_errors.hpp"
 
 namespace {
 
@@ -159,7 +159,7 @@ std::unique_ptr<std::ostream> open_stream(const boost::filesystem::path& file, c
     flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
   }
   int fd = ::open(target.c_str(), flags, 0666);
-  if (fd < 0) throw badfilename::reading(file.string(), with_system_cause("can't open file", errno));
+  if (fd < 0) throw FileError::reading(file.string(), with_system_cause("can't open file", errno));
   return std::make_unique<OutputFileStream>(fd, compressed ? gz_level : 0);
 }
 
@@ -216,62 +216,7 @@ void close_output_file(std::unique_ptr<std::ostream>& stream, const boost::files
     error = out->file.state.error;
   }
   stream.reset();
-  if (!ok) throw badfilename::writing(file.string(), incomplete_write_detail(error));
+  if (!ok) throw FileError::writing(file.string(), incomplete_write_detail(error));
   if (output_set_open()) pending_output_closed(file);
 }
 
-namespace {
-thread_local HeldReport* held = nullptr;
-}
-
-void HeldReport::hold(const std::function<void()>& work) {
-  HeldReport* const before = held;
-  held = this;
-  try {
-    work();
-  } catch (...) {
-    held = before;
-    throw;
-  }
-  held = before;
-}
-
-void HeldReport::release() {
-  std::vector<Part> kept;
-  kept.swap(parts);
-  for (const Part& part : kept) {
-    if (part.console_only) {
-      console_note(part.text);
-    } else {
-      std::ostringstream text(part.text, std::ios::ate);
-      update_summary_file(params, text, part.mode);
-    }
-  }
-}
-
-void console_note(const std::string& text) {
-  if (held != nullptr) {
-    held->parts.push_back({text, std::ios::app, true});
-    return;
-  }
-  Progress::hide_active();
-  std::cout << text << std::flush;
-}
-
-void update_summary_file(const Parameters& params, std::ostringstream& text,
-                         std::ios_base::openmode mode) {
-  if (held != nullptr) {
-    held->parts.push_back({text.str(), mode, false});
-    text.str("");
-    return;
-  }
-  boost::filesystem::path file(params.summary_file);
-  std::ostringstream discarded;  // the summary file is never part of the output set
-  std::unique_ptr<std::ostream> out = open_stream(file, file.string(), false, discarded, mode, 0);
-  const std::string content = text.str();
-  Progress::hide_active();  // the console text goes where the progress line would be
-  std::cout << content << std::flush;
-  *out << content;
-  text.str("");
-  close_output_file(out, file);
-}

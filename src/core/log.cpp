@@ -1,0 +1,49 @@
+#include "core/log.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <iostream>
+
+#include "core/errors.hpp"
+#include "core/progress.hpp"
+#include "core/system_errors.hpp"
+
+RunLog::RunLog(std::string summary_file) : file(std::move(summary_file)) {}
+
+RunLog RunLog::silent() {
+  RunLog log;
+  log.quiet = true;
+  return log;
+}
+
+void RunLog::report(std::ostringstream& text) {
+  report(text.str());
+  text.str("");
+}
+
+void RunLog::report(const std::string& text) {
+  if (quiet) return;
+  // Opened for each report: the file is the record of the run even when it
+  // is removed, replaced or filled up while the run goes on.
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+  if (fd < 0) throw FileError::reading(file, with_system_cause("can't open file", errno));
+  Progress::hide_active();  // the console text goes where the progress line would be
+  std::cout << text << std::flush;
+  int error = 0;
+  for (std::size_t done = 0; done < text.size() && error == 0;) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n > 0) done += static_cast<std::size_t>(n);
+    else if (n < 0 && errno == EINTR) continue;
+    else error = n < 0 ? errno : -1;
+  }
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error != 0) throw FileError::writing(file, incomplete_write_detail(error > 0 ? error : 0));
+}
+
+void RunLog::note(const std::string& text) {
+  if (quiet) return;
+  Progress::hide_active();
+  std::cout << text << std::flush;
+}

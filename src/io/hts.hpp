@@ -1,0 +1,18 @@
+#pragma once
+// htslib's objects owned by std::unique_ptr, each freed by its own function.
+#include <memory>
+
+#include <htslib/hts.h>
+#include <htslib/tbx.h>
+#include <htslib/vcf.h>
+
+struct HtsDeleter {
+  void operator()(htsFile* file) const { hts_close(file); }
+  void operator()(bcf_hdr_t* header) const { bcf_hdr_destroy(header); }
+  void operator()(bcf1_t* record) const { bcf_destroy(record); }
+  void operator()(hts_idx_t* index) const { hts_idx_destroy(index); }
+  void operator()(tbx_t* index) const { tbx_destroy(index); }
+  void operator()(hts_itr_t* iterator) const { hts_itr_destroy(iterator); }
+};
+template <class T>
+using Hts = std::unique_ptr<T, HtsDeleter>;

@@ -1,0 +1,70 @@
+#pragma once
+// What a run is asked to do, read once from the command line into typed
+// members: every layer below the parser reads these, never a flag string.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <boost/filesystem/path.hpp>
+
+class DiseaseLocus {
+ public:
+  int disease_allele;
+  double rr1;
+  double rr2;
+  // Relative risk indexed by the number of allele-1 codes in a genotype.
+  std::vector<double> rr;
+
+  DiseaseLocus();
+  DiseaseLocus(const int& allele, const double& het_risk, const double& hom_risk);
+};
+
+// How the generator is seeded: from the clock (the log names the word that
+// repeats the run), with the fixed seed 0.12345 (-nrs), or with a seed word
+// (-seed).
+enum class SeedSource { clock, fixed, word };
+
+struct RunConfig {
+  // The panel: haplotype and legend files, or a phased VCF or BCF file.
+  boost::filesystem::path haplotype_file = "NULL";
+  std::string legend_file = "NULL";
+  boost::filesystem::path vcf_file;
+  bool vcf_panel = false;  // -vcf
+  std::string genetic_map_file = "NULL";
+  boost::filesystem::path tag_snps_file;
+  bool tag_snps = false;  // -t
+  // The physical interval, both ends included; `interval_given` when -int
+  // narrowed it (an indexed VCF panel is then read for it alone).
+  std::int32_t lower = 0;
+  std::int32_t upper = 500000000;
+  bool interval_given = false;
+  // The chromosome of the PLINK and VCF files, and the contig read from a
+  // VCF panel; `chromosome_given` when -chr named it.
+  std::string chromosome;
+  bool chromosome_given = false;
+
+  // The output stem and the files wanted.
+  boost::filesystem::path output_file;
+  boost::filesystem::path output_directory;
+  bool haps_output = true;     // no -no_haps_output
+  bool gens_output = true;     // no -no_gens_output
+  bool output_plink = false;   // -output_plink
+  bool output_vcf = false;     // -output_vcf
+  bool output_bcf = false;     // -output_bcf
+  bool snp_summary = false;    // -output_snp_summary
+
+  // The model and the sample.
+  std::int32_t ncontrols = 1;
+  std::int32_t ncases = 1;
+  double Ne = 11418;
+  double theta = -1.0;  // negative: from the panel size
+  std::map<double, DiseaseLocus> dl;
+  bool copy_panel_only = false;  // -copy_panel_only
+  SeedSource seed = SeedSource::clock;
+  std::uint32_t seed_word = 0;  // -seed
+
+  // Resources: the files are the same for every value.
+  int threads = 1;
+  int gz_level = 6;  // of the .gz output files, 1 to 9
+};
