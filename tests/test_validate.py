@@ -24,7 +24,7 @@ except ImportError:
 SOURCE = os.environ.get("TARVIK_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = os.path.join(SOURCE, "scripts", "validate.py")
 sys.path.insert(0, os.path.dirname(SCRIPT))
-import validate as report  # noqa: E402
+from tarvik_validate import stats  # noqa: E402
 BINARY = os.environ.get("TARVIK_BINARY", os.path.join(SOURCE, "build", "tarvik"))
 
 # The hand-made run. Panel: 4 haplotypes (individuals A = h0 h1, B = h2 h3);
@@ -259,7 +259,7 @@ class NearCopies(unittest.TestCase):
                 X[rng.choice(screen, 5, replace=False), 30 + j] ^= 1
                 X[screen + rng.choice(L - screen, 20, replace=False), 30 + j] ^= 1
         q = rng.permutation(m)
-        got = report.nearest_within(X, q, X, 10, FirstRows(), same=True, subset=screen)
+        got = stats.nearest_within(X, q, X, 10, FirstRows(), same=True, subset=screen)
         full = (X[:, q, None] != X[:, None, :]).sum(axis=0).astype(float)
         full[np.arange(m), q] = np.inf
         want = full.min(axis=1)
