@@ -1,7 +1,6 @@
 """The page and the TSV: a Report collects (section, metric, value) rows and
 HTML pieces; one function per section fills it."""
 import html
-import math
 
 import numpy as np
 
