@@ -1,41 +1,40 @@
 #!/usr/bin/env python3
 """Validation report of a tarvik run against the panel it copied from.
 
-    scripts/validate.py <output stem> -h <haps> -l <legend> [-m <map>]
-                        [-dl <pos> <allele> <rr1> <rr2> ...] [--seed N] [--figure PNG]
+    scripts/validate.py <output stem> (-h <haps> -l <legend> | -vcf <file> [-chr <contig>])
+                        [-m <map>] [-dl <pos> <allele> <rr1> <rr2> ...] [--seed N] [--figure PNG]
 
 Reads the run's files (<stem>.controls.haps, .cases.haps, .legend, plain or
 gzip; the .gen files when the run wrote no haplotypes) and the panel files as
-tarvik reads them, and writes <stem>.validation.html (one self-contained page)
-and <stem>.validation.tsv (every number on the page: section, metric, value).
---figure also writes the four main plots as one PNG.
+tarvik reads them, a phased VCF or BCF panel included, and writes
+<stem>.validation.html (one self-contained page) and <stem>.validation.tsv
+(every number on the page: section, metric, value). --figure also writes the
+four main plots as one PNG.
 
 Large runs are subsampled (haplotypes, individuals, SNP pairs) with a fixed
 seed; what was subsampled is printed and recorded in the report.
 
 The code is the package tarvik_validate beside this script.
 """
+import importlib.util
 import os
 import sys
 
 
 def system_interpreter_if_needed():
-    # numpy, scipy and matplotlib come as Debian packages for the
+    # numpy, scipy, matplotlib and cyvcf2 come as Debian packages for the
     # system interpreter; a python3 found earlier on PATH (pyenv, a
     # virtualenv) may lack them.
-    try:
-        import numpy  # noqa: F401
-        import scipy  # noqa: F401
-        import matplotlib  # noqa: F401
-    except ImportError:
-        system = "/usr/bin/python3"
-        if os.path.realpath(sys.executable) != os.path.realpath(system) and os.access(system, os.X_OK):
-            os.execv(system, [system] + sys.argv)
-        try:
-            import numpy, scipy, matplotlib  # noqa: F401,E401
-        except ImportError:
-            sys.exit("validate.py: error: needs numpy, scipy and matplotlib "
-                     "(Debian: apt-get install python3-numpy python3-scipy python3-matplotlib)")
+    needed = ["numpy", "scipy", "matplotlib"] + (["cyvcf2"] if "-vcf" in sys.argv[1:] else [])
+    if all(importlib.util.find_spec(m) for m in needed):
+        return
+    system = "/usr/bin/python3"
+    if os.path.realpath(sys.executable) != os.path.realpath(system) and os.access(system, os.X_OK):
+        os.execv(system, [system] + sys.argv)
+    # Without cyvcf2 the -vcf reader says what to install.
+    if not all(importlib.util.find_spec(m) for m in needed[:3]):
+        sys.exit("validate.py: error: needs numpy, scipy and matplotlib "
+                 "(Debian: apt-get install python3-numpy python3-scipy python3-matplotlib)")
 
 
 if __name__ == "__main__":

@@ -11,7 +11,7 @@ from . import readers, report, stats
 from .figures import summary_figure
 from .readers import InputError
 
-USAGE = ("validate.py <output stem> -h <haps> -l <legend> [-m <map>] "
+USAGE = ("validate.py <output stem> (-h <haps> -l <legend> | -vcf <file> [-chr <contig>]) [-m <map>] "
          "[-dl <pos> <allele> <rr1> <rr2> ...] [--seed N] [--figure PNG]")
 
 
@@ -45,26 +45,41 @@ def parse_loci(ap, values):
 def parse_args(argv):
     ap = Parser(add_help=False, allow_abbrev=False, usage=USAGE)
     ap.add_argument("stem")
-    ap.add_argument("-h", dest="haps", required=True)
-    ap.add_argument("-l", dest="legend", required=True)
+    ap.add_argument("-h", dest="haps")
+    ap.add_argument("-l", dest="legend")
+    ap.add_argument("-vcf", dest="vcf")
+    ap.add_argument("-chr", dest="chr")
     ap.add_argument("-m", dest="map")
     ap.add_argument("-dl", nargs="+", action="extend", default=[])
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--figure")
     ap.add_argument("--help", action="help")
     a = ap.parse_args(argv)
+    if a.vcf is not None and (a.haps is not None or a.legend is not None):
+        ap.error("the panel is either a VCF or BCF file (-vcf) or haplotype and legend files (-h, -l), not both")
+    if a.vcf is None and (a.haps is None or a.legend is None):
+        ap.error("the panel is needed: -h <haps> -l <legend>, or -vcf <file>")
     a.loci = parse_loci(ap, a.dl)
     return a
 
 
 def check_files(a):
     """Input named on the command line is checked before the long reads."""
-    for path, what in ((a.haps, "panel haplotype file"), (a.legend, "panel legend"), (a.map, "genetic map")):
+    for path, what in ((a.haps, "panel haplotype file"), (a.legend, "panel legend"), (a.vcf, "VCF panel"),
+                       (a.map, "genetic map")):
         if path is not None and not os.path.isfile(path):
             raise InputError(f"cannot open {what} {path}: no such file")
 
 
+def read_panel(a, run):
+    if a.vcf is not None:
+        return readers.read_vcf_panel(a.vcf, a.chr, run.positions, run.legend)
+    return readers.read_panel(a.haps, a.legend, run.positions, run.legend)
+
+
 def panel_name(a):
+    if a.vcf is not None:
+        return f"<code>{html.escape(a.vcf)}</code>" + (f" (contig {html.escape(a.chr)})" if a.chr else "")
     return f"<code>{html.escape(a.haps)}</code> / <code>{html.escape(a.legend)}</code>"
 
 
@@ -143,8 +158,8 @@ def run(argv):
     if ctrl.individuals > ctrl.kept_individuals.size:
         notes.append(f"{ctrl.kept_individuals.size} of {ctrl.individuals} simulated controls held for the "
                      "matrix-based sections (allele frequencies and HWE use all)")
-    stage(f"reading the panel {a.haps}")
-    panel = readers.read_panel(a.haps, a.legend, run.positions, run.legend)
+    stage(f"reading the panel {a.vcf or a.haps}")
+    panel = read_panel(a, run)
     rep = report.Report()
     run_section(rep, a, run, base, panel.shape[1])
     subsample_block = len(rep.blocks) - 1

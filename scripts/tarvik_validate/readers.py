@@ -149,6 +149,111 @@ def read_panel(hap_path, legend_path, wanted, run_legend):
     return rows
 
 
+def open_vcf(path):
+    try:
+        import cyvcf2
+    except ImportError:
+        raise InputError("a -vcf panel is read through cyvcf2 (Debian: apt-get install python3-cyvcf2)")
+    try:
+        return cyvcf2.VCF(path, lazy=True)
+    except OSError as e:
+        raise InputError(f"cannot read VCF panel {path}: {e}")
+
+
+def checked(records, path):
+    """The records of a cyvcf2 iterator, its read errors as InputError."""
+    it = iter(records)
+    while True:
+        try:
+            rec = next(it)
+        except StopIteration:
+            return
+        except Exception as e:  # cyvcf2 raises bare Exceptions on bad data
+            raise InputError(f"cannot read VCF panel {path}: {e}")
+        yield rec
+
+
+def contig_records(vcf, path, contig, lo, hi):
+    """The records of the panel's contig: the one named by -chr (`contig`),
+    else the only one the file holds. With an index, and the contig known,
+    only those overlapping [lo, hi], the span of the run's SNPs."""
+    indexed = any(os.path.exists(path + ext) for ext in (".tbi", ".csi"))
+    names = vcf.seqnames if indexed else []
+    known = contig if contig is not None else (names[0] if len(names) == 1 else None)
+    if indexed and known is not None:
+        if known not in names:
+            raise InputError(f"{path}: contig {known} (-chr) is not in the file, which holds contigs "
+                             f"{', '.join(names) or 'none'}")
+        yield from checked(vcf(f"{known}:{lo}-{hi}"), path)
+        return
+    chosen, seen = contig, False
+    for rec in checked(vcf, path):
+        if chosen is None:
+            chosen = rec.CHROM
+        if rec.CHROM == chosen:
+            seen = True
+            yield rec
+        elif contig is None:
+            raise InputError(f"{path}: the file holds several contigs ({chosen}, {rec.CHROM}); choose one with -chr")
+    if contig is not None and not seen:
+        raise InputError(f"{path}: contig {contig} (-chr) is not in the file")
+
+
+def is_snp(rec):
+    """Two alleles of one letter each: what tarvik takes as a SNP."""
+    alt = rec.ALT
+    return len(alt) == 1 and all(len(a) == 1 and a.isascii() and a.isalpha() for a in (rec.REF, alt[0]))
+
+
+def haplotype_codes(rec, path, samples):
+    """Allele codes of one record, haplotypes 2s and 2s+1 for sample s."""
+    try:
+        a = rec.genotype.array()
+    except Exception:  # cyvcf2's answer to a record without GT
+        a = None
+    fault, s = None, 0
+    if a is None:
+        fault = "missing (no GT field)"
+    elif a.shape[1] != 3:
+        fault = "non-diploid"
+    else:
+        first, second, phased = a[:, 0], a[:, 1], a[:, 2]
+        bad = np.flatnonzero((first < 0) | (second < 0) | (phased == 0) | (first > 1) | (second > 1))
+        if bad.size:
+            s = bad[0]
+            fault = ("missing" if first[s] < 0 else "haploid" if second[s] == -2 else "missing" if second[s] < 0
+                     else "unphased" if phased[s] == 0 else "out-of-range allele in the")
+    if fault is not None:
+        raise InputError(f"{path}: {fault} genotype at {rec.CHROM}:{rec.POS} for sample {samples[s]}; the panel "
+                         "needs a phased pair of alleles (such as 0|1) for every sample")
+    return a[:, :2].astype(np.uint8).ravel()
+
+
+def read_vcf_panel(path, contig, wanted, run_legend):
+    """Panel rows at the positions `wanted`, from a phased VCF or BCF file as
+    tarvik reads one: records that are not biallelic SNPs are skipped, and
+    the first SNP at a position is kept. As in tarvik, only the kept SNPs
+    at the run's positions are decoded and checked."""
+    vcf = open_vcf(path)
+    samples = vcf.samples
+    if not samples:
+        raise InputError(f"{path}: no samples: a panel needs the phased genotypes of at least one sample")
+    row_of = {p: k for k, p in enumerate(wanted.tolist())}
+    rows = np.empty((len(wanted), 2 * len(samples)), dtype=np.uint8)
+    found = np.zeros(len(wanted), dtype=bool)
+    for rec in contig_records(vcf, path, contig, int(wanted.min()), int(wanted.max())):
+        k = row_of.get(rec.POS)
+        if k is None or found[k] or not is_snp(rec):
+            continue
+        rows[k] = haplotype_codes(rec, path, samples)
+        found[k] = True
+    vcf.close()
+    missing = np.flatnonzero(~found)
+    if missing.size:
+        raise not_in_panel(run_legend, int(wanted[missing[0]]), f"VCF {path}")
+    return rows
+
+
 def existing(base, suffix):
     for name in (base + suffix, base + suffix + ".gz"):
         if os.path.exists(name):
