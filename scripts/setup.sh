@@ -11,6 +11,8 @@ PACKAGES=(
   # scripts/validate.py; OpenBLAS makes its matrix products fast enough for
   # large runs (numpy falls back to the reference BLAS without it).
   python3-numpy python3-scipy python3-matplotlib libopenblas0-pthread
+  # scripts/validate.py -vcf reads a VCF or BCF panel through htslib with it.
+  python3-cyvcf2
 )
 
 missing=()

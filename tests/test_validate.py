@@ -1,8 +1,9 @@
-"""Tests of scripts/validate.py: numbers on a hand-made run, a real run on the
-example panel, and the errors on bad input.
+"""Tests of scripts/validate.py: numbers on a hand-made run, real runs on the
+example panel (from its haplotype/legend and its VCF form), and the errors on
+bad input.
 
 Environment: TARVIK_SOURCE_DIR (default: the parent of this directory) and
-TARVIK_BINARY (default: <source>/build/tarvik; the example test is skipped
+TARVIK_BINARY (default: <source>/build/tarvik; the example tests are skipped
 when neither is set and the default does not exist).
 """
 import gzip
@@ -24,7 +25,7 @@ except ImportError:
 SOURCE = os.environ.get("TARVIK_SOURCE_DIR", os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SCRIPT = os.path.join(SOURCE, "scripts", "validate.py")
 sys.path.insert(0, os.path.dirname(SCRIPT))
-import validate as report  # noqa: E402
+from tarvik_validate import stats  # noqa: E402
 BINARY = os.environ.get("TARVIK_BINARY", os.path.join(SOURCE, "build", "tarvik"))
 
 # The hand-made run. Panel: 4 haplotypes (individuals A = h0 h1, B = h2 h3);
@@ -47,6 +48,23 @@ RUN = [  # rsid, position, controls, cases
     ("rs4", 5000, "1 1 1 1", "1 0 1 1"),
     ("rs5", 7000, "0 0 0 1", "0 0 0 0"),
 ]
+# The same panel as a phased VCF, with what a VCF panel adds: records that
+# are not biallelic SNPs (skipped, also the first at 1050), a genotype no
+# panel may hold at a position the run lacks (never decoded), and a second
+# contig (so -chr is needed).
+VCF_RECORDS = [  # contig, position, ID, REF, ALT, genotypes
+    ("20", 1000, "rs1", "A", "G", "1|0 1|0"),
+    ("20", 1050, "del", "AC", "A", "0|1 1|1"),
+    ("20", 1050, "rs2", "A", "G", "1|0 0|0"),
+    ("20", 1050, "rs2b", "A", "G", "0|1 1|1"),
+    ("20", 2000, "multi", "A", "C,G", "2|1 0|0"),
+    ("20", 3000, "rs3", "C", "T", "1|1 0|0"),
+    ("20", 5000, "rs4", "A", "G", "1|1 1|0"),
+    ("20", 6000, "gap", "A", "G", "0/1 .|."),
+    ("20", 7000, "rs5", "T", "C", "0|0 0|0"),
+    ("20", 9000, "rs6", "A", "G", "0|1 0|1"),
+    ("21", 500, "other", "A", "G", "1|1 1|1"),
+]
 MAP = "position COMBINED_rate(cM/Mb) Genetic_Map(cM)\n0 1.0 0\n10000 1.0 10\n"  # 1 cM per kb
 LOCI = ["-dl", "3000", "1", "2", "4", "5000", "0", "3", "1.5"]
 
@@ -68,12 +86,21 @@ def gen_line(k, rsid, pos, codes):
     return f"snp_{k} {rsid} {pos} A G " + " ".join(trip[c[i] + c[i + 1]] for i in range(0, len(c), 2)) + "\n"
 
 
+def write_vcf(path, records):
+    header = ("##fileformat=VCFv4.2\n##contig=<ID=20>\n##contig=<ID=21>\n"
+              '##FORMAT=<ID=GT,Number=1,Type=String,Description="Genotype">\n'
+              "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\tA\tB\n")
+    write(path, header + "".join("\t".join([c, str(p), i, r, a, ".", ".", ".", "GT", *g.split()]) + "\n"
+                                 for c, p, i, r, a, g in records))
+
+
 def make_fixture(d, genotypes_only=False):
     """Writes the hand-made panel, map and run into d; returns (panel args, stem)."""
     # The panel haplotypes are gzip under a plain name: recognised by content.
     write(os.path.join(d, "panel.hap"), "".join(c + "\n" for _, _, c in PANEL), compress=True)
     write(os.path.join(d, "panel.legend"), "rsid position a0 a1\n" + "".join(f"{r} {p} A G\n" for r, p, _ in PANEL))
     write(os.path.join(d, "map.txt"), MAP)
+    write_vcf(os.path.join(d, "panel.vcf"), VCF_RECORDS)
     stem = os.path.join(d, "run")
     if genotypes_only:
         write(stem + ".controls.gen", "".join(gen_line(k, r, p, c) for k, (r, p, c, _) in enumerate(RUN)))
@@ -226,6 +253,16 @@ class HandMadeRun(unittest.TestCase):
         # lambda = [4/(4+4)/2 + 1/2] / [1/2 + 1/2]
         self.check("disease_loci", "lambda_null", 0.75)
 
+    def test_vcf_form_of_the_panel_gives_the_same_numbers(self):
+        vcf = os.path.join(self.tmp.name, "panel.vcf")
+        stem = os.path.join(self.tmp.name, "run")
+        r = validate(stem, "-vcf", vcf, "-chr", "20", "-m", os.path.join(self.tmp.name, "map.txt"), *LOCI)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        rows = read_tsv(stem + ".validation.tsv")
+        self.assertEqual(rows.keys(), self.rows.keys())
+        for key, value in self.rows.items():
+            self.assertTrue(rows[key] == value or math.isnan(rows[key]) and math.isnan(value), (key, rows[key], value))
+
     def test_genotype_files_alone_give_the_same_frequencies(self):
         with tempfile.TemporaryDirectory() as d:
             panel, stem = make_fixture(d, genotypes_only=True)
@@ -259,7 +296,7 @@ class NearCopies(unittest.TestCase):
                 X[rng.choice(screen, 5, replace=False), 30 + j] ^= 1
                 X[screen + rng.choice(L - screen, 20, replace=False), 30 + j] ^= 1
         q = rng.permutation(m)
-        got = report.nearest_within(X, q, X, 10, FirstRows(), same=True, subset=screen)
+        got = stats.nearest_within(X, q, X, 10, FirstRows(), same=True, subset=screen)
         full = (X[:, q, None] != X[:, None, :]).sum(axis=0).astype(float)
         full[np.arange(m), q] = np.inf
         want = full.min(axis=1)
@@ -282,6 +319,9 @@ class BadInput(unittest.TestCase):
             short_line = os.path.join(d, "short")
             write(short_line + ".legend", "rs pos X0 X1\nrs1 1000 A G\nrs2 1050 A G\n")
             write(short_line + ".controls.haps", haps_line("0 1 0 1") + haps_line("0 1"))
+            unphased = os.path.join(d, "unphased.vcf")
+            write_vcf(unphased, [rec if rec[1] != 5000 else rec[:5] + ("1/1 1|0",) for rec in VCF_RECORDS])
+            vcf = os.path.join(d, "panel.vcf")
             long_legend = os.path.join(d, "long")
             write(long_legend + ".legend", "rs pos X0 X1\nrs1 1000 A G\nrs2 1050 A G\n")
             write(long_legend + ".controls.haps", haps_line("0 1 0 1"))
@@ -294,6 +334,11 @@ class BadInput(unittest.TestCase):
                 ("run legend longer than its haplotypes", [long_legend, *panel], "long.controls.haps"),
                 ("missing map", [stem, "-h", hap, "-l", legend, "-m", os.path.join(d, "nomap")], "nomap"),
                 ("-dl not in fours", [stem, *panel, "-dl", "3000", "1", "2"], "-dl"),
+                ("-vcf and -h", [stem, *panel, "-vcf", vcf], "-vcf"),
+                ("VCF of two contigs without -chr", [stem, "-vcf", vcf], "choose one with -chr"),
+                ("-chr not in the VCF", [stem, "-vcf", vcf, "-chr", "22"], "contig 22"),
+                ("unphased genotype at a run SNP", [stem, "-vcf", unphased, "-chr", "20"],
+                 "unphased genotype at 20:5000"),
             ]
             for name, args, mention in cases:
                 with self.subTest(name):
@@ -332,6 +377,51 @@ class ExamplePanel(unittest.TestCase):
         # The strong locus must actually shift the cases.
         self.assertGreater(rows[(S, "case_freq")] - rows[(S, "control_freq")], 0.1)
         self.assertGreater(rows[("allele_frequency", "pearson_r")], 0.99)
+
+    def test_run_from_a_vcf_panel_gives_the_same_numbers(self):
+        if "TARVIK_BINARY" not in os.environ and not os.path.exists(BINARY):
+            self.skipTest(f"no tarvik binary at {BINARY}")
+        ex = os.path.join(SOURCE, "example")
+        common = ["-m", os.path.join(ex, "chr20.map.gz"), "-dl", "1945626", "1", "2.0", "4.0"]
+        with tempfile.TemporaryDirectory() as d:
+            hap, legend, vcf, bcf = (os.path.join(d, "panel" + e) for e in (".hap", ".legend", ".vcf", ".bcf"))
+            # The example legend holds indels, which a VCF panel skips: the
+            # two forms are one panel only with the SNP lines alone.
+            with gzip.open(os.path.join(ex, "chr20.legend.gz"), "rt") as fl, \
+                    gzip.open(os.path.join(ex, "chr20.hap.gz"), "rt") as fh, \
+                    open(legend, "w") as out_l, open(hap, "w") as out_h:
+                out_l.write(fl.readline())
+                for line, codes in zip(fl, fh):
+                    if all(len(a) == 1 and a.isalpha() for a in line.split()[2:4]):
+                        out_l.write(line)
+                        out_h.write(codes)
+            with open(vcf, "w") as f:
+                subprocess.run(["sh", os.path.join(SOURCE, "tests", "hap_legend_to_vcf.sh"), hap, legend, "20"],
+                               stdout=f, check=True)
+            # An indexed BCF, read through its index; the plain VCF is read whole.
+            subprocess.run(["bcftools", "view", "-Ob", "-o", bcf, vcf], check=True)
+            subprocess.run(["bcftools", "index", bcf], check=True)
+
+            def simulate(stem, panel):
+                sim = subprocess.run([BINARY, *panel, "-o", stem, "-int", "1500000", "2500000", "-n", "200", "200",
+                                      "-seed", "11", "-no_gens_output", *common],
+                                     capture_output=True, text=True, timeout=600)
+                self.assertEqual(sim.returncode, 0, sim.stdout + sim.stderr)
+
+            def report_of(stem, panel):
+                r = validate(stem, *panel, *common)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                with open(stem + ".validation.tsv") as f:
+                    return f.read().splitlines()
+            by_haps, by_vcf = os.path.join(d, "by_haps"), os.path.join(d, "by_vcf")
+            simulate(by_haps, ["-h", hap, "-l", legend])
+            simulate(by_vcf, ["-vcf", bcf, "-chr", "20"])
+            tsv = {"haps": report_of(by_haps, ["-h", hap, "-l", legend]),
+                   "bcf": report_of(by_vcf, ["-vcf", bcf, "-chr", "20"]),
+                   "vcf": report_of(by_vcf, ["-vcf", vcf])}
+        self.assertGreater(len(tsv["haps"]), 100)
+        self.assertEqual(tsv["bcf"], tsv["haps"])
+        self.assertEqual(tsv["vcf"], tsv["haps"])
 
 
 if __name__ == "__main__":
