@@ -140,6 +140,28 @@ TEST(Driver, GoldenRunGivesThePinnedBytesInPlainAndGzipModeOnAnyThreadCount) {
             read_file(source_dir() + "/tests/golden_panel_only.sha256"));
 }
 
+// A run small enough to read: eight SNPs, three controls and two cases, every text file of every format. A
+// change shows as a diff against tests/data/small_run.
+TEST(Driver, SmallRunGivesTheExpectedFiles) {
+  TempDir dir;
+  const std::string expected = source_dir() + "/tests/data/small_run/";
+  for (const char* name : {"chr20.hap.gz", "chr20.legend.gz", "chr20.map.gz"})
+    boost::filesystem::create_symlink(example_file(name), dir.file(name));
+  boost::filesystem::create_symlink(tarvik_binary(), dir.file("tarvik"));
+  boost::filesystem::create_symlink(expected + "small.tags", dir.file("small.tags"));
+  const CommandResult r = run_command(
+      "./tarvik -h chr20.hap.gz -l chr20.legend.gz -m chr20.map.gz -int 1001000 1002300 -n 3 2 "
+      "-dl 1001760 1 2.0 4.0 -t small.tags -nrs -chr 20 -output_plink -output_vcf -output_snp_summary -o run",
+      dir.path());
+  ASSERT_EQ(r.status, 0) << r.output << r.error;
+  for (const std::string name : {"run.controls.haps", "run.cases.haps", "run.legend", "run.controls.gen",
+                                 "run.cases.gen", "run.controls.tags.gen", "run.cases.tags.gen",
+                                 "run.controls.sample", "run.cases.sample", "run.bim", "run.fam", "run.pheno"})
+    EXPECT_EQ(read_file(dir.file(name)), read_file(expected + name)) << name;
+  EXPECT_EQ(read_gzip_file(dir.file("run.vcf.gz")), read_file(expected + "run.vcf"));
+  EXPECT_EQ(without_run_time(read_file(dir.file("run.summary"))), read_file(expected + "run.summary"));
+}
+
 TEST(Seed, OtherWordOtherBytesAndTheLoggedClockWordRepeatsTheRun) {
   TempDir dir;
   const auto run = [&](const std::string& stem, const std::string& seed) {
