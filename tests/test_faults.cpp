@@ -136,8 +136,8 @@ std::string without_threads(std::string text, const std::string& threads) {
   return without_run_time(text.erase(flag, 10 + threads.size()));
 }
 
-// Each row runs on one thread and on two, which read the map alongside the panel: what is said, and the
-// summary, are the same.
+// Each row runs on one thread and on two, which decompress gzip inputs ahead: what is said, and the summary,
+// are the same.
 TEST(Inputs, EveryInputEndsWithAClearMessageAndStatus) {
   for (const InputRow& row : kInputRows) {
     SCOPED_TRACE(row.what);

@@ -53,23 +53,14 @@ inline std::vector<std::vector<short>> simulated_rows(const TarvikGenerator& g) 
   return rows;
 }
 
-// One haplotype cut into copying segments among N candidates with the current generator, as lists of SNP
-// indices.
-inline std::vector<std::vector<int>> crossover_segments(const std::map<int, snp>& snps, int N) {
-  std::vector<std::vector<int>> segments;
-  if (snps.empty()) return segments;
-  const MapSteps map(snps);
+// The first SNP of each copying segment of one haplotype cut among N candidates with the current generator.
+inline std::vector<int> segment_starts(const std::map<int, snp>& snps, int N) {
   std::vector<int> starts;
   with_draws([&](auto draws) {
     std::vector<typename decltype(draws)::Value> buffer;
-    cut_segments(map, N, draws, buffer, starts);
+    cut_segments(MapSteps(snps), N, draws, buffer, starts);
   });
-  for (std::size_t i = 0; i < starts.size(); ++i) {
-    const int last = i + 1 < starts.size() ? starts[i + 1] : static_cast<int>(snps.size());
-    segments.emplace_back();
-    for (int j = starts[i]; j < last; ++j) segments.back().push_back(j);
-  }
-  return segments;
+  return starts;
 }
 
 }  // namespace testing_support
