@@ -179,9 +179,9 @@ TEST(Seed, OtherWordOtherBytesAndTheLoggedClockWordRepeatsTheRun) {
   EXPECT_EQ(snapshot(dir.file("d"), false), snapshot(dir.file("e"), false));
 }
 
-// An address-space limit is what makes allocations fail here; the address sanitizer reserves far more address
-// space than any limit leaves, so its build cannot run this.
-#if !defined(__SANITIZE_ADDRESS__)
+// An address-space limit is what makes allocations fail here; the address and thread sanitizers reserve far
+// more address space than any limit leaves, so their builds cannot run this.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 TEST(Memory, ARunThatCannotGetItsMemoryEndsWithTheOutOfMemoryError) {
   TempDir dir;
   const CommandResult r = run_command("ulimit -v 25000; " + tarvik_binary() + " " + example_panel() +

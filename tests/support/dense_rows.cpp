@@ -1,7 +1,5 @@
 #include "dense_rows.hpp"
 
-#include <stdexcept>
-
 DenseRows::DenseRows(const std::vector<std::vector<short>>& haplotype_rows, std::size_t snp_count)
     : rows(haplotype_rows), nsnps(snp_count) {}
 
@@ -9,10 +7,5 @@ void DenseRows::decode(std::size_t snp0, std::size_t count, Tile& out) const {
   const std::size_t T = rows.size();
   out.reset(snp0, count, T);
   for (std::size_t h = 0; h < T; ++h)
-    for (std::size_t j = 0; j < count; ++j) {
-      const short code = rows[h][snp0 + j];
-      if (code != 0 && code != 1)
-        throw std::logic_error("a haplotype row holds an allele code other than 0 or 1");
-      out.snp(j)[h] = static_cast<std::uint8_t>(code);
-    }
+    for (std::size_t j = 0; j < count; ++j) out.snp(j)[h] = static_cast<std::uint8_t>(rows[h][snp0 + j]);
 }

@@ -12,7 +12,6 @@ class DenseRows : public HaplotypeSource {
   explicit DenseRows(const std::vector<std::vector<short>>& rows, std::size_t nsnps);
   std::size_t snps() const override { return nsnps; }
   std::size_t haplotypes() const override { return rows.size(); }
-  // Throws std::logic_error when a row holds a code other than 0 or 1.
   void decode(std::size_t snp0, std::size_t count, Tile& out) const override;
 
  private:
