@@ -14,8 +14,23 @@ RunLog::RunLog(std::string summary_file) : file(std::move(summary_file)) {}
 
 RunLog RunLog::silent() {
   RunLog log;
-  log.quiet = true;
+  log.mode = Mode::silent;
   return log;
+}
+
+RunLog RunLog::kept() {
+  RunLog log;
+  log.mode = Mode::keep;
+  return log;
+}
+
+void RunLog::replay(RunLog& log) const {
+  for (const Kept& report : kept_reports) {
+    if (report.console_only)
+      log.note(report.text);
+    else
+      log.report(report.text);
+  }
 }
 
 void RunLog::report(std::ostringstream& text) {
@@ -24,7 +39,8 @@ void RunLog::report(std::ostringstream& text) {
 }
 
 void RunLog::report(const std::string& text) {
-  if (quiet) return;
+  if (mode == Mode::keep) kept_reports.push_back({text, false});
+  if (mode != Mode::report) return;
   // Opened for each report: the file is the record of the run even when it
   // is removed, replaced or filled up while the run goes on.
   const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
@@ -43,7 +59,8 @@ void RunLog::report(const std::string& text) {
 }
 
 void RunLog::note(const std::string& text) {
-  if (quiet) return;
+  if (mode == Mode::keep) kept_reports.push_back({text, true});
+  if (mode != Mode::report) return;
   Progress::hide_active();
   std::cout << text << std::flush;
 }

@@ -4,9 +4,9 @@
 
 ThreadBudget::ThreadBudget(int count) : threads(std::max(count, 1)), free(threads - 1) {}
 
-ThreadBudget::Lease ThreadBudget::take(int wanted) {
+ThreadBudget::Lease ThreadBudget::take(int wanted, int keep) {
   std::lock_guard<std::mutex> lock(mutex);
-  const int granted = std::max(std::min(wanted, free), 0);
+  const int granted = std::max(std::min(wanted, free - keep), 0);
   free -= granted;
   return Lease(this, granted);
 }

@@ -36,8 +36,9 @@ class ThreadBudget {
   ThreadBudget& operator=(const ThreadBudget&) = delete;
 
   // A lease on up to `wanted` threads beyond the caller's; fewer, or none,
-  // when the rest of the budget is leased.
-  Lease take(int wanted);
+  // when the rest of the budget is leased. `keep` threads stay free for
+  // work that comes next.
+  Lease take(int wanted, int keep = 0);
   int total() const { return threads; }
 
  private:

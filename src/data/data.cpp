@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cstdint>
+#include <exception>
 #include <iomanip>
 #include <sstream>
 #include <string>
@@ -11,6 +12,7 @@
 #include "core/errors.hpp"
 #include "core/log.hpp"
 #include "core/numbers.hpp"
+#include "core/ordered.hpp"
 #include "core/system_errors.hpp"
 #include "data/vcf_reader.hpp"
 #include "io/input_file.hpp"
@@ -182,24 +184,67 @@ void read_haplotype_data(Data& data, const std::string& hap_name, const std::str
     take_haplotype_count(data, hap_name, count, counter);
     if (keep)
       data.add_panel_snp(position, std::move(entry.rsid), std::move(entry.allele0), std::move(entry.allele1),
-                         data.interpolate_map(position), codes.data());
+                         data.map_position(position), codes.data());
   }
 
   data.finish_panel();
   report_panel(data, hap_name, counter, legend.eof() && !haps.eof(), haps.eof() && !legend.eof(), log);
 }
 
-Data read_reference(const RunConfig& config, RunLog& log, ThreadBudget& budget) {
-  Data data;
-  data.lower = config.lower;
-  data.upper = config.upper;
-  // Every panel reader places its SNPs on the map, so the map comes first.
-  data.map = read_genetic_map(config.genetic_map_file, config.Ne, log, &budget);
+namespace {
+
+void read_panel(Data& data, const RunConfig& config, RunLog& log, ThreadBudget& budget) {
   if (config.vcf_panel)
     read_vcf_panel(data, config, log);
   else
     read_haplotype_data(data, config.haplotype_file.string(), config.legend_file, log, &budget);
+}
+
+}  // namespace
+
+Data read_reference(const RunConfig& config, RunLog& log, ThreadBudget& budget) {
+  Data data;
+  data.lower = config.lower;
+  data.upper = config.upper;
+  // The map is read beside the panel only with a thread to spare besides the
+  // one that decompresses a gzip panel, the longer of the two reads.
+  ThreadBudget::Lease beside = budget.take(1, 1);
+  if (beside.count() == 0) {
+    data.map = read_genetic_map(config.genetic_map_file, config.Ne, log, &budget);
+    read_panel(data, config, log, budget);
+    return data;
+  }
+  RunLog map_log = RunLog::kept(), panel_log = RunLog::kept();
+  Ordered<GeneticMap> map(
+      std::move(beside), 1,
+      [&](std::size_t, GeneticMap& slot, int) {
+        slot = read_genetic_map(config.genetic_map_file, config.Ne, map_log);
+        return true;
+      },
+      Ordered<GeneticMap>::Order::one_at_a_time, 1);
+  std::exception_ptr panel_error, map_error;
+  try {
+    read_panel(data, config, panel_log, budget);
+  } catch (...) {
+    panel_error = std::current_exception();
+  }
+  GeneticMap* read = nullptr;
+  try {
+    read = map.take(0);
+  } catch (...) {
+    map_error = std::current_exception();
+  }
+  map_log.replay(log);
+  if (map_error) std::rethrow_exception(map_error);
+  panel_log.replay(log);
+  if (panel_error) std::rethrow_exception(panel_error);
+  data.map = std::move(*read);
+  data.place_snps();
   return data;
+}
+
+void Data::place_snps() {
+  for (auto& entry : snps_data) entry.second.cumulative_rho = map.rho_at(static_cast<double>(entry.first));
 }
 
 void Data::start_panel(int haplotypes) {

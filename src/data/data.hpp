@@ -35,11 +35,18 @@ class Data {
 
   // The population-scaled map position at base-pair position x.
   double interpolate_map(double x) const { return map.rho_at(x); }
+  // Where a panel reader places the SNP at `position`: on the map, or at 0
+  // while the map is still being read beside the panel (place_snps places
+  // every SNP once it is in).
+  double map_position(std::int32_t position) const {
+    return map.position.empty() ? 0.0 : map.rho_at(static_cast<double>(position));
+  }
+  void place_snps();
 
   // How every panel reader fills the panel: start_panel once the number of
   // haplotypes is known, add_panel_snp for each SNP in file order (it keeps
   // the first SNP at each position of [lower, upper]; codes holds
-  // nhaplotypes codes 0 or 1; readers place the SNP with interpolate_map),
+  // nhaplotypes codes 0 or 1; readers place the SNP with map_position),
   // finish_panel at the end.
   void start_panel(int haplotypes);
   void add_panel_snp(std::int32_t position, std::string rsid, std::string allele0,
@@ -56,6 +63,8 @@ class Data {
 void read_haplotype_data(Data& data, const std::string& haplotype_file, const std::string& legend_file,
                          RunLog& log, ThreadBudget* budget = nullptr);
 
-// The map, then the panel (a VCF or BCF file, or haplotype and legend files)
-// that the configuration names, for its interval.
+// The map and the panel (a VCF or BCF file, or haplotype and legend files)
+// that the configuration names, for its interval. With threads to spare the
+// map is read beside the panel; what is logged, and the error thrown when
+// both fail (the map's), are those of reading one after the other.
 Data read_reference(const RunConfig& config, RunLog& log, ThreadBudget& budget);

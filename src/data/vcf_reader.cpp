@@ -259,7 +259,7 @@ PanelCounts read_records(RecordReader& reader, Data& data, const std::string& na
       continue;
     const int* codes = genotypes.read(record.get());
     data.add_panel_snp(static_cast<std::int32_t>(position), record->d.id, record->d.allele[0],
-                       record->d.allele[1], data.interpolate_map(static_cast<double>(position)), codes);
+                       record->d.allele[1], data.map_position(static_cast<std::int32_t>(position)), codes);
   }
   return counts;
 }
