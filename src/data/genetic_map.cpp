@@ -60,24 +60,24 @@ GeneticMap read_genetic_map(const std::string& file, double Ne, RunLog& log, Thr
   int rows = 0;
   while (in.getline(line)) {
     ++rows;
-    const std::string where = " on line " + std::to_string(rows + 1);
+    const auto where = [rows] { return " on line " + std::to_string(rows + 1); };
     const char* p = line.c_str();
     double position, rate, cm;
     if (!parse_map_number(p, position) || !parse_map_number(p, rate) || !parse_map_number(p, cm))
-      throw FileError::reading(file, "bad line in rates file" + where);
+      throw FileError::reading(file, "bad line in rates file" + where());
     // Interpolation bisects the positions, which needs them ascending.
     if (!map.position.empty() && position < map.position.back())
-      throw FileError::reading(file, "positions decrease" + where + ".");
+      throw FileError::reading(file, "positions decrease" + where() + ".");
     // A map distance that shrinks would give a negative recombination
     // probability between the SNPs around this row.
     if (!map.position.empty() && cm < map.cm.back())
-      throw FileError::reading(file, "cumulative cM decreases" + where + ".");
+      throw FileError::reading(file, "cumulative cM decreases" + where() + ".");
     // Interpolation subtracts positions and map values from each other;
     // keeping both within half the double range keeps every difference, and
     // so every SNP's map position, finite.
     const double rho = (4.0 * Ne) * cm / 100.0;
     if (!(std::abs(position) <= max_map_value) || !(std::abs(rho) <= max_map_value))
-      throw FileError::reading(file, "bad line in rates file" + where +
+      throw FileError::reading(file, "bad line in rates file" + where() +
                                          ": the position or the scaled map distance (4 Ne cM / 100) "
                                          "is out of range.");
     map.position.push_back(position);

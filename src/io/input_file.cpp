@@ -157,8 +157,9 @@ struct InputFile::Impl {
 
   void start_blocks(ThreadBudget* budget) {
     ThreadBudget::Lease lease = budget != nullptr ? budget->take(1) : ThreadBudget::Lease();
+    const std::size_t ring = lease.count() > 0 ? blocks_ahead : 1;
     blocks = std::make_unique<Ordered<TextBlock>>(
-        std::move(lease), blocks_ahead,
+        std::move(lease), ring,
         [this](std::size_t, TextBlock& block, int) {
           block.text.resize(block_size);
           block.size = inflate_into(block.text.data(), block.text.size());
