@@ -162,6 +162,18 @@ TEST(Driver, SmallRunGivesTheExpectedFiles) {
   EXPECT_EQ(without_run_time(read_file(dir.file("run.summary"))), read_file(expected + "run.summary"));
 }
 
+// The map is read once: given through a pipe, which cannot be read twice, it places the .bim file's SNPs as
+// the file itself does.
+TEST(Driver, AMapThroughAPipeServesThePlinkFiles) {
+  TempDir dir;
+  const std::string run = tarvik_binary() + " " + kPanel + "-nrs -chr 20 -output_plink ";
+  ASSERT_EQ(run_command(run + "-o file", dir.path()).status, 0);
+  const CommandResult piped =
+      run_command("gzip -cd " + example_file("chr20.map.gz") + " | " + run + "-m /dev/stdin -o pipe", dir.path());
+  ASSERT_EQ(piped.status, 0) << piped.output;
+  EXPECT_EQ(read_file(dir.file("pipe.bim")), read_file(dir.file("file.bim")));
+}
+
 TEST(Seed, OtherWordOtherBytesAndTheLoggedClockWordRepeatsTheRun) {
   TempDir dir;
   const auto run = [&](const std::string& stem, const std::string& seed) {
