@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-ThreadBudget::ThreadBudget(int count) : threads(std::max(count, 1)), free(threads - 1) {}
+ThreadBudget::ThreadBudget(int threads) : free(std::max(threads, 1) - 1) {}
 
 ThreadBudget::Lease ThreadBudget::take(int wanted, int keep) {
   std::lock_guard<std::mutex> lock(mutex);

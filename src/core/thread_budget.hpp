@@ -39,10 +39,8 @@ class ThreadBudget {
   // when the rest of the budget is leased. `keep` threads stay free for
   // work that comes next.
   Lease take(int wanted, int keep = 0);
-  int total() const { return threads; }
 
  private:
-  const int threads;
-  int free;
+  int free;  // threads not leased
   std::mutex mutex;
 };

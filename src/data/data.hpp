@@ -33,8 +33,6 @@ class Data {
   // of snps_data.
   BitMatrix panel;
 
-  // The population-scaled map position at base-pair position x.
-  double interpolate_map(double x) const { return map.rho_at(x); }
   // Where a panel reader places the SNP at `position`: on the map, or at 0
   // while the map is still being read beside the panel (place_snps places
   // every SNP once it is in).
