@@ -29,42 +29,34 @@ struct WordDraws {
   static bool any_below(const Value* v, int count, Bound bound) {
     if (bound == 0 || count == 0) return false;
     if (bound > 0xFFFFFFFFu) return true;
-    const std::uint32_t highest = static_cast<std::uint32_t>(bound - 1);
-    int i = 0;
-    bool below = false;
-#if defined(__SSE2__)
-    const __m128i sign = _mm_set1_epi32(INT_MIN);
-    const __m128i limit = _mm_set1_epi32(static_cast<int>(highest ^ 0x80000000u));
-    __m128i all_above = _mm_set1_epi32(-1);
-    for (; i + 4 <= count; i += 4) {
-      const __m128i words = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), sign);
-      all_above = _mm_and_si128(all_above, _mm_cmpgt_epi32(words, limit));
-    }
-    below = _mm_movemask_epi8(all_above) != 0xFFFF;
-#endif
-    for (; i < count; ++i) below |= v[i] <= highest;
-    return below;
+    return !above<true>(v, count, static_cast<std::uint32_t>(bound - 1));
   }
   // Whether every draw of v[0 .. count) is at most the probability of `bound`.
   static bool all_at_most(const Value* v, int count, Bound bound) {
     if (bound > 0xFFFFFFFFu) return true;
     if (bound == 0) return count == 0;
-    const std::uint32_t highest = static_cast<std::uint32_t>(bound - 1);
+    return !above<false>(v, count, static_cast<std::uint32_t>(bound - 1));
+  }
+  // Whether every word (All) or some word (!All) of v[0 .. count) is above
+  // `highest`; blocks of draws are checked together, four words at a time.
+  template <bool All>
+  static bool above(const Value* v, int count, std::uint32_t highest) {
     int i = 0;
-    bool above = false;
+    bool result = All;
 #if defined(__SSE2__)
     // Unsigned comparison through signed: both sides shifted by 2^31.
     const __m128i sign = _mm_set1_epi32(INT_MIN);
     const __m128i limit = _mm_set1_epi32(static_cast<int>(highest ^ 0x80000000u));
-    __m128i any = _mm_setzero_si128();
+    __m128i seen = _mm_set1_epi32(All ? -1 : 0);
     for (; i + 4 <= count; i += 4) {
       const __m128i words = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i)), sign);
-      any = _mm_or_si128(any, _mm_cmpgt_epi32(words, limit));
+      const __m128i greater = _mm_cmpgt_epi32(words, limit);
+      seen = All ? _mm_and_si128(seen, greater) : _mm_or_si128(seen, greater);
     }
-    above = _mm_movemask_epi8(any) != 0;
+    result = All ? _mm_movemask_epi8(seen) == 0xFFFF : _mm_movemask_epi8(seen) != 0;
 #endif
-    for (; i < count; ++i) above |= v[i] > highest;
-    return !above;
+    for (; i < count; ++i) result = All ? result & (v[i] > highest) : result | (v[i] > highest);
+    return result;
   }
 };
 
