@@ -10,7 +10,6 @@
 #include "driver/association_report.hpp"
 #include "assoc/numerical.hpp"
 #include "sim/generator.hpp"
-#include "dense_rows.hpp"
 #include "engine_support.hpp"
 #include "test_support.hpp"
 
@@ -24,7 +23,7 @@ struct Sample { std::vector<std::vector<short>> haplotypes; std::vector<int> phe
 
 sst::GenotypeDesign design(const Sample& s, const std::set<int>& snps) {
   const std::size_t nsnps = s.haplotypes.empty() ? 0 : s.haplotypes[0].size();
-  return sst::GenotypeDesign(DenseRows(s.haplotypes, nsnps), s.phenotypes, snps);
+  return sst::GenotypeDesign(testing_support::RowSource(s.haplotypes, nsnps).source(), s.phenotypes, snps);
 }
 
 // One individual per entry of allele-1 counts at SNPs 0, 1, ...; heterozygotes carry allele 1 on their first

@@ -23,7 +23,7 @@
 #include "io/bgzf.hpp"
 #include "core/errors.hpp"
 #include "io/output_file.hpp"
-#include "dense_rows.hpp"
+#include "engine_support.hpp"
 #include "test_support.hpp"
 
 using namespace testing_support;
@@ -53,7 +53,7 @@ struct OutputRun {
   }
   void run() const {
     RunLog log(dir.file("log.summary"));
-    write_output_files(DenseRows(rows, snps.size()), snps, params, GeneticMap(), log);
+    write_output_files(RowSource(rows, snps.size()).source(), snps, params, GeneticMap(), log);
   }
   std::string summary() const { return file_exists(dir.file("log.summary")) ? read_file(dir.file("log.summary")) : ""; }
 };

@@ -48,14 +48,12 @@ void RunLog::report(const std::string& text) {
   Progress::hide_active();  // the console text goes where the progress line would be
   std::cout << text << std::flush;
   int error = 0;
-  for (std::size_t done = 0; done < text.size() && error == 0;) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n > 0) done += static_cast<std::size_t>(n);
-    else if (n < 0 && errno == EINTR) continue;
-    else error = n < 0 ? errno : -1;
+  bool written = write_fully(fd, text.data(), text.size(), error);
+  if (::close(fd) != 0 && written) {
+    written = false;
+    error = errno;
   }
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) throw FileError::writing(file, incomplete_write_detail(error > 0 ? error : 0));
+  if (!written) throw FileError::writing(file, incomplete_write_detail(error));
 }
 
 void RunLog::note(const std::string& text) {

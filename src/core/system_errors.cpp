@@ -1,5 +1,7 @@
 #include "core/system_errors.hpp"
 
+#include <unistd.h>
+
 #include <cerrno>
 
 std::string system_error_cause(int err) {
@@ -35,4 +37,17 @@ std::string incomplete_write_detail(int err) {
   const std::string cause = system_error_cause(err);
   return "the file could not be written completely (" +
          (cause.empty() ? std::string("disk full or I/O error") : cause) + ").";
+}
+
+bool write_fully(int fd, const char* data, std::size_t size, int& err) {
+  for (std::size_t done = 0; done < size;) {
+    const ssize_t n = ::write(fd, data + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      err = n < 0 ? errno : 0;
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The causes of failed system calls on files that a user can act on, worded
 // for the program's error messages.
+#include <cstddef>
 #include <string>
 
 // "too many open files", "out of memory", "file too large", "no space left on
@@ -15,3 +16,8 @@ std::string with_system_cause(const std::string& what, int err);
 // The detail of a write error: "the file could not be written completely
 // (<cause>).", with "disk full or I/O error" when the cause is unknown.
 std::string incomplete_write_detail(int err);
+
+// Writes all `size` bytes to the file descriptor, retrying interrupted and
+// partial writes. Returns true, or false with `err` set to the errno of the
+// failed write (0 when a write wrote nothing).
+bool write_fully(int fd, const char* data, std::size_t size, int& err);

@@ -33,13 +33,8 @@ void fail(SinkState& state, int err) {
 // Writes all n bytes to the file, retrying interrupted and partial writes;
 // a failure is remembered in `state` and ends the writing.
 void write_all(SinkState& state, const char* data, std::size_t n) {
-  std::size_t done = 0;
-  while (done < n && !state.failed) {
-    ssize_t w = ::write(state.fd, data + done, n - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) fail(state, w < 0 ? errno : 0);
-    else done += static_cast<std::size_t>(w);
-  }
+  int err = 0;
+  if (!state.failed && !write_fully(state.fd, data, n, err)) fail(state, err);
 }
 
 // The buffer of an output stream. Plain bytes reach the file in large writes.

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "dense_rows.hpp"
 #include "sim/draws.hpp"
 #include "sim/generator.hpp"
 #include "sim/segments.hpp"
@@ -41,6 +40,22 @@ inline void set_simulated(TarvikGenerator& g, const std::vector<std::vector<shor
     g.simulated.add({{0, 0}}, mutations, false, nullptr, g.panel_data.panel);
   }
 }
+
+// Hand-made haplotype rows as a source: mosaics of one panel haplotype of 0s, mutated wherever a row holds 1.
+struct RowSource {
+  BitMatrix panel{1};
+  MosaicStore store;
+  RowSource(const std::vector<std::vector<short>>& rows, std::size_t nsnps) : store(1, nsnps, {}) {
+    for (std::size_t j = 0; j < nsnps; ++j) panel.add_row();
+    for (const std::vector<short>& row : rows) {
+      std::vector<int> ones;
+      for (std::size_t j = 0; j < nsnps; ++j)
+        if (row[j] != 0) ones.push_back(static_cast<int>(j));
+      store.add({{0, 0}}, ones, false, nullptr, panel);
+    }
+  }
+  MosaicSource source() const { return MosaicSource(store, panel); }
+};
 
 // Every simulated allele, one row per haplotype.
 inline std::vector<std::vector<short>> simulated_rows(const TarvikGenerator& g) {
