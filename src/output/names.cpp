@@ -70,6 +70,11 @@ void append_sample_name(TextBuffer& out, std::size_t individual) {
   append_int(out, static_cast<long>(individual));
 }
 
+void append_family_ids(TextBuffer& out, std::size_t individual) {
+  out.append("0 ", 2);
+  append_sample_name(out, individual);
+}
+
 void append_sample_ids(TextBuffer& out, std::size_t individual) {
   append_sample_name(out, individual);
   out.append(" id2_", 5);

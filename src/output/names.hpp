@@ -39,10 +39,16 @@ std::vector<boost::filesystem::path> possible_output_names(const RunConfig& conf
                                                            const std::string& summary_file);
 
 // Individual i of a run (controls first) is "id1_<i>": the VCF and BCF
-// sample name and the IID of the .pheno file. The .sample and .fam files
+// sample name, and the IID of every file read by association software
+// (.fam, .pheno and the trait files), whose FID is "0". plink2 gives a VCF
+// sample no family (FID 0) and --pca writes the .fam's FID, so .fam, .pheno,
+// covariates and VCF samples match in plink2 without renaming; PLINK 1.9
+// reads the VCF the same way with --const-fid 0. The Oxford .sample files
 // give it a second identifier, "id2_<i>".
 std::string sample_name(std::size_t individual);
 // "id1_<i>".
 void append_sample_name(TextBuffer& out, std::size_t individual);
-// "id1_<i> id2_<i>".
+// "0 id1_<i>": the FID and IID columns.
+void append_family_ids(TextBuffer& out, std::size_t individual);
+// "id1_<i> id2_<i>": the .sample files' ID_1 and ID_2.
 void append_sample_ids(TextBuffer& out, std::size_t individual);

@@ -56,11 +56,11 @@ void append_bed_row(const std::uint8_t* allele, std::size_t individuals, BlockWr
   if (individuals % 4 != 0) *byte = static_cast<char>(last);
 }
 
-// "id1_<i> id2_<i> 0 0 0 <pheno>": the identifiers of the .sample files, no
+// "0 id1_<i> 0 0 0 <pheno>": the identities of the VCF and .pheno files, no
 // parents, no sex, PLINK's phenotype codes 1 control and 2 case.
 void write_fam(std::size_t individuals, std::size_t controls, BlockWriter& out) {
   for (std::size_t i = 0; i < individuals; ++i) {
-    append_sample_ids(out, i);
+    append_family_ids(out, i);
     out.append(i < controls ? " 0 0 0 1\n" : " 0 0 0 2\n", 9);
     out.line_done();
   }
