@@ -80,18 +80,21 @@ const std::vector<InputRow> kInputRows = {
       " are available. Simulate fewer individuals or a shorter interval."}},
     {"an endless device as the map, and a bad panel: the map's error", {{"panel.hap", corrupt_gzip()}},
      kRun + " -m /dev/zero", 1, {"file /dev/zero: line 1 is longer than 268435456 bytes (not a text file?)."}},
-    // The warnings come after "done" and before the counts.
-    {"a legend shorter than the haplotypes", {{"panel.legend", kLegend.substr(0, kLegend.find("rs4"))}}, kRun, 0,
-     {"... done\nWarning: haplotype file contained more lines than legend file, only those SNPs with a line in the "
-      "legend file were read.\n", "number of haplotypes: 4\n", "number of SNPs in interval: 3\n"}},
-    {"haplotypes shorter than the legend", {{"panel.hap", kHaps.substr(0, 24)}}, kRun, 0,
-     {"... done\nWarning: legend file contained more lines than haplotype file, only those SNPs with a line in the "
-      "haplotype file were read.\n", "number of SNPs in interval: 3\n"}},
+    // Files of unequal lengths would pair SNPs with their neighbours' alleles.
+    {"a legend shorter than the haplotypes", {{"panel.legend", kLegend.substr(0, kLegend.find("rs4"))}}, kRun, 1,
+     {"Error reading file panel.legend: the legend file has 3 SNP lines (besides its header line) and the "
+      "haplotype file panel.hap has 4 lines: the two files need one line per SNP each, in the same order."},
+     "number of SNPs"},
+    {"haplotypes shorter than the legend", {{"panel.hap", kHaps.substr(0, 24)}}, kRun, 1,
+     {"Error reading file panel.hap: the haplotype file has 3 lines and the legend file panel.legend has 4 SNP "
+      "lines"}},
     {"no line feed at the ends",
      {{"panel.hap", kHaps.substr(0, kHaps.size() - 1)}, {"panel.legend", kLegend.substr(0, kLegend.size() - 1)}},
      kRun, 0, {"number of SNPs in interval: 4\n"}, "Warning"},
-    {"an empty legend", {{"panel.legend", ""}}, kRun, 1,
-     {"Warning: haplotype file contained more lines than legend file", kNoSnps}},
+    {"an empty legend", {{"panel.legend", ""}}, kRun, 1, {"the legend file has 0 SNP lines"}},
+    {"a map that ends inside the interval", {{"panel.map", "position rate cM\n1500 1 0\n2500 1 0.01\n"}}, kRun,
+     0, {"Warning: 1 SNPs of the interval lie before the first row (1500) and 2 after the last row (2500) of the "
+         "map panel.map; they take the map's end values, so no recombination happens between them.\n"}},
     {"a missing tag file stops the run before it simulates", {}, kRun + " -t missing", 1,
      {"tag snps file: missing\n", "Error reading file missing: can't open file.\n"}, "Reading genetic map"},
     {"a tag file with a word that is not a position", {{"tags", "100\n12x 300\n"}}, kRun + " -t tags", 1,

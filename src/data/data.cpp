@@ -117,25 +117,46 @@ void take_haplotype_count(Data& data, const std::string& hap_name, int count, in
   }
 }
 
-// The closing lines of the reader: counts, warnings about unequal files, and
-// the error of an empty interval. `lines` SNPs were read.
-void report_panel(const Data& data, const std::string& hap_name, int lines, bool more_haplotype_lines,
-                  bool more_legend_lines, RunLog& log) {
+// The haplotype and legend files describe the same SNPs line by line: when
+// one runs out first, every SNP after the gap would take its neighbour's
+// alleles, so unequal lengths stop the run. The rest of the longer file is
+// counted so that the message gives both lengths.
+void check_equal_lengths(InputFile& haps, InputFile& legend, const std::string& hap_name,
+                         const std::string& legend_name, long hap_lines, long legend_lines) {
+  std::string line;
+  while (haps.getline(line)) ++hap_lines;
+  while (legend.getline(line)) ++legend_lines;
+  if (hap_lines == legend_lines) return;
+  const std::string legend_count = std::to_string(legend_lines) + " SNP lines (besides its header line)";
+  const std::string hap_count = std::to_string(hap_lines) + " lines";
+  const std::string needs = ": the two files need one line per SNP each, in the same order.";
+  if (legend_lines < hap_lines)
+    throw FileError::reading(legend_name, "the legend file has " + legend_count + " and the haplotype file " +
+                                              hap_name + " has " + hap_count + needs);
+  throw FileError::reading(hap_name, "the haplotype file has " + hap_count + " and the legend file " +
+                                         legend_name + " has " + legend_count + needs);
+}
+
+// The closing lines of the reader: counts, and the error of an empty interval.
+void report_panel(const Data& data, const std::string& hap_name, int lines, RunLog& log) {
   std::ostringstream text;
   log.report("done\n");
   text << std::setw(60) << "number of haplotypes: " << data.nhaplotypes << "\n";
   text << std::setw(60) << "number of SNPs in total: " << lines << "\n";
   text << std::setw(60) << "number of SNPs in interval: " << data.snps_data.size() << "\n\n";
-
-  if (more_haplotype_lines)
-    log.note("Warning: haplotype file contained more lines than legend file, only those SNPs "
-             "with a line in the legend file were read.\n");
-  else if (more_legend_lines)
-    log.note("Warning: legend file contained more lines than haplotype file, only those SNPs "
-             "with a line in the haplotype file were read.\n");
-
   if (data.snps_data.empty()) throw FileError::reading(hap_name, "No SNPs in the interval in haplotype file!");
   log.report(text);
+}
+
+// A legend starts with a header line; a first line that reads as a SNP means
+// the header is missing, and every SNP would be read one line off.
+void check_legend_header(const std::string& legend_name, const std::string& header) {
+  LegendEntry entry;
+  if (parse_legend_line(header, entry))
+    throw FileError::reading(legend_name, "line 1 reads as a SNP (" + entry.rsid + " at " +
+                                              std::to_string(entry.position) +
+                                              "), not as a header: a legend file starts with a header line "
+                                              "such as \"rsid position a0 a1\".");
 }
 
 }  // namespace
@@ -157,12 +178,13 @@ void read_haplotype_data(Data& data, const std::string& hap_name, const std::str
 
   std::string hap_line, legend_line;
   std::vector<int> codes;
-  legend.getline(legend_line);  // header
+  if (legend.getline(legend_line)) check_legend_header(legend_name, legend_line);
 
   int counter = 0;
+  bool got_hap = true, got_legend = true;
   for (;;) {
-    const bool got_hap = haps.getline(hap_line);
-    const bool got_legend = legend.getline(legend_line);
+    got_hap = haps.getline(hap_line);
+    got_legend = legend.getline(legend_line);
     if (!got_hap || !got_legend) break;
     ++counter;
 
@@ -187,8 +209,9 @@ void read_haplotype_data(Data& data, const std::string& hap_name, const std::str
                          data.map_position(position), codes.data());
   }
 
+  check_equal_lengths(haps, legend, hap_name, legend_name, counter + got_hap, counter + got_legend);
   data.finish_panel();
-  report_panel(data, hap_name, counter, legend.eof() && !haps.eof(), haps.eof() && !legend.eof(), log);
+  report_panel(data, hap_name, counter, log);
 }
 
 namespace {
@@ -198,6 +221,27 @@ void read_panel(Data& data, const RunConfig& config, RunLog& log, ThreadBudget& 
     read_vcf_panel(data, config, log);
   else
     read_haplotype_data(data, config.haplotype_file.string(), config.legend_file, log, &budget);
+}
+
+}  // namespace
+
+namespace {
+
+// SNPs beyond the map's rows take its end values: no recombination happens
+// between them, which the user should know of.
+void warn_snps_beyond_map(const Data& data, const std::string& map_name, RunLog& log) {
+  const std::vector<double>& rows = data.map.position;
+  std::size_t before = 0, after = 0;
+  for (const auto& entry : data.snps_data) {
+    before += entry.first < rows.front();
+    after += entry.first > rows.back();
+  }
+  if (before + after == 0) return;
+  std::ostringstream text;
+  text << std::setprecision(15) << "Warning: " << before << " SNPs of the interval lie before the first row ("
+       << rows.front() << ") and " << after << " after the last row (" << rows.back() << ") of the map "
+       << map_name << "; they take the map's end values, so no recombination happens between them.\n\n";
+  log.report(text);
 }
 
 }  // namespace
@@ -212,6 +256,7 @@ Data read_reference(const RunConfig& config, RunLog& log, ThreadBudget& budget) 
   if (beside.count() == 0) {
     data.map = read_genetic_map(config.genetic_map_file, config.Ne, log, &budget);
     read_panel(data, config, log, budget);
+    warn_snps_beyond_map(data, config.genetic_map_file, log);
     return data;
   }
   RunLog map_log = RunLog::kept(), panel_log = RunLog::kept();
@@ -240,6 +285,7 @@ Data read_reference(const RunConfig& config, RunLog& log, ThreadBudget& budget) 
   if (panel_error) std::rethrow_exception(panel_error);
   data.map = std::move(*read);
   data.place_snps();
+  warn_snps_beyond_map(data, config.genetic_map_file, log);
   return data;
 }
 

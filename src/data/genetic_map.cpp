@@ -34,6 +34,12 @@ bool parse_map_number(const char*& p, double& value) {
   return true;
 }
 
+std::string shortest(double value) {
+  std::ostringstream text;
+  text << std::setprecision(15) << value;
+  return text.str();
+}
+
 constexpr double max_map_value = std::numeric_limits<double>::max() / 2;
 
 }  // namespace
@@ -65,9 +71,16 @@ GeneticMap read_genetic_map(const std::string& file, double Ne, RunLog& log, Thr
     double position, rate, cm;
     if (!parse_map_number(p, position) || !parse_map_number(p, rate) || !parse_map_number(p, cm))
       throw FileError::reading(file, "bad line in rates file" + where());
-    // Interpolation bisects the positions, which needs them ascending.
-    if (!map.position.empty() && position < map.position.back())
-      throw FileError::reading(file, "positions decrease" + where() + ".");
+    // Interpolation bisects the positions, which needs them ascending; a
+    // repeated position is most often a first column that is not a position
+    // at all (a chromosome column), which would put every SNP at one place.
+    if (!map.position.empty() && position <= map.position.back())
+      throw FileError::reading(file, std::string(position < map.position.back() ? "positions decrease"
+                                                                                 : "a position repeats") +
+                                         where() + " (" + shortest(map.position.back()) + ", then " +
+                                         shortest(position) +
+                                         "): a map's rows are \"position rate cM\", positions strictly "
+                                         "increasing.");
     // A map distance that shrinks would give a negative recombination
     // probability between the SNPs around this row.
     if (!map.position.empty() && cm < map.cm.back())
