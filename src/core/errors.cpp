@@ -14,6 +14,8 @@ std::string error_message(const std::exception_ptr& e) {
     return error.what();
   } catch (const HelpRequested&) {
     return "help";
+  } catch (const VersionRequested&) {
+    return "version";
   } catch (const std::bad_alloc&) {
     return std::string(RunError::prefix) + "out of memory.";
   } catch (const std::exception& other) {

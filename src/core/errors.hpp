@@ -60,9 +60,11 @@ class RunTerminated : public Error {
 
 // Not an error: the help screen was asked for ("-help", or no flags at all).
 class HelpRequested {};
+// Not an error: the version was asked for ("-version" or "--version").
+class VersionRequested {};
 
 // The run's message for the exception `e`: an Error's own text; "help" for
-// HelpRequested; any other exception is a failure the program did not
+// HelpRequested, "version" for VersionRequested; any other exception is a failure the program did not
 // foresee, worded "Error encountered, program terminated: <what>" ("out of
 // memory." for a failed allocation).
 std::string error_message(const std::exception_ptr& e);

@@ -14,6 +14,7 @@
 #include "core/numbers.hpp"
 #include "core/ordered.hpp"
 #include "core/system_errors.hpp"
+#include "data/tag_positions.hpp"
 #include "data/vcf_reader.hpp"
 #include "io/input_file.hpp"
 #include "params/run_config.hpp"
@@ -246,17 +247,35 @@ void warn_snps_beyond_map(const Data& data, const std::string& map_name, RunLog&
 
 }  // namespace
 
+// How many tag positions name SNPs of the panel in the interval: the others
+// are left out of the tag files.
+void report_tag_positions(const Data& data, const std::string& tag_name, RunLog& log) {
+  std::size_t found = 0;
+  for (int position : data.tag_positions) found += data.snps_data.count(position);
+  std::ostringstream text;
+  text << "Tag SNPs: " << data.tag_positions.size() << " positions read from " << tag_name << "; " << found
+       << " found among the panel's SNPs in the interval, " << data.tag_positions.size() - found
+       << " not found (left out of the tag files).\n\n";
+  log.report(text);
+}
+
 Data read_reference(const RunConfig& config, RunLog& log, ThreadBudget& budget) {
   Data data;
   data.lower = config.lower;
   data.upper = config.upper;
+  // Read first, so that a bad tag file stops the run before the long work.
+  if (config.tag_snps) data.tag_positions = read_tag_positions(config.tag_snps_file.string());
+  const auto finish = [&] {
+    warn_snps_beyond_map(data, config.genetic_map_file, log);
+    if (config.tag_snps) report_tag_positions(data, config.tag_snps_file.string(), log);
+  };
   // The map is read beside the panel only with a thread to spare besides the
   // one that decompresses a gzip panel, the longer of the two reads.
   ThreadBudget::Lease beside = budget.take(1, 1);
   if (beside.count() == 0) {
     data.map = read_genetic_map(config.genetic_map_file, config.Ne, log, &budget);
     read_panel(data, config, log, budget);
-    warn_snps_beyond_map(data, config.genetic_map_file, log);
+    finish();
     return data;
   }
   RunLog map_log = RunLog::kept(), panel_log = RunLog::kept();
@@ -285,7 +304,7 @@ Data read_reference(const RunConfig& config, RunLog& log, ThreadBudget& budget) 
   if (panel_error) std::rethrow_exception(panel_error);
   data.map = std::move(*read);
   data.place_snps();
-  warn_snps_beyond_map(data, config.genetic_map_file, log);
+  finish();
   return data;
 }
 

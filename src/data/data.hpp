@@ -3,6 +3,7 @@
 // interval, each placed on the population-scaled genetic map.
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ class Data {
   // The panel's alleles: row k holds the nhaplotypes codes of the k-th SNP
   // of snps_data.
   BitMatrix panel;
+  // The positions of the tag file (-t), read before the panel.
+  std::set<int> tag_positions;
 
   // Where a panel reader places the SNP at `position`: on the map, or at 0
   // while the map is still being read beside the panel (place_snps places

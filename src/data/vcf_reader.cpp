@@ -4,15 +4,21 @@
 #include <cctype>
 #include <climits>
 #include <cstdint>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <iomanip>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <unordered_set>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include <htslib/hts.h>
 #include <htslib/hts_log.h>
+#include <htslib/kseq.h>
 #include <htslib/tbx.h>
 #include <htslib/vcf.h>
 
@@ -50,6 +56,8 @@ class RecordReader {
   RecordReader& operator=(const RecordReader&) = delete;
 
   const bcf_hdr_t* header() const { return hdr.get(); }
+  // What the run should be told about the index; empty when nothing.
+  const std::string& index_note() const { return note; }
   // The next record of the contig, unpacked up to its alleles; false at the end.
   bool next(bcf1_t* record);
 
@@ -57,6 +65,8 @@ class RecordReader {
   void open_index(const Data& data);
   void choose_indexed_contig(const std::vector<std::string>& contigs);
   bool read_any(bcf1_t* record);
+  int read_text(bcf1_t* record);
+  [[noreturn]] void bad_record() const;
   bool of_contig(const bcf1_t* record);
 
   const std::string name;
@@ -72,7 +82,56 @@ class RecordReader {
   bool contig_chosen = false;  // named by -chr
   bool contig_seen = false;
   long records = 0;
+  hts_pos_t last_position = -1;
+  std::string note;
 };
+
+// The index files htslib would take for `name`, when present and older than
+// it: an index built before the file last changed points at other records,
+// and a search through it would read part of the panel, or garbage.
+std::string stale_index(const std::string& name) {
+  struct stat data, index;
+  if (stat(name.c_str(), &data) != 0) return "";
+  for (const char* suffix : {".tbi", ".csi"}) {
+    const std::string candidate = name + suffix;
+    if (stat(candidate.c_str(), &index) == 0 &&
+        (index.st_mtim.tv_sec < data.st_mtim.tv_sec ||
+         (index.st_mtim.tv_sec == data.st_mtim.tv_sec && index.st_mtim.tv_nsec < data.st_mtim.tv_nsec)))
+      return candidate;
+  }
+  return "";
+}
+
+// Why a header could not be read: htslib says only that it failed. A header
+// line too large for memory, and a sample named twice, are told apart here.
+std::string header_failure(const std::string& name, int error) {
+  if (error == ENOMEM) return "not enough memory to read its header.";
+  try {
+    Hts<htsFile> file(hts_open(name.c_str(), "r"));
+    kstring_t line{0, 0, nullptr};
+    std::string cause = "no valid VCF header found.";
+    while (file && hts_getline(file.get(), KS_SEP_LINE, &line) >= 0 && line.l > 0 && line.s[0] == '#') {
+      if (std::strncmp(line.s, "#CHROM", 6) != 0) continue;
+      std::unordered_set<std::string> seen;
+      const char* p = line.s;
+      for (int column = 1; p != nullptr; ++column, p = std::strchr(p, '\t')) {
+        if (column > 1) ++p;
+        const char* end = std::strchr(p, '\t');
+        std::string sample(p, end ? end : line.s + line.l);
+        if (column > 9 && !seen.insert(sample).second) {
+          cause = "sample " + sample + " is named twice in the header (the second time in column " +
+                  std::to_string(column) + "); every sample needs its own name.";
+          break;
+        }
+      }
+      break;
+    }
+    free(line.s);
+    return cause;
+  } catch (const std::bad_alloc&) {
+    return "not enough memory to read its header.";
+  }
+}
 
 RecordReader::RecordReader(const std::string& file_name, const Data& data, const RunConfig& config)
     : name(file_name) {
@@ -86,13 +145,20 @@ RecordReader::RecordReader(const std::string& file_name, const Data& data, const
   if (format->category != variant_data || (format->format != vcf && format->format != bcf))
     bad(name, "not a VCF or BCF file.");
   is_bcf = format->format == bcf;
+  errno = 0;
   hdr.reset(bcf_hdr_read(file.get()));
-  if (!hdr) bad(name, "no valid VCF header found.");
+  if (!hdr) bad(name, header_failure(name, errno));
   if (config.chromosome_given) {
     contig = config.chromosome;
     contig_chosen = true;
   }
-  if (config.interval_given && format->compression == bgzf) open_index(data);
+  if (config.interval_given && format->compression == bgzf) {
+    const std::string stale = stale_index(name);
+    if (stale.empty())
+      open_index(data);
+    else
+      note = "Warning: the index " + stale + " is older than the file, so the whole file was read instead.\n";
+  }
 }
 
 void RecordReader::open_index(const Data& data) {
@@ -140,24 +206,56 @@ void RecordReader::choose_indexed_contig(const std::vector<std::string>& contigs
   contig_seen = true;
 }
 
+// A record that cannot be read. Through an index, the index is the likelier
+// cause: one that no longer matches the file points into the middle of
+// other records.
+void RecordReader::bad_record() const {
+  if (iterator)
+    bad(name, "record " + std::to_string(records) + " read through the index of the file is not valid: the index "
+                  "does not match the file. Rebuild it (bcftools index) or remove it.");
+  bad(name, "bad or truncated data in record " + std::to_string(records) + ".");
+}
+
+// A text record, through the index or not. htslib takes as many columns as
+// the header has samples and ignores the rest, so a stray column would shift
+// every later sample: the columns are counted first.
+int RecordReader::read_text(bcf1_t* record) {
+  const int status = iterator ? tbx_itr_next(file.get(), vcf_index.get(), iterator.get(), &line)
+                              : hts_getline(file.get(), KS_SEP_LINE, &line);
+  if (status < 0) return status == -1 ? -1 : -2;
+  const long columns = 1 + std::count(line.s, line.s + line.l, '\t');
+  const long wanted = 9 + bcf_hdr_nsamples(hdr.get());
+  if (columns != wanted && !iterator) {
+    // CHROM:POS from the text, which is not parsed yet.
+    std::string where(line.s, std::min<std::size_t>(line.l, 60));
+    where = where.substr(0, where.find('\t', where.find('\t') + 1));
+    if (where.find('\t') != std::string::npos) where[where.find('\t')] = ':';
+    bad(name, "record " + std::to_string(records + 1) + " (" + where + ") has " + std::to_string(columns) +
+                  " columns where the header's " + std::to_string(wanted - 9) + " samples need " +
+                  std::to_string(wanted) + ".");
+  }
+  if (columns != wanted) return -2;
+  return vcf_parse(&line, hdr.get(), record) == 0 ? 0 : -2;
+}
+
 bool RecordReader::read_any(bcf1_t* record) {
   if (nothing_to_read) return false;
   int status;
-  if (!iterator) {
+  if (!is_bcf)
+    status = read_text(record);
+  else if (!iterator)
     status = bcf_read(file.get(), hdr.get(), record);
-  } else if (is_bcf) {
+  else
     status = bcf_itr_next(file.get(), iterator.get(), record);
-  } else {
-    status = tbx_itr_next(file.get(), vcf_index.get(), iterator.get(), &line);
-    if (status >= 0) status = vcf_parse(&line, hdr.get(), record) == 0 ? 0 : -2;
-  }
   if (status == -1) return false;
   ++records;
   // htslib reads on past a field it cannot make sense of, marking the
   // record; only contigs and tags missing from the header are harmless.
   const int harmless = BCF_ERR_CTG_UNDEF | BCF_ERR_TAG_UNDEF;
-  if (status < -1 || (record->errcode & ~harmless) != 0 || bcf_unpack(record, BCF_UN_STR) != 0)
-    bad(name, "bad or truncated data in record " + std::to_string(records) + ".");
+  if (status < -1 || (record->errcode & ~harmless) != 0 || bcf_unpack(record, BCF_UN_STR) != 0) bad_record();
+  // An index that matches its file gives the records in order.
+  if (iterator && record->pos < last_position) bad_record();
+  last_position = record->pos;
   return true;
 }
 
@@ -219,7 +317,14 @@ void GenotypeCodes::refuse(const bcf1_t* record, int sample, const std::string& 
 const int* GenotypeCodes::read(bcf1_t* record) {
   const int n = bcf_get_genotypes(hdr, record, &values, &capacity);
   if (n <= 0) refuse(record, 0, "missing (no GT field)");
-  if (n != 2 * samples) refuse(record, 0, "non-diploid");
+  if (n != 2 * samples) {
+    // htslib pads every sample to the record's largest ploidy: the first
+    // sample with more than two alleles is the one to name.
+    const int ploidy = n / samples;
+    int s = 0;
+    while (ploidy > 2 && s + 1 < samples && values[ploidy * s + 2] == bcf_int32_vector_end) ++s;
+    refuse(record, s, ploidy > 2 ? "more than two alleles in the" : "haploid");
+  }
   for (int s = 0; s < samples; ++s) {
     const std::int32_t first = values[2 * s], second = values[2 * s + 1];
     if (bcf_gt_is_missing(first)) refuse(record, s, "missing");
@@ -282,6 +387,7 @@ void read_vcf_panel(Data& data, const RunConfig& config, RunLog& log) {
   const PanelCounts counts = read_records(reader, data, name);
   data.finish_panel();
   log.report("done\n");
+  if (!reader.index_note().empty()) log.report(reader.index_note());
 
   text << std::setw(60) << "number of haplotypes: " << data.nhaplotypes << "\n";
   text << std::setw(60) << "number of SNPs in total: " << counts.snps << "\n";

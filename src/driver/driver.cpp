@@ -85,7 +85,8 @@ void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream&
   ThreadBudget budget(params.threads);
   TarvikGenerator engine(params, read_reference(params, log, budget), log, &budget);
   engine.simulate_haplotypes();
-  write_output_files(engine.source(), engine.panel_data.snps_data, engine.params, engine.panel_data.map, log,
+  write_output_files(engine.source(), engine.panel_data.snps_data, engine.params, engine.panel_data.map,
+                     engine.panel_data.tag_positions, log,
                      &budget);
   commit_run_outputs(params, text);
   if (params.ncases > 1 && params.snp_summary) association_report(engine, text, log);
@@ -103,6 +104,8 @@ void finish_run(const TarvikParameters& params, std::ostringstream& log, const S
                 std::time_t start, bool summary_allowed, int& status) {
   const std::time_t end = std::time(nullptr);
   log << "\nTARVIK took " << std::difftime(end, start) << " seconds to complete. Have a nice day! \n";
+  // Among forty lines, a flag that was not used is easily missed.
+  log << params.unrecognised_reminder();
   const bool summary_written = final_flush(params, log, summary_allowed, status);
   // The console is a copy of the summary file: losing it leaves the run's
   // status as it was, and standard error says where the report is.
@@ -128,6 +131,9 @@ int run_tarvik(int argc, char** argv) {
     run_engine(params, run_log, log);
   } catch (const RunTerminated&) {
     return 1;  // the reason is in the summary file already
+  } catch (const VersionRequested&) {
+    std::cout << "tarvik " << version() << "\n" << std::flush;
+    return report_console_failure(streams, "") ? 1 : 0;
   } catch (const HelpRequested&) {
     std::cout << log.str();
     std::ostringstream help;

@@ -11,7 +11,6 @@
 #include "core/errors.hpp"
 #include "core/log.hpp"
 #include "core/progress.hpp"
-#include "data/tag_positions.hpp"
 #include "io/block_writer.hpp"
 #include "output/gwas_files.hpp"
 #include "output/names.hpp"
@@ -129,9 +128,8 @@ void write_snp_files(const HaplotypeSource& source, const std::vector<SnpIterato
 // The genotype files of the tag SNPs: the interval's SNPs at the positions of
 // the tag file, decoded on their own.
 void write_tag_files(const HaplotypeSource& source, const std::vector<SnpIterator>& snps,
-                     const OutputFileNames& names, const Groups& groups,
+                     const std::set<int>& positions, const OutputFileNames& names, const Groups& groups,
                      const RunConfig& params, RunLog& log, ThreadBudget* budget) {
-  const std::set<int> positions = read_tag_positions(params.tag_snps_file.string());
   std::vector<int> indices;
   auto tag = positions.begin();
   for (std::size_t k = 0; k < snps.size() && tag != positions.end(); ++k) {
@@ -179,7 +177,7 @@ void write_sample_files(const OutputFileNames& names, const Groups& groups, cons
 }  // namespace
 
 void write_output_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
-                        const GeneticMap& map, RunLog& log, ThreadBudget* budget) {
+                        const GeneticMap& map, const std::set<int>& tags, RunLog& log, ThreadBudget* budget) {
   log.report("\nWriting output to files \n");
   check_haplotype_count(source, params, log);
 
@@ -191,7 +189,7 @@ void write_output_files(const HaplotypeSource& source, const std::map<int, snp>&
 
   const OutputFileNames names = output_file_names(params);
   write_snp_files(source, snp_its, names, groups, params, log, budget);
-  if (params.tag_snps) write_tag_files(source, snp_its, names, groups, params, log, budget);
+  if (params.tag_snps) write_tag_files(source, snp_its, tags, names, groups, params, log, budget);
   write_sample_files(names, groups, params, log);
 
   // The formats for association software, after the files above.

@@ -34,4 +34,12 @@ class Parameters {
   void check_required_flags() const;
   // Writes the warning block for unrecognised flags, if there are any.
   void write_unrecognised_warning(std::ostream& out) const;
+
+ public:
+  // The known flag an unrecognised one most likely meant ("" when none is
+  // close): a typo, a "-" for a "_", a wrong case or a doubled dash.
+  std::string closest_flag(const std::string& flag) const;
+  // One line naming every unrecognised flag and its likely meaning, for the
+  // end of a run; "" when all were recognised.
+  std::string unrecognised_reminder() const;
 };

@@ -165,7 +165,8 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
     command_line += token + " ";
     if (token.empty() || token[0] != '-') continue;
     specified_flags.insert(token);
-    if (token == "-help") throw HelpRequested();
+    if (token == "-help" || token == "--help") throw HelpRequested();
+    if (token == "-version" || token == "--version") throw VersionRequested();
     if (!read_file_flag(token, i, argc, argv)) read_model_flag(token, i, argc, argv);
   }
   check_flag_combinations();
@@ -234,6 +235,9 @@ bool TarvikParameters::read_model_flag(const std::string& token, int i, int argc
     if (lower < 0) lower = 0;
     upper = integer_value(token, argv[i + 2]);
     if (upper < 0) upper = default_upper;
+    if (lower > upper)
+      throw RunError("flag -int: the interval's first position must not be above its last but got " +
+                     std::string(argv[i + 1]) + " and " + argv[i + 2] + ".\n");
   } else if (token == "-n") {
     require_values(token, i, 2, argc);
     ncontrols = integer_value(token, argv[i + 1]);

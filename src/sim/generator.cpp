@@ -45,6 +45,7 @@ void TarvikGenerator::simulate_haplotypes() {
   log.report(text);
 
   if (params.theta < 0) set_theta();
-  process_dl();
+  // Controls alone need no disease loci.
+  if (!params.dl.empty() || params.ncases > 0) process_dl();
   simulate_all_alleles();
 }

@@ -101,7 +101,7 @@ std::string without_run_time(std::string text) {
   if (at == std::string::npos) return text;
   std::size_t end = from;
   while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
-  if (end > from && text.compare(end, std::string::npos, tail) == 0) text.replace(from, end - from, "N");
+  if (end > from && text.compare(end, tail.size(), tail) == 0) text.replace(from, end - from, "N");
   return text;
 }
 
