@@ -47,6 +47,7 @@ TEST(Driver, HelpScreenAndReportedErrors) {
   const std::string stop = "Error encountered, program terminated: ";
   const struct { std::string args; int status; bool created; std::string message, error; } cases[] = {
       {"", 0, false, help, ""},
+      {"-o run --help", 0, false, help, ""},
       {"-l L -m M -o run", 1, false, "ERROR!!! Must specify a value for flag: -h\n\n", ""},
       // "Creating directory" is said straight on the console, before the summary file exists.
       {"-h missing.hap -l L -m M -o run", 1, true, "Error reading file M: can't open file.\n\n", ""},
@@ -84,6 +85,11 @@ TEST(Driver, HelpScreenAndReportedErrors) {
       EXPECT_EQ(read_file(dir.file("run.summary")), console);
       boost::filesystem::remove(dir.file("run.summary"));
     }
+  }
+  for (const char* flag : {"--version", "-version"}) {
+    const CommandResult r = run_tarvik(std::string("-o run ") + flag, dir.path());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "tarvik v2.2.0\n") << flag;
   }
 }
 

@@ -190,6 +190,19 @@ TEST(Formats, BadPanelsAndFlagsStopBeforeAnyOutput) {
       {"ID_1 ID_2\n", "", "", "p.vcf: not a VCF or BCF file."},
       {good + "20 x3000 rs3 A G . . . GT 0|1 1|0\n", "", "", "p.vcf: bad position 0 of rs3 (positions start at 1)."},
       {good + "20 3000 rs3 A G . . . GT 0|x 1|0\n", "", "", "p.vcf: bad or truncated data in record 3."},
+      {header + " FORMAT s0 s1\n20 1000 rs1 A G . . . GT 0|1 1|0 1|1\n", "", "",
+       "p.vcf: record 1 (20:1000) has 12 columns where the header's 2 samples need 11."},
+      {header + " FORMAT s0 s1 s0\n20 1000 rs1 A G . . . GT 0|1 1|0 1|1\n", "", "",
+       "p.vcf: sample s0 is named twice in the header (the second time in column 12)"},
+      {header + " FORMAT s0 s1\n20 1000 rs1 A G . . . GT 0|1 1|0|1\n", "", "",
+       "p.vcf: more than two alleles in the genotype at 20:1000 for sample s1;"},
+      // An index built for another file (here one with a longer header) points into the middle of records.
+      {good, "(head -3 p.vcf; for i in $(seq 50); do echo '##x=yyyyyyyyyyyyyyyyyyyyyyyyyyyyy'; done; tail -n +4 p.vcf)"
+             " >l.vcf && bcftools view -Oz -o l.vcf.gz l.vcf && bcftools index -t l.vcf.gz && " + bgzf +
+             "mv l.vcf.gz.tbi p.vcf.tbi && mv p.vcf.gz p.vcf && touch p.vcf.tbi", "-int 1 5000 -chr 20",
+       "p.vcf: record 1 read through the index of the file is not valid: the index does not match the file."},
+      {good, bgzf + "bcftools index -t p.vcf.gz && mv p.vcf.gz.tbi p.vcf.tbi && mv p.vcf.gz p.vcf", "-int 5000 1",
+       "flag -int: the interval's first position must not be above its last but got 5000 and 1."},
       {good, "", "-output_bcf", "ERROR!!! Must specify a value for flag: -chr\n"},
       {good, "", "-chr 'chr 1'", "flag -chr expects a chromosome name without blanks, quotes, commas or brackets"},
       {good, "", "-h p.hap", "flag -vcf: the panel is read either from a VCF or BCF file or from haplotype and legend"},
@@ -210,4 +223,26 @@ TEST(Formats, BadPanelsAndFlagsStopBeforeAnyOutput) {
     EXPECT_EQ(r.output.find("writing output file"), std::string::npos);
     EXPECT_EQ(run_command("ls out 2>/dev/null | grep -v '^run.summary$'", dir.path()).output, "");
   }
+}
+
+// An index older than its file was built when the file held other records: the whole file is read instead, and
+// the run says so.
+TEST(Formats, AVcfIndexOlderThanItsFileIsNotUsed) {
+  TempDir dir;
+  std::string records;
+  for (int k = 1; k <= 30; ++k) records += "20\t" + std::to_string(k * 100) + "\trs" + std::to_string(k) +
+                                           "\tA\tG\t.\t.\t.\tGT\t0|1\t1|0\n";
+  const std::string header = "##fileformat=VCFv4.2\n##contig=<ID=20>\n##FORMAT=<ID=GT,Number=1,Type=String,"
+                             "Description=\"Genotype\">\n#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ts0\ts1\n";
+  write_file(dir.file("short.vcf"), header + records.substr(0, records.find("20\t1100\t")));
+  write_file(dir.file("p.vcf"), header + records);
+  write_file(dir.file("p.map"), "position rate cM\n0 1.0 0.0\n10000 1.0 0.01\n");
+  ASSERT_EQ(run_command("bcftools view -Oz -o p.vcf.gz short.vcf && bcftools index -t p.vcf.gz && "
+                        "touch -d '2020-01-01' p.vcf.gz.tbi && bcftools view -Oz -o p.vcf.gz p.vcf",
+                        dir.path()).status, 0);
+  const CommandResult r = run_tarvik("-vcf p.vcf.gz -m p.map -o out/run -n 2 0 -nrs -int 1 5000", dir.path());
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(contains(r.output, "... done\nWarning: the index p.vcf.gz.tbi is older than the file, so the whole "
+                                 "file was read instead.\n")) << r.output;
+  EXPECT_TRUE(contains(r.output, "number of SNPs in interval: 30\n")) << r.output;
 }

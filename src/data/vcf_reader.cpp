@@ -33,19 +33,6 @@ namespace {
   throw FileError::reading(file, detail);
 }
 
-// htslib's own console messages stay out of the run's output while the
-// panel is read: every problem it meets becomes one error naming the file.
-class QuietHtslib {
- public:
-  QuietHtslib() : level(hts_get_log_level()) { hts_set_log_level(HTS_LOG_OFF); }
-  ~QuietHtslib() { hts_set_log_level(level); }
-  QuietHtslib(const QuietHtslib&) = delete;
-  QuietHtslib& operator=(const QuietHtslib&) = delete;
-
- private:
-  htsLogLevel level;
-};
-
 // The records of the panel's contig in file order: the whole file, or
 // through the index only those that overlap [lower, upper].
 class RecordReader {

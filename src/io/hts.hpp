@@ -3,6 +3,7 @@
 #include <memory>
 
 #include <htslib/hts.h>
+#include <htslib/hts_log.h>
 #include <htslib/tbx.h>
 #include <htslib/vcf.h>
 
@@ -16,3 +17,16 @@ struct HtsDeleter {
 };
 template <class T>
 using Hts = std::unique_ptr<T, HtsDeleter>;
+
+// htslib's own console messages stay out of the run's output while it reads
+// or writes a file: every problem it meets becomes one error naming the file.
+class QuietHtslib {
+ public:
+  QuietHtslib() : level(hts_get_log_level()) { hts_set_log_level(HTS_LOG_OFF); }
+  ~QuietHtslib() { hts_set_log_level(level); }
+  QuietHtslib(const QuietHtslib&) = delete;
+  QuietHtslib& operator=(const QuietHtslib&) = delete;
+
+ private:
+  htsLogLevel level;
+};
