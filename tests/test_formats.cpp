@@ -246,3 +246,28 @@ TEST(Formats, AVcfIndexOlderThanItsFileIsNotUsed) {
                                  "file was read instead.\n")) << r.output;
   EXPECT_TRUE(contains(r.output, "number of SNPs in interval: 30\n")) << r.output;
 }
+
+// One identity per individual: plink2 matches the .pheno to the .bed set and to the VCF, and principal components
+// of the .bed to the VCF; PLINK 1.9 reads the VCF with the README's --const-fid 0 as the individuals of the .fam.
+TEST(Formats, OneIdentityServesTheBedSetTheVcfAndTheirCovariates) {
+  TempDir dir;
+  ASSERT_EQ(run_tarvik(example_panel() + "-int 1900000 2000000 -n 60 60 -dl 1945626 1 3 9 -nrs -chr 20 "
+                       "-no_haps_output -no_gens_output -output_plink -output_vcf -o run", dir.path()).status, 0);
+  run_in("plink2 --bfile run --pheno run.pheno --glm allow-no-covars --out bed", dir.path());
+  run_in("plink2 --bfile run --pca 3 --out pcs", dir.path(), true);  // warns that few samples make a poor PCA
+  run_in("plink2 --vcf run.vcf.gz --pheno run.pheno --covar pcs.eigenvec --glm --out vcf", dir.path(), true);
+  // Every individual kept its phenotype and its covariates: 120 observations on each SNP's line.
+  for (const char* file : {"bed.PHENO.glm.logistic.hybrid", "vcf.PHENO.glm.logistic.hybrid"}) {
+    const Table glm = table_of(read_file(dir.file(file)));
+    ASSERT_GT(glm.size(), 1u) << file;
+    const std::size_t obs = std::find(glm[0].begin(), glm[0].end(), "OBS_CT") - glm[0].begin();
+    ASSERT_LT(obs, glm[0].size()) << file;
+    EXPECT_EQ(glm[1][obs], "120") << file;
+  }
+  run_in("plink1.9 --vcf run.vcf.gz --const-fid 0 --pheno run.pheno --allow-no-sex --make-bed --out p1", dir.path());
+  const Table fam = table_of(read_file(dir.file("run.fam"))), p1 = table_of(read_file(dir.file("p1.fam")));
+  ASSERT_EQ(p1.size(), fam.size());
+  for (std::size_t i = 0; i < fam.size(); ++i) {
+    EXPECT_EQ(p1[i][0] + " " + p1[i][1] + " " + p1[i][5], fam[i][0] + " " + fam[i][1] + " " + fam[i][5]) << i;
+  }
+}
