@@ -13,6 +13,9 @@ PACKAGES=(
   python3-numpy python3-scipy python3-matplotlib libopenblas0-pthread
   # scripts/validate.py -vcf reads a VCF or BCF panel through htslib with it.
   python3-cyvcf2
+  # The install test renders the manual page (man -l); the workflow reads
+  # its configuration with PyYAML.
+  man-db groff-base python3-yaml
 )
 
 missing=()

@@ -2,14 +2,17 @@
 """Validation report of a tarvik run against the panel it copied from.
 
     scripts/validate.py <output stem> (-h <haps> -l <legend> | -vcf <file> [-chr <contig>])
-                        [-m <map>] [-dl <pos> <allele> <rr1> <rr2> ...] [--seed N] [--figure PNG]
+                        [-m <map>] [-dl <pos> <allele> <rr1> <rr2> ...] [-Ne N] [-copy_panel_only]
+                        [--seed N] [--figure FILE.png|FILE.pdf] [--format png|pdf]
 
 Reads the run's files (<stem>.controls.haps, .cases.haps, .legend, plain or
 gzip; the .gen files when the run wrote no haplotypes) and the panel files as
 tarvik reads them, a phased VCF or BCF panel included, and writes
 <stem>.validation.html (one self-contained page) and <stem>.validation.tsv
-(every number on the page: section, metric, value). --figure also writes the
-four main plots as one PNG.
+(every number on the page: section, metric, value). The page opens with each
+check's verdict against its tolerance. --figure also writes the four main
+plots as one PNG or PDF; --format pdf writes every figure to
+<stem>.validation.pdf as well. --help describes every option.
 
 Large runs are subsampled (haplotypes, individuals, SNP pairs) with a fixed
 seed; what was subsampled is printed and recorded in the report.

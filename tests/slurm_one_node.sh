@@ -39,16 +39,27 @@ MpiDefault=none
 NodeName=$host CPUs=$cpus RealMemory=$memory State=UNKNOWN
 PartitionName=main Nodes=$host Default=YES MaxTime=INFINITE State=UP
 CONF
+# The daemons this script started are stopped by their own process ids,
+# never by name: another Slurm or munge on the machine is left alone.
 stop() {
   scancel --user=root >/dev/null 2>&1 || true
-  pkill -x slurmd 2>/dev/null || true
-  pkill -x slurmctld 2>/dev/null || true
-  pkill -x munged 2>/dev/null || true
-  for _ in $(seq 20); do pgrep -x slurmd >/dev/null || pgrep -x slurmctld >/dev/null || break; sleep 0.5; done
+  for pidfile in "$state/slurmd.pid" "$state/slurmctld.pid" "$state/munged.pid"; do
+    [ -s "$pidfile" ] && kill "$(cat "$pidfile")" 2>/dev/null || true
+  done
+  for _ in $(seq 20); do
+    alive=0
+    for pidfile in "$state/slurmd.pid" "$state/slurmctld.pid"; do
+      [ -s "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null && alive=1
+    done
+    [ $alive -eq 0 ] && break
+    sleep 0.5
+  done
   rm -rf "$state" 2>/dev/null || true
 }
 trap stop EXIT
-munged --force 2>/dev/null || munged
+if ! pgrep -x munged >/dev/null; then
+  munged --force --pid-file="$state/munged.pid" 2>/dev/null || munged --pid-file="$state/munged.pid"
+fi
 slurmctld
 slurmd
 for _ in $(seq 60); do

@@ -152,6 +152,85 @@ TEST(Progress, TextAndDrawingOnlyOnATerminal) {
   for (int fd : {pipe_ends[0], pipe_ends[1], terminal, master}) ::close(fd);
 }
 
+// A clock the test moves by hand.
+std::chrono::steady_clock::time_point fake_now;
+std::chrono::steady_clock::time_point fake_clock() { return fake_now; }
+
+// What a phase of 1000 units, one every `step_ms` of the fake clock, leaves on standard error when that is a
+// pipe; the phase throws after `throw_at` units when that is below 1000.
+std::string logged_phase(int step_ms, int throw_at = 1000) {
+  int ends[2];
+  if (::pipe2(ends, O_NONBLOCK) != 0) return "no pipe";
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(ends[1], STDERR_FILENO);
+  set_progress_clock(&fake_clock);
+  fake_now = std::chrono::steady_clock::time_point();
+  try {
+    Progress progress("Simulating", "individuals");
+    for (int i = 0; i < 1000; ++i) {
+      fake_now = std::chrono::steady_clock::time_point() + std::chrono::milliseconds(i * step_ms);
+      if (i == throw_at) throw std::runtime_error("stop");
+      progress.update(i, 1000);
+    }
+  } catch (const std::runtime_error&) {
+  }
+  set_progress_clock(&std::chrono::steady_clock::now);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  ::close(ends[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(ends[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  ::close(ends[0]);
+  return text;
+}
+
+// Off a terminal (a batch job's log): plain lines at each tenth of a phase once it has run for more than 5
+// seconds, and its end; a phase that stays under 5 seconds, or fails, adds no line of its own.
+TEST(Progress, PlainLinesInALogAtEachTenthOfALongPhase) {
+  const auto line = [](int done, int seconds, int left) {
+    return "Simulating: " + std::to_string(done / 10) + "% (" + std::to_string(done) +
+           " of 1000 individuals), 0:0" + std::to_string(seconds) + " elapsed, about 0:0" + std::to_string(left) +
+           " left\n";
+  };
+  // 10 ms a unit: 5 s at 50%, which is not yet more than 5 s.
+  EXPECT_EQ(logged_phase(10), line(600, 6, 4) + line(700, 7, 3) + line(800, 8, 2) + line(900, 9, 1) +
+                                  "Simulating: 100% (1000 of 1000 individuals), 0:09 elapsed, about 0:00 left\n");
+  EXPECT_EQ(logged_phase(4), "");  // 4 s in all
+  EXPECT_EQ(logged_phase(10, 750), line(600, 6, 4) + line(700, 7, 3));
+}
+
+// A whole run with standard error in a file: its progress lines land there, and standard output, the summary
+// file and the output files are what a run without them gives. (The 5 seconds are set to 0 so that a small run
+// shows its lines on any machine.)
+TEST(Progress, ARunsLinesReachStandardErrorOnly) {
+  TempDir dir;
+  const std::string args = example_panel() + "-int 1000000 2000000 -n 300 200 -seed 5 -dl 1066806 1 2 4 ";
+  const CommandResult quiet = run_tarvik(args + "-o quiet/run", dir.path());
+  const CommandResult logged = run_command("TARVIK_PROGRESS_AFTER_SECONDS=0 '" + tarvik_binary() + "' " + args +
+                                           "-o logged/run", dir.path());
+  ASSERT_EQ(quiet.status, 0) << quiet.output << quiet.error;
+  ASSERT_EQ(logged.status, 0) << logged.output << logged.error;
+  EXPECT_EQ(quiet.error, "");
+  for (const char* expected : {"Simulating: 10% (50 of 500 individuals), 0:", "Simulating: 100% (500 of 500",
+                               "Writing: 100% ("})
+    EXPECT_TRUE(contains(logged.error, expected)) << expected << " in\n" << logged.error;
+  const auto same_words = [](std::string text, const std::string& stem) {
+    for (std::size_t at; (at = text.find(stem)) != std::string::npos;) text.replace(at, stem.size(), "STEM");
+    return without_run_time(text);
+  };
+  EXPECT_EQ(same_words(logged.output, "logged"), same_words(quiet.output, "quiet"));
+  const auto quiet_files = snapshot(dir.path() + "/quiet"), logged_files = snapshot(dir.path() + "/logged");
+  ASSERT_EQ(quiet_files.size(), logged_files.size());
+  for (const auto& [name, bytes] : quiet_files) {
+    ASSERT_TRUE(logged_files.count(name)) << name;
+    if (name.find("summary") != std::string::npos)
+      EXPECT_EQ(same_words(logged_files.at(name), "logged"), same_words(bytes, "quiet")) << name;
+    else
+      EXPECT_EQ(logged_files.at(name), bytes) << name;
+  }
+}
+
 }  // namespace
 
 // The pipeline primitive, on no thread, one and three: items arrive in order and unchanged, never more than the

@@ -6,8 +6,11 @@ Environment: TARVIK_SOURCE_DIR (default: the parent of this directory) and
 TARVIK_BINARY (default: <source>/build/tarvik; the example tests are skipped
 when neither is set and the default does not exist).
 """
+import base64
 import gzip
 import math
+import re
+import struct
 import os
 import subprocess
 import sys
@@ -322,6 +325,12 @@ class BadInput(unittest.TestCase):
             unphased = os.path.join(d, "unphased.vcf")
             write_vcf(unphased, [rec if rec[1] != 5000 else rec[:5] + ("1/1 1|0",) for rec in VCF_RECORDS])
             vcf = os.path.join(d, "panel.vcf")
+            huge_gen = os.path.join(d, "huge")
+            write(huge_gen + ".controls.gen", gen_line(0, "rs1", 12345678901234567890, RUN[0][2]))
+            # A run file cut short and padded with NUL bytes, as a crash may leave it.
+            padded = os.path.join(d, "padded")
+            write(padded + ".legend", "rs pos X0 X1\n" + "".join(f"{r} {p} A G\n" for r, p, _, _ in RUN))
+            write(padded + ".controls.haps", "".join(haps_line(c) for _, _, c, _ in RUN[:4]) + "0" + "\0" * 32000)
             long_legend = os.path.join(d, "long")
             write(long_legend + ".legend", "rs pos X0 X1\nrs1 1000 A G\nrs2 1050 A G\n")
             write(long_legend + ".controls.haps", haps_line("0 1 0 1"))
@@ -339,6 +348,17 @@ class BadInput(unittest.TestCase):
                 ("-chr not in the VCF", [stem, "-vcf", vcf, "-chr", "22"], "contig 22"),
                 ("unphased genotype at a run SNP", [stem, "-vcf", unphased, "-chr", "20"],
                  "unphased genotype at 20:5000"),
+                ("-dl position of 20 digits", [stem, *panel, "-dl", "12345678901234567890", "1", "2", "4"],
+                 "-dl: position 12345678901234567890 is not a position of a panel"),
+                ("negative --seed", [stem, *panel, "--seed", "-1"], "--seed expects a whole number"),
+                ("--figure of no image type", [stem, *panel, "--figure", os.path.join(d, "plots.txt")],
+                 "plots.txt: the file's name must end in .png or .pdf"),
+                ("-Ne of 0", [stem, *panel, "-Ne", "0"], "-Ne expects a positive number"),
+                ("unknown --format", [stem, *panel, "--format", "svg"], "invalid choice: 'svg'"),
+                (".gen position of 20 digits", [huge_gen, *panel], "huge.controls.gen: line 1: position "
+                 "12345678901234567890 does not fit in 32 bits"),
+                ("haplotype line padded with NUL bytes", [padded, *panel], "padded.controls.haps: line 5: "
+                 "allele code '0\\x00\\x00"),
             ]
             for name, args, mention in cases:
                 with self.subTest(name):
@@ -347,6 +367,9 @@ class BadInput(unittest.TestCase):
                     self.assertIn("error", r.stderr)
                     self.assertIn(mention, r.stderr)
                     self.assertNotIn("Traceback", r.stderr)
+                    self.assertLess(len(r.stderr), 400, "one short line")
+            # Options are checked before any work: nothing written.
+            self.assertFalse(os.path.exists(stem + ".validation.html"))
 
 
 class ExamplePanel(unittest.TestCase):
@@ -370,13 +393,62 @@ class ExamplePanel(unittest.TestCase):
         for title in ["Allele frequencies", "Linkage disequilibrium", "Relatedness", "Clones",
                       "Disease loci", "Hardy"]:
             self.assertIn(title, page)
-        self.assertGreaterEqual(page.count("data:image/png;base64,"), 4)
+        self.check_presentation(page, rows)
+        self.assertIn("1,000 controls, 1,000 cases; 24,978 SNPs", page)
         S = "disease_locus_1945626"
         z = (rows[(S, "case_freq")] - rows[(S, "expected_case_freq")]) / rows[(S, "se_case_freq")]
         self.assertLess(abs(z), 4, rows)
         # The strong locus must actually shift the cases.
         self.assertGreater(rows[(S, "case_freq")] - rows[(S, "control_freq")], 0.1)
         self.assertGreater(rows[("allele_frequency", "pearson_r")], 0.99)
+
+    def check_presentation(self, page, rows):
+        """What a reviewer reads: the verdicts first, one per check; figures of at
+        least 1,200 pixels; legends and tables in words and four figures."""
+        self.assertLess(page.index("<h2>Verdicts</h2>"), page.index("<h2>Run</h2>"))
+        checks = ["allele_frequencies", "ld_decay", "relatedness", "clones", "disease_loci", "hardy_weinberg"]
+        self.assertEqual(sorted(m for s, m in rows if s == "verdicts"), sorted(checks))
+        self.assertEqual(page.count("class='pass'") + page.count("class='look'"), len(checks))
+        images = re.findall(r"base64,([A-Za-z0-9+/=]+)", page)
+        self.assertGreaterEqual(len(images), 4)
+        for data in images:
+            self.assertGreaterEqual(struct.unpack(">I", base64.b64decode(data)[16:20])[0], 1200)
+        self.assertNotIn("sim_sim", page)
+        numbers = [c for c in re.findall(r"<td>([-0-9.e+]+)</td>", page)
+                   if re.fullmatch(r"-?[0-9.]+(e[-+][0-9]+)?", c)]
+        self.assertGreater(len(numbers), 100)
+        for cell in numbers:
+            digits = cell.lstrip("-").split("e")[0].replace(".", "").lstrip("0")
+            self.assertLessEqual(len(digits), 4, cell)
+
+    def test_copy_panel_only_ld_follows_the_copying_model(self):
+        if "TARVIK_BINARY" not in os.environ and not os.path.exists(BINARY):
+            self.skipTest(f"no tarvik binary at {BINARY}")
+        ex = os.path.join(SOURCE, "example")
+        panel = ["-h", os.path.join(ex, "chr20.hap.gz"), "-l", os.path.join(ex, "chr20.legend.gz"),
+                 "-m", os.path.join(ex, "chr20.map.gz")]
+        locus = ["-dl", "1945626", "1", "1.5", "2.25"]
+        with tempfile.TemporaryDirectory() as d:
+            stem = os.path.join(d, "run")
+            sim = subprocess.run([BINARY, *panel, "-o", stem, "-n", "2000", "20", "-seed", "29", "-copy_panel_only",
+                                  "-no_gens_output", *locus], capture_output=True, text=True, timeout=600)
+            self.assertEqual(sim.returncode, 0, sim.stdout + sim.stderr)
+            figure = os.path.join(d, "four.pdf")
+            r = validate(stem, *panel, *locus, "--format", "pdf", "--figure", figure)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            rows = read_tsv(stem + ".validation.tsv")
+            with open(stem + ".validation.pdf", "rb") as f:
+                pdf = f.read()
+            with open(figure, "rb") as f:
+                self.assertEqual(f.read(5), b"%PDF-")
+        # The run's summary file told it the run copied from the panel only.
+        ratios = {m: v for (s, m), v in rows.items() if m.startswith("observed_over_theory_")}
+        self.assertEqual(len(ratios), 10)
+        for metric, value in ratios.items():
+            self.assertTrue(0.8 <= value <= 1.2, (metric, value))
+        self.assertEqual(rows[("verdicts", "ld_decay")], 1)
+        self.assertEqual(pdf[:5], b"%PDF-")
+        self.assertEqual(len(re.findall(rb"/Type\s*/Page\b", pdf)), 4)  # one page per figure
 
     def test_run_from_a_vcf_panel_gives_the_same_numbers(self):
         if "TARVIK_BINARY" not in os.environ and not os.path.exists(BINARY):

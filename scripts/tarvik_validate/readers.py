@@ -16,6 +16,16 @@ class InputError(Exception):
     pass
 
 
+def shown(text, limit=24):
+    """A piece of a file for a message: its repr, cut after `limit` characters
+    (a line of binary data or NUL padding would otherwise fill the screen)."""
+    if isinstance(text, bytes):
+        text = text.decode(errors="replace")
+    if len(text) <= limit:
+        return repr(text)
+    return f"{text[:limit]!r}... ({len(text):,} characters)"
+
+
 def open_binary(path, what):
     try:
         f = open(path, "rb")
@@ -59,7 +69,7 @@ def parse_codes(line, path, number):
         except ValueError:
             v = -1
         if v not in (0, 1):
-            raise InputError(f"{path}: line {number}: allele code {t.decode(errors='replace')!r} is not 0 or 1")
+            raise InputError(f"{path}: line {number}: allele code {shown(t)} is not 0 or 1")
         out.append(v)
     return np.array(out, dtype=np.uint8)
 
@@ -76,7 +86,7 @@ def read_legend(path, what):
         try:
             pos = int(f[1])
         except ValueError:
-            raise InputError(f"{path}: line {number}: position {f[1].decode(errors='replace')!r} is not an integer")
+            raise InputError(f"{path}: line {number}: position {shown(f[1])} is not an integer")
         if not -2**31 <= pos < 2**31:
             raise InputError(f"{path}: line {number}: position {pos} does not fit in 32 bits")
         positions.append(pos)
@@ -367,9 +377,12 @@ def read_run_gen(path, rng, rows_wanted=None):
         if len(f) < 5:
             raise InputError(f"{path}: line {number}: expected 'snp rsid position allele0 allele1 probabilities...'")
         try:
-            positions.append(int(f[2]))
+            position = int(f[2])
         except ValueError:
-            raise InputError(f"{path}: line {number}: position {f[2].decode(errors='replace')!r} is not an integer")
+            raise InputError(f"{path}: line {number}: position {shown(f[2])} is not an integer")
+        if not -2**31 <= position < 2**31:
+            raise InputError(f"{path}: line {number}: position {position} does not fit in 32 bits")
+        positions.append(position)
         if wanted is not None and number - 1 not in wanted:
             continue
         g = gen_genotypes(f, path, number)

@@ -34,6 +34,12 @@ def urn_sd(p, n, M):
     return np.sqrt(p * (1 - p) * (n + M) / (M * (n + 1)))
 
 
+def binomial_sd(p, n, M):
+    """SD of the frequency among M haplotypes each copied from a random one
+    of the n panel haplotypes (-copy_panel_only)."""
+    return np.sqrt(p * (1 - p) / M)
+
+
 def pearson(x, y):
     return float(np.corrcoef(x, y)[0, 1]) if x.size > 1 and x.std() > 0 and y.std() > 0 else NAN
 
@@ -113,6 +119,7 @@ class LDPairs:
     panel_r2 = None
     sim_r2 = None
     ok = None              # pairs that vary in both
+    distance = None        # of each pair, in the unit of the coordinates
 
 
 def ld_pairs(p, panel_X, sim_X, what, coord, edges, rng, notes):
@@ -126,10 +133,35 @@ def ld_pairs(p, panel_X, sim_X, what, coord, edges, rng, notes):
     else:
         sim_X = sim_X[ld.eligible]
     ld.simulated_used = int(sim_X.shape[1])
+    c = coord[ld.eligible]
+    ld.distance = c[J] - c[I]
     ld.panel_r2 = pair_r2(panel_X[ld.eligible], I, J)
     ld.sim_r2 = pair_r2(sim_X, I, J)
     ld.ok = ~(np.isnan(ld.panel_r2) | np.isnan(ld.sim_r2))
     return ld
+
+
+def unlinked_floor(k):
+    """Mean r^2 of two unlinked SNPs over k haplotypes (or individuals):
+    exactly 1/(k-1) when one of them is shuffled, whatever the frequencies.
+    A smaller sample has the higher floor, so r^2 of samples of different
+    size compare only once it is taken off."""
+    return 1.0 / (k - 1) if k > 1 else NAN
+
+
+def floor_corrected(r2, k):
+    """r^2 with the floor of k draws taken off: (r^2 - f) / (1 - f)."""
+    f = unlinked_floor(k)
+    return (r2 - f) / (1 - f)
+
+
+def same_source(distance_cm, Ne, n):
+    """Probability that a haplotype copied from n panel haplotypes takes two
+    SNPs distance_cm apart from one source: no switch (switches come at rate
+    4 Ne cM / 100 / n, the copying model's with -copy_panel_only), or a switch
+    back to the same one (1/n of the others)."""
+    e = np.exp(-4.0 * Ne * np.asarray(distance_cm) / 100.0 / n)
+    return e + (1 - e) / n
 
 
 # ---------------------------------------------------------------------------

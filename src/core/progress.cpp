@@ -4,8 +4,24 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 
 namespace {
+
+ProgressClock clock_now = &std::chrono::steady_clock::now;
+
+// A phase shorter than this leaves no line in a log.
+double log_after_seconds() {
+  static const double seconds = [] {
+    const char* text = std::getenv("TARVIK_PROGRESS_AFTER_SECONDS");
+    if (text == nullptr || *text == '\0') return 5.0;
+    char* end = nullptr;
+    const double value = std::strtod(text, &end);
+    return *end == '\0' && value >= 0 ? value : 5.0;
+  }();
+  return seconds;
+}
 
 // The phase whose line may be on the terminal; one at a time.
 Progress* active = nullptr;
@@ -40,6 +56,8 @@ int terminal_width() {
 
 }  // namespace
 
+void set_progress_clock(ProgressClock now) { clock_now = now; }
+
 std::string clock_text(double seconds) {
   long s = seconds > 0 ? static_cast<long>(seconds) : 0;
   const long hours = s / 3600, minutes = s / 60 % 60;
@@ -64,10 +82,11 @@ std::string progress_text(const std::string& what, long done, long total,
 }
 
 Progress::Progress(std::string what_text, std::string unit_text)
-    : enabled(::isatty(STDERR_FILENO) == 1),
+    : mode(::isatty(STDERR_FILENO) == 1 ? Mode::terminal : Mode::log),
+      exceptions_at_start(std::uncaught_exceptions()),
       what(std::move(what_text)),
       unit(std::move(unit_text)),
-      start(std::chrono::steady_clock::now()),
+      start(clock_now()),
       last_draw(start),
       previous(active) {
   if (previous) previous->hide();
@@ -77,18 +96,42 @@ Progress::Progress(std::string what_text, std::string unit_text)
 Progress::~Progress() {
   hide();
   active = previous;
+  // The last line of a logged phase says it finished; one that ends by an
+  // exception, or too soon to be logged, adds nothing.
+  if (mode == Mode::log && std::uncaught_exceptions() == exceptions_at_start && last_total > 0) {
+    const double elapsed = std::chrono::duration<double>(clock_now() - start).count();
+    if (logged || elapsed > log_after_seconds()) log_line(last_total, last_total);
+  }
 }
 
 void Progress::update(long done, long total) {
-  if (!enabled) return;
-  const auto now = std::chrono::steady_clock::now();
+  if (mode == Mode::log) {
+    last_done = done;
+    last_total = total;
+    // Integer work only until a tenth is passed: this runs once per unit.
+    if (total <= 0 || done * 10 < next_tenth * total) return;
+    next_tenth = done * 10 / total + 1;
+    if (done >= total) return;  // 100% is the destructor's line
+    const double elapsed = std::chrono::duration<double>(clock_now() - start).count();
+    if (elapsed > log_after_seconds()) log_line(done, total);
+    return;
+  }
+  const auto now = clock_now();
   if (now - last_draw < redraw_interval) return;
   last_draw = now;
   draw(done, total);
 }
 
+void Progress::log_line(long done, long total) {
+  const double elapsed = std::chrono::duration<double>(clock_now() - start).count();
+  const std::string shown_detail =
+      !detail.empty() ? detail : std::to_string(done) + " of " + std::to_string(total) + " " + unit;
+  write_stderr(progress_text(what, done, total, shown_detail, elapsed) + "\n");
+  logged = true;
+}
+
 void Progress::draw(long done, long total) {
-  const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  const double elapsed = std::chrono::duration<double>(clock_now() - start).count();
   const std::string shown_detail =
       !detail.empty() ? detail : std::to_string(done) + " of " + std::to_string(total) + " " + unit;
   std::string line = progress_text(what, done, total, shown_detail, elapsed);

@@ -1,8 +1,13 @@
 #pragma once
-// A progress line for the long phases of a run (simulating, writing): one line
-// on standard error, redrawn in place a few times per second, shown only when
-// standard error is an interactive terminal. It never reaches standard output
-// or the summary file, so piped runs and the summary file stay unchanged.
+// Progress of the long phases of a run (simulating, writing), on standard
+// error only: never on standard output or in the summary file, so their bytes
+// stay the same however the run is watched.
+//
+// On a terminal, one line redrawn in place a few times per second. Elsewhere
+// (a batch job's log, a file), where a redrawn line would be a mess of control
+// characters, a plain line at each 10% of a phase once it has run for more
+// than 5 seconds (TARVIK_PROGRESS_AFTER_SECONDS changes that), and a last one
+// at 100%: short phases leave nothing, long ones a readable trace.
 #include <chrono>
 #include <string>
 
@@ -14,6 +19,10 @@ std::string clock_text(double seconds);
 // at the pace so far; before any unit is done there is no estimate yet.
 std::string progress_text(const std::string& what, long done, long total,
                           const std::string& detail, double elapsed_seconds);
+
+// The clock of every phase; tests replace it to run a long phase in no time.
+using ProgressClock = std::chrono::steady_clock::time_point (*)();
+void set_progress_clock(ProgressClock now);
 
 class Progress {
  public:
@@ -37,9 +46,19 @@ class Progress {
  private:
   void draw(long done, long total);
   void hide();
+  void log_line(long done, long total);
 
-  bool enabled;
+  enum class Mode { terminal, log };
+  Mode mode;
   bool shown = false;
+  // Log lines: the next tenth of the phase that prints, the last counts seen,
+  // whether a line was printed, and the exceptions in flight at the start (a
+  // phase left by an exception did not reach 100%).
+  long next_tenth = 1;
+  long last_done = 0;
+  long last_total = 0;
+  bool logged = false;
+  int exceptions_at_start;
   std::string what;
   std::string unit;
   std::string detail;
