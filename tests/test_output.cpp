@@ -53,7 +53,7 @@ struct OutputRun {
   }
   void run() const {
     RunLog log(dir.file("log.summary"));
-    write_output_files(RowSource(rows, snps.size()).source(), snps, params, GeneticMap(), {100, 300, 999}, log);
+    write_output_files(RowSource(rows, snps.size()).source(), snps, params, GeneticMap(), {100, 300, 999}, nullptr, log);
   }
   std::string summary() const { return file_exists(dir.file("log.summary")) ? read_file(dir.file("log.summary")) : ""; }
 };

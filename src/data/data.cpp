@@ -245,8 +245,6 @@ void warn_snps_beyond_map(const Data& data, const std::string& map_name, RunLog&
   log.report(text);
 }
 
-}  // namespace
-
 // How many tag positions name SNPs of the panel in the interval: the others
 // are left out of the tag files.
 void report_tag_positions(const Data& data, const std::string& tag_name, RunLog& log) {
@@ -259,12 +257,28 @@ void report_tag_positions(const Data& data, const std::string& tag_name, RunLog&
   log.report(text);
 }
 
+// VCF sample names of a pedigree run are FID_IID, which PLINK splits at
+// their one underscore.
+void check_vcf_names(const Pedigree& pedigree, const std::string& file) {
+  for (const PedigreeMember& m : pedigree.members)
+    if (m.family.find('_') != std::string::npos || m.id.find('_') != std::string::npos)
+      throw FileError::reading(file, "line " + std::to_string(m.line) + ": " + m.family + " " + m.id +
+                                         " contains \"_\", which VCF sample names (FID_IID) keep for themselves: "
+                                         "rename it, or leave out -output_vcf and -output_bcf.");
+}
+
+}  // namespace
+
 Data read_reference(const RunConfig& config, RunLog& log, ThreadBudget& budget) {
   Data data;
   data.lower = config.lower;
   data.upper = config.upper;
   // Read first, so that a bad tag file stops the run before the long work.
   if (config.tag_snps) data.tag_positions = read_tag_positions(config.tag_snps_file.string());
+  if (config.pedigree) {
+    data.pedigree = read_pedigree(config.pedigree_file.string());
+    if (config.output_vcf || config.output_bcf) check_vcf_names(data.pedigree, config.pedigree_file.string());
+  }
   const auto finish = [&] {
     warn_snps_beyond_map(data, config.genetic_map_file, log);
     if (config.tag_snps) report_tag_positions(data, config.tag_snps_file.string(), log);

@@ -9,6 +9,7 @@
 
 #include "data/bit_matrix.hpp"
 #include "data/genetic_map.hpp"
+#include "data/pedigree.hpp"
 
 class RunLog;
 class ThreadBudget;
@@ -35,6 +36,8 @@ class Data {
   BitMatrix panel;
   // The positions of the tag file (-t), read before the panel.
   std::set<int> tag_positions;
+  // The families of -pedigree, read before the panel; empty without one.
+  Pedigree pedigree;
 
   // Where a panel reader places the SNP at `position`: on the map, or at 0
   // while the map is still being read beside the panel (place_snps places

@@ -16,6 +16,7 @@
 #include "driver/console.hpp"
 #include "driver/run_files.hpp"
 #include "io/output_set.hpp"
+#include "output/family_files.hpp"
 #include "output/output_files.hpp"
 #include "params/tarvik_parameters.hpp"
 #include "sim/generator.hpp"
@@ -85,9 +86,14 @@ void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream&
   ThreadBudget budget(params.threads);
   TarvikGenerator engine(params, read_reference(params, log, budget), log, &budget);
   engine.simulate_haplotypes();
-  write_output_files(engine.source(), engine.panel_data.snps_data, engine.params, engine.panel_data.map,
-                     engine.panel_data.tag_positions, log,
-                     &budget);
+  const Data& data = engine.panel_data;
+  const MosaicSource stored = engine.source();
+  const ReorderedSource reordered(stored, engine.output_order);
+  const HaplotypeSource& source = engine.output_order.empty() ? static_cast<const HaplotypeSource&>(stored)
+                                                              : reordered;
+  const Pedigree* pedigree = params.pedigree ? &data.pedigree : nullptr;
+  write_output_files(source, data.snps_data, engine.params, data.map, data.tag_positions, pedigree, log, &budget);
+  if (pedigree) write_transmission_file(engine.simulated, *pedigree, data.snps_data, engine.params, log);
   commit_run_outputs(params, text);
   if (params.ncases > 1 && params.snp_summary) association_report(engine, text, log);
 }

@@ -26,6 +26,13 @@ OutputFileNames output_file_names(const RunConfig& config) {
   names.tags[1] = name(".cases.tags.gen", true);
   names.sample[0] = name(".controls.sample", false);
   names.sample[1] = name(".cases.sample", false);
+  if (config.pedigree) {
+    names.groups = 1;
+    names.haps[0] = name(".haps", true);
+    names.gen[0] = name(".gen", true);
+    names.tags[0] = name(".tags.gen", true);
+    names.sample[0] = name(".sample", false);
+  }
   return names;
 }
 
@@ -37,12 +44,19 @@ fs::path gwas_file_name(const RunConfig& config, const std::string& suffix) {
 
 namespace {
 
+// Both kinds of set, with and without a pedigree: a run replaces the files
+// of an earlier run of either kind.
 void append_names(const RunConfig& config, std::vector<fs::path>& names) {
-  const OutputFileNames set = output_file_names(config);
-  for (const fs::path* group : {set.haps, set.gen, set.tags, set.sample})
-    names.insert(names.end(), group, group + 2);
-  names.push_back(set.legend);
-  for (const char* suffix : {".bed", ".bim", ".fam", ".pheno", ".vcf.gz", ".vcf.gz.tbi", ".bcf", ".bcf.csi"})
+  for (const bool pedigree : {false, true}) {
+    RunConfig kind = config;
+    kind.pedigree = pedigree;
+    const OutputFileNames set = output_file_names(kind);
+    for (const fs::path* group : {set.haps, set.gen, set.tags, set.sample})
+      names.insert(names.end(), group, group + set.groups);
+    names.push_back(set.legend);
+  }
+  for (const char* suffix : {".bed", ".bim", ".fam", ".pheno", ".vcf.gz", ".vcf.gz.tbi", ".bcf", ".bcf.csi",
+                             ".transmission.tsv"})
     names.push_back(gwas_file_name(config, suffix));
 }
 
@@ -79,4 +93,33 @@ void append_sample_ids(TextBuffer& out, std::size_t individual) {
   append_sample_name(out, individual);
   out.append(" id2_", 5);
   append_int(out, static_cast<long>(individual));
+}
+
+std::string Samples::vcf_name(std::size_t i) const {
+  if (!families) return sample_name(i);
+  const PedigreeMember& m = families->members[i];
+  return m.family + "_" + m.id;
+}
+
+void Samples::append_family_ids(TextBuffer& out, std::size_t i) const {
+  if (!families) return ::append_family_ids(out, i);
+  const PedigreeMember& m = families->members[i];
+  out.append(m.family);
+  out.append(' ');
+  out.append(m.id);
+}
+
+void Samples::append_parents_and_sex(TextBuffer& out, std::size_t i) const {
+  if (!families) return out.append("0 0 0", 5);
+  const PedigreeMember& m = families->members[i];
+  out.append(m.founder() ? std::string("0") : families->members[m.father].id);
+  out.append(' ');
+  out.append(m.founder() ? std::string("0") : families->members[m.mother].id);
+  out.append(' ');
+  out.append(static_cast<char>('0' + m.sex));
+}
+
+void Samples::append_oxford_ids(TextBuffer& out, std::size_t i) const {
+  if (!families) return append_sample_ids(out, i);
+  append_family_ids(out, i);
 }

@@ -7,11 +7,15 @@
 
 #include <boost/filesystem/path.hpp>
 
+#include "data/pedigree.hpp"
 #include "io/text_buffer.hpp"
 #include "params/run_config.hpp"
 
 // The nine files of a run; index 0 is the control group, 1 the case group.
+// A pedigree run writes one group (index 0) of all individuals: <stem>.haps,
+// <stem>.gen, <stem>.tags.gen, <stem>.sample.
 struct OutputFileNames {
+  int groups = 2;
   boost::filesystem::path haps[2];
   boost::filesystem::path legend;
   boost::filesystem::path gen[2];
@@ -52,3 +56,24 @@ void append_sample_name(TextBuffer& out, std::size_t individual);
 void append_family_ids(TextBuffer& out, std::size_t individual);
 // "id1_<i> id2_<i>": the .sample files' ID_1 and ID_2.
 void append_sample_ids(TextBuffer& out, std::size_t individual);
+
+// Who each individual of the output is: the scheme above, or in a pedigree
+// run the pedigree's family and individual, parents and sex.
+class Samples {
+ public:
+  explicit Samples(const Pedigree* pedigree = nullptr)
+      : families(pedigree != nullptr && !pedigree->members.empty() ? pedigree : nullptr) {}
+  bool from_pedigree() const { return families != nullptr; }
+  // The VCF and BCF sample name: "id1_<i>", or "<FID>_<IID>" (plink2 reads
+  // it with --id-delim _, PLINK 1.9 as it is).
+  std::string vcf_name(std::size_t i) const;
+  // "0 id1_<i>", or "<FID> <IID>".
+  void append_family_ids(TextBuffer& out, std::size_t i) const;
+  // The .fam's "PAT MAT SEX": "0 0 0", or the pedigree's.
+  void append_parents_and_sex(TextBuffer& out, std::size_t i) const;
+  // The Oxford .sample's ID_1 and ID_2: "id1_<i> id2_<i>", or "<FID> <IID>".
+  void append_oxford_ids(TextBuffer& out, std::size_t i) const;
+
+ private:
+  const Pedigree* families;
+};

@@ -92,12 +92,12 @@ void write_snp_files(const HaplotypeSource& source, const std::vector<SnpIterato
   int haps = -1, legend = -1, gens = -1;  // indices in the set; -1 when not written
   if (params.haps_output) {
     haps = set.open(names.haps[0]);
-    set.open(names.haps[1]);
+    for (int g = 1; g < names.groups; ++g) set.open(names.haps[g]);
     legend = set.open(names.legend);
   }
   if (params.gens_output) {
     gens = set.open(names.gen[0]);
-    set.open(names.gen[1]);
+    for (int g = 1; g < names.groups; ++g) set.open(names.gen[g]);
   }
   if (set.empty()) return;
 
@@ -112,12 +112,12 @@ void write_snp_files(const HaplotypeSource& source, const std::vector<SnpIterato
       for (std::size_t r = 0; r < width; ++r) {
         const SnpIterator& snp = snps[first + r];
         if (haps >= 0) {
-          for (int g = 0; g < 2; ++g)
+          for (int g = 0; g < names.groups; ++g)
             append_haplotype_line(tile, r, groups.bound[g], groups.bound[g + 1], texts[haps + g]);
           append_legend_line(snp, texts[legend]);
         }
         if (gens >= 0)
-          for (int g = 0; g < 2; ++g)
+          for (int g = 0; g < names.groups; ++g)
             append_genotype_line(tile, r, groups.bound[g], groups.bound[g + 1],
                                  static_cast<int>(first + r), snp, texts[gens + g]);
       }
@@ -140,7 +140,7 @@ void write_tag_files(const HaplotypeSource& source, const std::vector<SnpIterato
     }
   }
   FileSet set(params, log);
-  for (int g = 0; g < 2; ++g) set.open(names.tags[g]);
+  for (int g = 0; g < names.groups; ++g) set.open(names.tags[g]);
   const std::size_t count = indices.size(), block = block_snps(source.haplotypes());
   const std::size_t blocks = (count + block - 1) / block;
   write_blocks(set, count, block, blocks, "Writing tag SNPs", budget, [&]() -> BlockFormatter {
@@ -149,24 +149,30 @@ void write_tag_files(const HaplotypeSource& source, const std::vector<SnpIterato
       chunk.assign(indices.begin() + b * block, indices.begin() + std::min((b + 1) * block, count));
       source.decode_snps(chunk, tile);
       for (std::size_t r = 0; r < chunk.size(); ++r)
-        for (int g = 0; g < 2; ++g)
+        for (int g = 0; g < names.groups; ++g)
           append_genotype_line(tile, r, groups.bound[g], groups.bound[g + 1], chunk[r], snps[chunk[r]],
                                texts[g]);
     };
   });
 }
 
-void write_sample_files(const OutputFileNames& names, const Groups& groups, const RunConfig& params,
-                        RunLog& log) {
+// A pedigree run's one sample file gives families, parents and sex, and no
+// phenotype.
+void write_sample_files(const OutputFileNames& names, const Groups& groups, const Samples& samples,
+                        const RunConfig& params, RunLog& log) {
   std::ostringstream announced;
-  for (int g = 0; g < 2; ++g) {
+  for (int g = 0; g < names.groups; ++g) {
     auto out = std::make_unique<BlockWriter>(names.sample[g], announced, params.gz_level);
     log.report(announced);
-    out->append("ID_1 ID_2 missing pheno\n0 0 0 B\n");
+    out->append(samples.from_pedigree() ? "ID_1 ID_2 missing father mother sex\n0 0 0 D D D\n"
+                                        : "ID_1 ID_2 missing pheno\n0 0 0 B\n");
     for (std::size_t i = groups.bound[g] / 2; i < groups.bound[g + 1] / 2; ++i) {
-      append_sample_ids(*out, i);
+      samples.append_oxford_ids(*out, i);
       out->append(" 0 ", 3);
-      append_int(*out, g);
+      if (samples.from_pedigree())
+        samples.append_parents_and_sex(*out, i);
+      else
+        append_int(*out, g);
       out->append('\n');
       out->line_done();
     }
@@ -177,7 +183,9 @@ void write_sample_files(const OutputFileNames& names, const Groups& groups, cons
 }  // namespace
 
 void write_output_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
-                        const GeneticMap& map, const std::set<int>& tags, RunLog& log, ThreadBudget* budget) {
+                        const GeneticMap& map, const std::set<int>& tags, const Pedigree* pedigree, RunLog& log,
+                        ThreadBudget* budget) {
+  const Samples samples(pedigree);
   log.report("\nWriting output to files \n");
   check_haplotype_count(source, params, log);
 
@@ -190,9 +198,9 @@ void write_output_files(const HaplotypeSource& source, const std::map<int, snp>&
   const OutputFileNames names = output_file_names(params);
   write_snp_files(source, snp_its, names, groups, params, log, budget);
   if (params.tag_snps) write_tag_files(source, snp_its, tags, names, groups, params, log, budget);
-  write_sample_files(names, groups, params, log);
+  write_sample_files(names, groups, samples, params, log);
 
   // The formats for association software, after the files above.
-  if (params.output_plink) write_plink_files(source, snps, params, map, log);
-  if (params.output_vcf || params.output_bcf) write_vcf_files(source, snps, params, log);
+  if (params.output_plink) write_plink_files(source, snps, params, map, samples, log);
+  if (params.output_vcf || params.output_bcf) write_vcf_files(source, snps, params, samples, log);
 }

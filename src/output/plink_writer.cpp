@@ -57,11 +57,17 @@ void append_bed_row(const std::uint8_t* allele, std::size_t individuals, BlockWr
 }
 
 // "0 id1_<i> 0 0 0 <pheno>": the identities of the VCF and .pheno files, no
-// parents, no sex, PLINK's phenotype codes 1 control and 2 case.
-void write_fam(std::size_t individuals, std::size_t controls, BlockWriter& out) {
+// parents, no sex, PLINK's phenotype codes 1 control and 2 case. A pedigree
+// run gives families, parents and sex, and no phenotype (-9).
+void write_fam(std::size_t individuals, std::size_t controls, const Samples& samples, BlockWriter& out) {
   for (std::size_t i = 0; i < individuals; ++i) {
-    append_family_ids(out, i);
-    out.append(i < controls ? " 0 0 0 1\n" : " 0 0 0 2\n", 9);
+    samples.append_family_ids(out, i);
+    out.append(' ');
+    samples.append_parents_and_sex(out, i);
+    if (samples.from_pedigree())
+      out.append(" -9\n", 4);
+    else
+      out.append(i < controls ? " 1\n" : " 2\n", 3);
     out.line_done();
   }
 }
@@ -76,7 +82,7 @@ std::unique_ptr<BlockWriter> open_plink_file(const RunConfig& params, const char
 }  // namespace
 
 void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
-                       const GeneticMap& map, RunLog& log) {
+                       const GeneticMap& map, const Samples& samples, RunLog& log) {
   std::unique_ptr<BlockWriter> bed = open_plink_file(params, ".bed", log);
   std::unique_ptr<BlockWriter> bim = open_plink_file(params, ".bim", log);
   std::unique_ptr<BlockWriter> fam = open_plink_file(params, ".fam", log);
@@ -93,6 +99,6 @@ void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& 
         bed->line_done();
         bim->line_done();
       });
-  write_fam(individuals, static_cast<std::size_t>(params.ncontrols), *fam);
+  write_fam(individuals, static_cast<std::size_t>(params.ncontrols), samples, *fam);
   for (BlockWriter* out : {bed.get(), bim.get(), fam.get()}) out->close();
 }

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "data/data.hpp"
+#include "output/names.hpp"
 #include "params/run_config.hpp"
 #include "store/haplotype_source.hpp"
 
@@ -16,4 +17,4 @@ class RunLog;
 // column is `map`'s, in centimorgans. Files are announced in `log`; throws
 // FileError when one cannot be opened or written.
 void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
-                       const GeneticMap& map, RunLog& log);
+                       const GeneticMap& map, const Samples& samples, RunLog& log);

@@ -123,15 +123,14 @@ HtsOutput::~HtsOutput() {
   }
 }
 
-Hts<bcf_hdr_t> make_header(const std::string& chromosome,
-                                                   std::size_t individuals) {
+Hts<bcf_hdr_t> make_header(const std::string& chromosome, std::size_t individuals, const Samples& samples) {
   Hts<bcf_hdr_t> header(bcf_hdr_init("w"));
   bool ok = header != nullptr && bcf_hdr_append(header.get(), "##source=tarvik") == 0 &&
             bcf_hdr_append(header.get(), ("##contig=<ID=" + chromosome + ">").c_str()) == 0 &&
             bcf_hdr_append(header.get(),
                            "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Phased genotype\">") == 0;
   for (std::size_t i = 0; ok && i < individuals; ++i)
-    ok = bcf_hdr_add_sample(header.get(), sample_name(i).c_str()) == 0;
+    ok = bcf_hdr_add_sample(header.get(), samples.vcf_name(i).c_str()) == 0;
   if (!ok || bcf_hdr_sync(header.get()) != 0)
     throw RunError("the VCF header could not be built (out of memory?).\n");
   return header;
@@ -210,13 +209,13 @@ void write_pheno_file(std::size_t individuals, const RunConfig& params, RunLog& 
 }  // namespace
 
 void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
-                     RunLog& log) {
+                     const Samples& samples, RunLog& log) {
   if (!snps.empty() && snps.begin()->first < 1)
     throw RunError("the SNP at position " + std::to_string(snps.begin()->first) +
                                 " cannot be written to a VCF file, whose positions start at 1.\n");
   const std::size_t individuals = source.haplotypes() / 2;
   QuietHtslib quiet;
-  auto header = make_header(params.chromosome, individuals);
+  auto header = make_header(params.chromosome, individuals, samples);
   // Compression level 1: on genotype lines it takes a seventh of the time of
   // the default level 6 (0.7 s against 5.0 s of CPU for the 400 MB of
   // text of 4000 individuals at 24978 SNPs), for a third more bytes.
@@ -250,5 +249,6 @@ void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& sn
       [] {});
   for (HtsOutput* out : {vcf.get(), bcf.get()})
     if (out) out->finish();
-  write_pheno_file(individuals, params, log);
+  // A pedigree run has no phenotype of its own.
+  if (!samples.from_pedigree()) write_pheno_file(individuals, params, log);
 }

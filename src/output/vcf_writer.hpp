@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "data/data.hpp"
+#include "output/names.hpp"
 #include "params/run_config.hpp"
 #include "store/haplotype_source.hpp"
 
@@ -20,4 +21,4 @@ class RunLog;
 // cannot be written (below 1), and FileError when a file cannot be
 // opened or written; a file that fails is never left under its final name.
 void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
-                     RunLog& log);
+                     const Samples& samples, RunLog& log);

@@ -64,6 +64,12 @@ struct RunConfig {
   SeedSource seed = SeedSource::clock;
   std::uint32_t seed_word = 0;  // -seed
 
+  // Families: the pedigree whose founders are simulated and whose children
+  // inherit from them, and the de novo mutation rate per SNP and meiosis.
+  boost::filesystem::path pedigree_file;
+  bool pedigree = false;  // -pedigree
+  double denovo = 0.0;    // -denovo
+
   // Resources: the files are the same for every value.
   int threads = 1;
   int gz_level = 6;  // of the .gz output files, 1 to 9

@@ -136,6 +136,7 @@ void TarvikParameters::record_switches() {
   output_bcf = flag_given("-output_bcf");
   snp_summary = flag_given("-output_snp_summary");
   copy_panel_only = flag_given("-copy_panel_only");
+  pedigree = flag_given("-pedigree");
   seed = flag_given("-seed") ? SeedSource::word : flag_given("-nrs") ? SeedSource::fixed : SeedSource::clock;
 }
 
@@ -146,6 +147,7 @@ std::vector<InputFileFlag> TarvikParameters::input_files() const {
   if (flag_given("-m")) inputs.push_back({"-m", genetic_map_file});
   if (flag_given("-t")) inputs.push_back({"-t", tag_snps_file.string()});
   if (flag_given("-vcf")) inputs.push_back({"-vcf", vcf_file.string()});
+  if (flag_given("-pedigree")) inputs.push_back({"-pedigree", pedigree_file.string()});
   return inputs;
 }
 
@@ -154,7 +156,8 @@ void TarvikParameters::specify_recognised_parameters() {
   for (const char* flag : {"-help", "-h", "-l", "-m", "-o", "-dl", "-int", "-n", "-t", "-theta",
                            "-Ne", "-nrs", "-no_gens_output", "-no_haps_output",
                            "-output_snp_summary", "-seed", "-copy_panel_only", "-chr", "-vcf",
-                           "-output_plink", "-output_vcf", "-output_bcf", "-threads", "-gz_level"})
+                           "-output_plink", "-output_vcf", "-output_bcf", "-threads", "-gz_level", "-pedigree",
+                           "-denovo"})
     recognised_flags.insert(flag);
 }
 
@@ -199,6 +202,9 @@ bool TarvikParameters::read_file_flag(const std::string& token, int i, int argc,
   } else if (token == "-vcf") {
     require_values(token, i, 1, argc);
     vcf_file = argv[i + 1];
+  } else if (token == "-pedigree") {
+    require_values(token, i, 1, argc);
+    pedigree_file = argv[i + 1];
   } else {
     return false;
   }
@@ -260,6 +266,12 @@ bool TarvikParameters::read_model_flag(const std::string& token, int i, int argc
   } else if (token == "-threads") {
     require_values(token, i, 1, argc);
     threads = integer_in_range(token, argv[i + 1], 1, max_threads);
+  } else if (token == "-denovo") {
+    require_values(token, i, 1, argc);
+    denovo = real_value(token, argv[i + 1]);
+    if (denovo < 0 || denovo > 1)
+      throw RunError("flag -denovo expects a probability per SNP and meiosis, from 0 to 1, but got \"" +
+                     std::string(argv[i + 1]) + "\".\n");
   } else if (token == "-gz_level") {
     require_values(token, i, 1, argc);
     gz_level = integer_in_range(token, argv[i + 1], 1, 9);
@@ -284,6 +296,7 @@ void TarvikParameters::check_flag_combinations() {
     essential_flags = {"-m", "-o"};
   }
   check_required_flags();
+  check_pedigree_flags();
 
   // A stem that names a directory would give hidden files such as
   // "out/.legend" and "out/.summary".
@@ -292,6 +305,21 @@ void TarvikParameters::check_flag_combinations() {
   if (stem.empty() || stem.back() == '/' || leaf == "." || leaf == "..")
     throw OutputNameError("flag -o expects an output stem (a file name, not a directory) but got \"" + stem +
                               "\".\n");
+}
+
+// A pedigree gives the individuals; the relative-risk case model has no
+// place in a family run.
+void TarvikParameters::check_pedigree_flags() {
+  if (flag_given("-denovo") && !flag_given("-pedigree"))
+    throw RunError("flag -denovo is a mutation rate of transmission from parent to child; it needs -pedigree.\n");
+  if (!flag_given("-pedigree")) return;
+  for (const char* flag : {"-n", "-dl"})
+    if (flag_given(flag))
+      throw RunError(std::string("flags -pedigree and ") + flag +
+                     ": the pedigree gives the individuals, and the relative-risk case model is not used with "
+                     "a pedigree; leave out " + flag + ".\n");
+  ncontrols = 0;
+  ncases = 0;
 }
 
 void TarvikParameters::prepare_output_directory() {
@@ -339,6 +367,9 @@ void TarvikParameters::parameters_help(std::ostream& out) const {
             ": the number of threads (default: the machine's cores, at most 16); the output is the same for any n\n");
   help_line(out, "-gz_level <l> ",
             ": the compression level of the .gz output files, from 1 (fastest) to 9 (smallest); defaults to 6\n");
+  help_line(out, "-pedigree <file> ",
+            ": families to simulate (FID IID PAT MAT SEX per line); founders are copied, children inherit\n");
+  help_line(out, "-denovo <rate> ", ": with -pedigree, the mutation rate per SNP and meiosis (default 0)\n");
 }
 
 void TarvikParameters::parameters_summary(std::ostream& out) const {
@@ -354,6 +385,7 @@ void TarvikParameters::parameters_summary(std::ostream& out) const {
   label("genetic map file: ") << genetic_map_file << "\n";
   label("tag snps file: ") << (flag_given("-t") ? tag_snps_file.string() : std::string()) << "\n";
   if (flag_given("-vcf")) label("vcf panel file: ") << vcf_file.string() << "\n";
+  if (flag_given("-pedigree")) label("pedigree file: ") << pedigree_file.string() << "\n";
 
   out << "FILE OUTPUTS\n";
   label("output file: ") << output_file.string() << "\n";
@@ -390,5 +422,6 @@ void TarvikParameters::parameters_summary(std::ostream& out) const {
   // Only when asked for: the summary of a run without these flags stays as it was.
   if (flag_given("-threads")) label("threads: ") << threads << "\n";
   if (flag_given("-gz_level")) label("gzip compression level: ") << gz_level << "\n";
+  if (flag_given("-denovo")) label("de novo mutation rate: ") << std::defaultfloat << denovo << "\n";
   out << "\n";
 }

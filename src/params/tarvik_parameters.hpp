@@ -41,6 +41,7 @@ class TarvikParameters : public Parameters, public RunConfig {
   void read_disease_loci(int i, int argc, char** argv);
   // What the flags must satisfy together, once all are read.
   void check_flag_combinations();
+  void check_pedigree_flags();
   // The typed members that record which flags were given.
   void record_switches();
   // Creates the output directory when it is missing.

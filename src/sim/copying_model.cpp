@@ -278,7 +278,13 @@ void TarvikGenerator::simulate_all_alleles() {
   disease_snp_columns.clear();
 
   assert(params.ncontrols >= 0 && params.ncases >= 0);
-  if (params.ncontrols + params.ncases >= 1) {
+  if (!panel_data.pedigree.members.empty()) {
+    const std::int32_t everyone = params.ncontrols;
+    params.ncontrols = panel_data.pedigree.founders;
+    with_draws([&](auto draws) { simulate_individuals(*this, draws); });
+    params.ncontrols = everyone;
+    simulate_children();
+  } else if (params.ncontrols + params.ncases >= 1) {
     with_draws([&](auto draws) { simulate_individuals(*this, draws); });
   }
 

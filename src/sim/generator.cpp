@@ -18,6 +18,13 @@ TarvikGenerator::TarvikGenerator(const RunConfig& config, Data data, RunLog run_
 void TarvikGenerator::simulate_haplotypes() {
   std::ostringstream text;
   num_simulated_haps = 0;
+  // A pedigree gives the individuals: its founders are simulated as
+  // controls, its children inherit from them.
+  const Pedigree& pedigree = panel_data.pedigree;
+  if (!pedigree.members.empty()) {
+    params.ncontrols = static_cast<std::int32_t>(pedigree.members.size());
+    params.ncases = 0;
+  }
   check_run_size(panel_data, params.ncontrols, params.ncases, params.theta, params.dl.size());
 
   // Every seed reduces to the generator's 32-bit seed word; a run seeded
@@ -43,6 +50,7 @@ void TarvikGenerator::simulate_haplotypes() {
            << " repeats this run)\n";
   }
   log.report(text);
+  run_seed_word = word_given ? params.seed_word : MT::seed_word_of(seed);
 
   if (params.theta < 0) set_theta();
   // Controls alone need no disease loci.

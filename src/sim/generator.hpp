@@ -1,6 +1,7 @@
 #pragma once
 // The simulation engine: the reference data, the run's configuration and
 // everything simulated from them.
+#include <cstdint>
 #include <map>
 #include <sstream>
 #include <string>
@@ -22,6 +23,11 @@ class TarvikGenerator {
   RunLog log;
   ThreadBudget* budget;  // threads to draw ahead on; none when null
   int num_simulated_haps;
+  std::uint32_t run_seed_word = 0;  // the word every stream of the run derives from
+  // Pedigree runs store founders, then children generation by generation;
+  // haplotype i of the output (the pedigree's order) is stored haplotype
+  // output_order[i]. Empty when the two orders agree.
+  std::vector<std::uint32_t> output_order;
   std::vector<int> dl_indices;
   std::map<std::string, std::map<double, std::vector<std::vector<int>>>> case_hap_freq_cache;
   std::map<std::vector<int>, std::map<std::vector<int>, double>> control_hap_freq_cache;
@@ -55,6 +61,9 @@ class TarvikGenerator {
   // Copying model.
   void set_theta();
   void simulate_all_alleles();
+  // Families: each child's two haplotypes, meioses of its parents' (after
+  // the founders are simulated).
+  void simulate_children();
 
   // Case and control haplotype frequencies at the disease loci.
   void calculate_control_hap_freq(const std::vector<int>& snp_indices,

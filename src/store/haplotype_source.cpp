@@ -13,3 +13,28 @@ void HaplotypeSource::decode_snps(const std::vector<int>& indices, Tile& out) co
     if (T > 0) std::memcpy(out.snp(i), one.allele.data(), T);
   }
 }
+
+namespace {
+// The inner source's tile of one thread, reused from call to call.
+thread_local Tile stored_tile;
+}  // namespace
+
+void ReorderedSource::reorder(const Tile& stored, Tile& out) const {
+  out.reset(stored.snp0, stored.nsnps, order.size());
+  const std::size_t T = order.size();
+  for (std::size_t s = 0; s < stored.nsnps; ++s) {
+    const std::uint8_t* from = stored.snp(s);
+    std::uint8_t* to = out.snp(s);
+    for (std::size_t i = 0; i < T; ++i) to[i] = from[order[i]];
+  }
+}
+
+void ReorderedSource::decode(std::size_t snp0, std::size_t nsnps, Tile& out) const {
+  inner.decode(snp0, nsnps, stored_tile);
+  reorder(stored_tile, out);
+}
+
+void ReorderedSource::decode_snps(const std::vector<int>& indices, Tile& out) const {
+  inner.decode_snps(indices, stored_tile);
+  reorder(stored_tile, out);
+}

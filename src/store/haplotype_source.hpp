@@ -38,3 +38,21 @@ class HaplotypeSource {
   // 0 .. indices.size() of the tile: tag SNPs and disease SNPs.
   virtual void decode_snps(const std::vector<int>& indices, Tile& out) const;
 };
+
+// Another source's haplotypes in another order: haplotype i is the inner
+// source's order[i]. Pedigree runs store parents before children and write
+// the pedigree's order.
+class ReorderedSource : public HaplotypeSource {
+ public:
+  ReorderedSource(const HaplotypeSource& inner, const std::vector<std::uint32_t>& order)
+      : inner(inner), order(order) {}
+  std::size_t snps() const override { return inner.snps(); }
+  std::size_t haplotypes() const override { return order.size(); }
+  void decode(std::size_t snp0, std::size_t nsnps, Tile& out) const override;
+  void decode_snps(const std::vector<int>& indices, Tile& out) const override;
+
+ private:
+  void reorder(const Tile& stored, Tile& out) const;
+  const HaplotypeSource& inner;
+  const std::vector<std::uint32_t>& order;
+};
