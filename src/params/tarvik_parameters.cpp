@@ -370,6 +370,7 @@ void TarvikParameters::parameters_help(std::ostream& out) const {
   help_line(out, "-pedigree <file> ",
             ": families to simulate (FID IID PAT MAT SEX per line); founders are copied, children inherit\n");
   help_line(out, "-denovo <rate> ", ": with -pedigree, the mutation rate per SNP and meiosis (default 0)\n");
+  help_line(out, "-version ", ": print the version and exit (also --version; --help is -help)\n");
 }
 
 void TarvikParameters::parameters_summary(std::ostream& out) const {
