@@ -63,6 +63,15 @@ std::vector<fs::path> possible_output_names(const RunConfig& config, const std::
   return names;
 }
 
+RunConfig written_individuals(const RunConfig& run) {
+  RunConfig written = run;
+  if (run.keep.empty()) return written;
+  const auto controls = std::lower_bound(run.keep.begin(), run.keep.end(), static_cast<std::size_t>(run.ncontrols));
+  written.ncontrols = static_cast<std::int32_t>(controls - run.keep.begin());
+  written.ncases = static_cast<std::int32_t>(run.keep.end() - controls);
+  return written;
+}
+
 std::string sample_name(std::size_t individual) { return "id1_" + std::to_string(individual); }
 
 void append_sample_name(TextBuffer& out, std::size_t individual) {

@@ -166,7 +166,7 @@ void write_sample_files(const OutputFileNames& names, const Groups& groups, cons
     log.report(announced);
     out->append("ID_1 ID_2 missing pheno\n0 0 0 B\n");
     for (std::size_t i = groups.bound[g] / 2; i < groups.bound[g + 1] / 2; ++i) {
-      append_sample_ids(*out, i);
+      append_sample_ids(*out, individual_id(params, i));
       out->append(" 0 ", 3);
       append_int(*out, g);
       out->append('\n');

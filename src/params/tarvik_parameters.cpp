@@ -145,6 +145,7 @@ std::vector<InputFileFlag> TarvikParameters::input_files() const {
   if (flag_given("-l")) inputs.push_back({"-l", legend_file});
   if (flag_given("-m")) inputs.push_back({"-m", genetic_map_file});
   if (flag_given("-t")) inputs.push_back({"-t", tag_snps_file.string()});
+  if (flag_given("-keep")) inputs.push_back({"-keep", keep_file.string()});
   if (flag_given("-vcf")) inputs.push_back({"-vcf", vcf_file.string()});
   return inputs;
 }
@@ -154,7 +155,7 @@ void TarvikParameters::specify_recognised_parameters() {
   for (const char* flag : {"-help", "-h", "-l", "-m", "-o", "-dl", "-int", "-n", "-t", "-theta",
                            "-Ne", "-nrs", "-no_gens_output", "-no_haps_output",
                            "-output_snp_summary", "-seed", "-copy_panel_only", "-chr", "-vcf",
-                           "-output_plink", "-output_vcf", "-output_bcf", "-threads", "-gz_level"})
+                           "-output_plink", "-output_vcf", "-output_bcf", "-threads", "-gz_level", "-keep"})
     recognised_flags.insert(flag);
 }
 
@@ -198,6 +199,9 @@ bool TarvikParameters::read_file_flag(const std::string& token, int i, int argc,
   } else if (token == "-vcf") {
     require_values(token, i, 1, argc);
     vcf_file = argv[i + 1];
+  } else if (token == "-keep") {
+    require_values(token, i, 1, argc);
+    keep_file = argv[i + 1];
   } else {
     return false;
   }
@@ -280,6 +284,11 @@ void TarvikParameters::check_flag_combinations() {
     essential_flags = {"-m", "-o"};
   }
   check_required_flags();
+  // In the default model every haplotype copies from those simulated before
+  // it, so no individual can be made without all those before it.
+  if (flag_given("-keep") && !flag_given("-copy_panel_only"))
+    throw RunError("flag -keep needs -copy_panel_only: only individuals copied from the panel alone can be "
+                   "simulated without the others.\n");
 
   // A stem that names a directory would give hidden files such as
   // "out/.legend" and "out/.summary".
@@ -331,6 +340,8 @@ void TarvikParameters::parameters_help(std::ostream& out) const {
   help_line(out, "-output_bcf ", ": also write <stem>.bcf with its .csi index, and <stem>.pheno\n");
   help_line(out, "-seed <word>", ": the random seed word (0 to 4294967295); the log of a run names its word\n");
   help_line(out, "-copy_panel_only", ": copy every haplotype from the panel alone (unrelated individuals)\n");
+  help_line(out, "-keep <file> ",
+            ": with -copy_panel_only, simulate and write only the individuals listed (id1_<i> or i)\n");
   help_line(out, "-threads <n> ",
             ": the number of threads (default: the machine's cores, at most 16); the output is the same for any n\n");
   help_line(out, "-gz_level <l> ",
@@ -350,6 +361,7 @@ void TarvikParameters::parameters_summary(std::ostream& out) const {
   label("genetic map file: ") << genetic_map_file << "\n";
   label("tag snps file: ") << (flag_given("-t") ? tag_snps_file.string() : std::string()) << "\n";
   if (flag_given("-vcf")) label("vcf panel file: ") << vcf_file.string() << "\n";
+  if (flag_given("-keep")) label("individuals kept: ") << keep_file.string() << "\n";
 
   out << "FILE OUTPUTS\n";
   label("output file: ") << output_file.string() << "\n";

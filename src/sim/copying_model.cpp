@@ -278,9 +278,14 @@ void TarvikGenerator::simulate_all_alleles() {
   disease_snp_columns.clear();
 
   assert(params.ncontrols >= 0 && params.ncases >= 0);
-  if (params.ncontrols + params.ncases >= 1) {
-    with_draws([&](auto draws) { simulate_individuals(*this, draws); });
-  }
+  if (params.copy_panel_only)
+    simulate_population();
+  else
+    simulate_per_snp();
 
   log.report("done\n");
+}
+
+void TarvikGenerator::simulate_per_snp() {
+  if (params.ncontrols + params.ncases >= 1) with_draws([&](auto draws) { simulate_individuals(*this, draws); });
 }

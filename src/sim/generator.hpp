@@ -1,6 +1,7 @@
 #pragma once
 // The simulation engine: the reference data, the run's configuration and
 // everything simulated from them.
+#include <cstdint>
 #include <map>
 #include <sstream>
 #include <string>
@@ -22,6 +23,7 @@ class TarvikGenerator {
   RunLog log;
   ThreadBudget* budget;  // threads to draw ahead on; none when null
   int num_simulated_haps;
+  std::uint32_t stream_seed_word = 0;  // the run's seed word, which keys the population engine's streams
   std::vector<int> dl_indices;
   std::map<std::string, std::map<double, std::vector<std::vector<int>>>> case_hap_freq_cache;
   std::map<std::vector<int>, std::map<std::vector<int>, double>> control_hap_freq_cache;
@@ -55,6 +57,14 @@ class TarvikGenerator {
   // Copying model.
   void set_theta();
   void simulate_all_alleles();
+  // -copy_panel_only: the population engine (sim/population.hpp), every
+  // individual from its own stream, on the threads of the budget; only the
+  // individuals of params.keep when it lists any.
+  void simulate_population();
+  // The copying model SNP by SNP from the one generator (the default model;
+  // with copy_panel_only, the same distribution as the population engine,
+  // kept for comparing the two). Call on a store made afresh.
+  void simulate_per_snp();
 
   // Case and control haplotype frequencies at the disease loci.
   void calculate_control_hap_freq(const std::vector<int>& snp_indices,
