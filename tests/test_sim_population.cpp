@@ -9,6 +9,7 @@
 #include "sim/individual_stream.hpp"
 #include "sim/population.hpp"
 #include "sim/random.hpp"
+#include "engine_support.hpp"
 #include "test_support.hpp"
 
 using namespace testing_support;
@@ -119,6 +120,35 @@ RunConfig example_config(int individuals) {
   params.copy_panel_only = true;
   params.seed_word = 3;
   return params;
+}
+
+// A case's disease segment takes its source from the panel by the posterior given the drawn allele: panel
+// haplotypes 2 and 3 carry allele 1 at the locus and weigh 1 - mu = 0.9, haplotypes 0 and 1 weigh mu = 0.1
+// (theta 1, n 4). With rr2 huge every case draws allele 1 on both sides, and its alleles there stay 1.
+TEST(PopulationEngine, CaseDiseaseSegmentsTakeTheirSourcesByThePosteriorOfTheDrawnAlleles) {
+  RunConfig params;
+  params.ncontrols = 0;
+  params.ncases = 4000;
+  params.theta = 1.0;
+  params.copy_panel_only = true;
+  params.dl[20] = DiseaseLocus(1, 1.0, 1e9);
+  TarvikGenerator g(params, make_panel({{0, 1, 0, 1}, {0, 0, 1, 1}, {1, 1, 0, 0}}, {0.0, 1.0, 2.0}));
+  g.process_dl();
+  g.simulate_all_alleles();
+  std::vector<double> sources(4, 0);
+  for (std::size_t h = 0; h < g.simulated.haplotypes(); ++h) {
+    std::size_t count;
+    const Segment* segments = g.simulated.segments_of(h, count);
+    std::size_t at = 0;
+    while (at + 1 < count && segments[at + 1].first_snp <= 1) ++at;
+    sources[segments[at].source] += 1;
+    EXPECT_EQ(g.simulated.disease_allele(0, h), 1);
+  }
+  const double H = g.simulated.haplotypes();
+  for (int c = 0; c < 4; ++c) {
+    const double p = c < 2 ? 0.05 : 0.45;
+    EXPECT_NEAR(sources[c] / H, p, 4 * std::sqrt(p * (1 - p) / H)) << c;
+  }
 }
 
 struct Statistics {

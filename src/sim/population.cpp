@@ -4,6 +4,9 @@
 #include <cassert>
 #include <climits>
 #include <cmath>
+#include <map>
+#include <string>
+#include <utility>
 
 #include "core/ordered.hpp"
 #include "core/progress.hpp"
@@ -88,27 +91,96 @@ struct Block {
   std::vector<DrawnIndividual> individuals;
 };
 
-// A case's disease alleles, and the sources of its segments that hold a
-// disease locus, from the disease model; then its haplotypes go to the store.
-// The model reads only the panel, so this depends on nothing simulated before.
-void finish_case(TarvikGenerator& g, DrawnIndividual& drawn, double mu) {
+// The panel haplotypes by their alleles at a group of disease loci, for each
+// group met so far. A disease segment's source is drawn from the panel with
+// weight 1 - mu per locus of its group where the haplotype carries the drawn
+// allele and mu where not, so all haplotypes of one class weigh the same:
+// drawing a class by its total weight, then a member uniformly, is the same
+// draw at a cost of the classes instead of the panel.
+class PanelClasses {
+ public:
+  using Classes = std::vector<std::pair<std::vector<int>, std::vector<std::int32_t>>>;
+
+  const Classes& of(const TarvikGenerator& g, const std::vector<int>& group) {
+    auto found = cache.find(group);
+    if (found != cache.end()) return found->second;
+    std::map<std::vector<int>, std::vector<std::int32_t>> made;
+    std::vector<int> alleles(group.size());
+    for (int c = 0; c < g.panel_data.nhaplotypes; ++c) {
+      for (std::size_t t = 0; t < group.size(); ++t)
+        alleles[t] = static_cast<int>(g.panel_data.panel.get(static_cast<std::size_t>(g.dl_indices[group[t]]),
+                                                             static_cast<std::size_t>(c)));
+      made[alleles].push_back(c);
+    }
+    return cache.emplace(group, Classes(made.begin(), made.end())).first->second;
+  }
+
+  // The source for `group` given the drawn alleles `wanted` (one per locus), by the uniform draw u.
+  std::int32_t choose(const Classes& classes, const std::vector<int>& group, const std::vector<int>& wanted,
+                      double mu, double u) {
+    weights.clear();
+    double total = 0.0;
+    for (const auto& [alleles, members] : classes) {
+      double w = static_cast<double>(members.size());
+      for (std::size_t t = 0; t < group.size(); ++t) w *= alleles[t] == wanted[group[t]] ? 1.0 - mu : mu;
+      weights.push_back(w);
+      total += w;
+    }
+    double x = u * total;
+    std::size_t last = 0;
+    for (std::size_t k = 0; k < classes.size(); ++k) {
+      if (weights[k] <= 0.0) continue;
+      last = k;
+      if (x < weights[k]) break;
+      x -= weights[k];
+    }
+    const std::vector<std::int32_t>& members = classes[last].second;
+    const double at = std::min(std::max(x / weights[last], 0.0), 1.0) * static_cast<double>(members.size());
+    return members[std::min(static_cast<std::size_t>(at), members.size() - 1)];
+  }
+
+ private:
+  std::map<std::vector<int>, Classes> cache;
+  std::vector<double> weights;
+};
+
+// A case's disease alleles from the case distribution (its first draw), and
+// the sources of its segments that hold a disease locus (one draw per group
+// of loci in one segment, side 0 first); then its haplotypes go to the
+// store. The model reads only the panel, so this depends on nothing simulated
+// before.
+void finish_case(TarvikGenerator& g, PanelClasses& panel, DrawnIndividual& drawn, double mu) {
   const std::vector<int>& loci = g.dl_indices;
-  std::vector<std::vector<int>> states(2, std::vector<int>(loci.size())), alleles;
-  std::vector<std::size_t> at[2];
+  std::vector<std::vector<int>> groups[2];
+  std::vector<std::size_t> segment_of[2];  // per group
+  std::string key;
   for (int k = 0; k < 2; ++k) {
     const std::vector<Segment>& segments = drawn.haplotype[k].segments;
     for (std::size_t d = 0; d < loci.size(); ++d) {
       const auto after = std::upper_bound(segments.begin(), segments.end(), loci[d],
                                           [](int j, const Segment& s) { return j < s.first_snp; });
-      at[k].push_back(static_cast<std::size_t>(after - segments.begin()) - 1);
-      states[k][d] = -2 - static_cast<int>(at[k][d]);
+      const std::size_t segment = static_cast<std::size_t>(after - segments.begin()) - 1;
+      if (d == 0 || segment != segment_of[k].back()) {
+        groups[k].emplace_back();
+        segment_of[k].push_back(segment);
+      }
+      groups[k].back().push_back(static_cast<int>(d));
     }
+    for (std::size_t i = 0; i < groups[k].size(); ++i)
+      key += std::to_string(groups[k][i].size()) + (i + 1 < groups[k].size() ? "." : "/");
   }
-  const double mutation[2] = {mu, mu};
-  g.simulate_disease_alleles(states, alleles, mutation, &drawn.case_draws);
+  const std::map<double, std::vector<std::vector<int>>>& distribution = g.case_distribution(key, groups);
+  const std::vector<double>& u = drawn.case_draws;
+  assert(u.size() == 1 + groups[0].size() + groups[1].size());
+  const auto pair = distribution.upper_bound(u[0]);
+  assert(pair != distribution.end());
+  std::size_t next = 1;
   for (int k = 0; k < 2; ++k) {
-    for (std::size_t d = 0; d < loci.size(); ++d) drawn.haplotype[k].segments[at[k][d]].source = states[k][d];
-    std::vector<std::uint8_t> fixed(alleles[k].begin(), alleles[k].end());
+    const std::vector<int>& alleles = pair->second[k];
+    for (std::size_t i = 0; i < groups[k].size(); ++i)
+      drawn.haplotype[k].segments[segment_of[k][i]].source =
+          panel.choose(panel.of(g, groups[k][i]), groups[k][i], alleles, mu, u[next++]);
+    const std::vector<std::uint8_t> fixed(alleles.begin(), alleles.end());
     g.simulated.add(drawn.haplotype[k].segments, drawn.haplotype[k].mutations, true, fixed.data(),
                     g.panel_data.panel);
     g.num_simulated_haps += 1;
@@ -147,6 +219,7 @@ void TarvikGenerator::simulate_population() {
       },
       Ordered<Block>::Order::any, blocks);
 
+  PanelClasses panel;
   Progress progress("Simulating", "individuals");
   simulated_phenotypes.reserve(count);
   for (std::size_t b = 0; b < blocks; ++b) {
@@ -157,7 +230,7 @@ void TarvikGenerator::simulate_population() {
       const bool case_individual = is_case(individual(b * kPopulationBlock + p));
       simulated_phenotypes.push_back(case_individual ? 1 : 0);
       if (case_individual) {
-        finish_case(*this, drawn, model.mutation);
+        finish_case(*this, panel, drawn, model.mutation);
         continue;
       }
       for (const DrawnHaplotype& haplotype : drawn.haplotype)
