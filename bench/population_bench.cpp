@@ -19,6 +19,7 @@
 
 #include "core/thread_budget.hpp"
 #include "sim/generator.hpp"
+#include "sim/population.hpp"
 #include "sim/random.hpp"
 
 namespace {
@@ -103,6 +104,23 @@ int main(int argc, char** argv) {
     g.simulate_per_snp();
     const double t = seconds_since(start);
     std::printf("per-SNP engine: %d individuals in %.2f s (%.2f ms each)\n", per_snp, t, 1e3 * t / per_snp);
+  }
+  {
+    // The draws alone, as the threads make them, without storing: what is left of one thread's time is the
+    // calling thread's share (storing in order), which no thread count shortens.
+    TarvikGenerator g(sample(individuals), big, log);
+    g.set_theta();
+    g.process_dl();
+    PopulationModel model;
+    for (const auto& entry : big.snps_data) model.rho.push_back(entry.second.cumulative_rho);
+    model.candidates = static_cast<std::uint32_t>(big.nhaplotypes);
+    model.mutation = (g.params.theta * 0.5) / (big.nhaplotypes + g.params.theta);
+    model.seed_word = 12345;
+    DrawnIndividual drawn;
+    const std::vector<int> none;
+    start = std::chrono::steady_clock::now();
+    for (int i = 0; i < individuals; ++i) draw_individual(model, i, i < g.params.ncontrols ? none : g.dl_indices, drawn);
+    std::printf("draws alone: %d individuals in %.2f s\n", individuals, seconds_since(start));
   }
   for (int a = 8; a < argc; ++a) {
     const int threads = std::atoi(argv[a]);

@@ -219,6 +219,12 @@ void TarvikGenerator::simulate_population() {
       },
       Ordered<Block>::Order::any, blocks);
 
+  // The expected events of a haplotype, and a little more: the store grows
+  // without copying itself for all but the unluckiest samples.
+  const double switches = model.rho.empty() ? 0.0 : (model.rho.back() - model.rho.front()) / model.candidates;
+  const double mutations = model.mutation * static_cast<double>(model.rho.size());
+  simulated.reserve(2 * count, static_cast<std::size_t>(1.1 * switches + 4),
+                    static_cast<std::size_t>(1.1 * mutations + 4));
   PanelClasses panel;
   Progress progress("Simulating", "individuals");
   simulated_phenotypes.reserve(count);
