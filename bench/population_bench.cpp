@@ -111,11 +111,8 @@ int main(int argc, char** argv) {
     TarvikGenerator g(sample(individuals), big, log);
     g.set_theta();
     g.process_dl();
-    PopulationModel model;
-    for (const auto& entry : big.snps_data) model.rho.push_back(entry.second.cumulative_rho);
-    model.candidates = static_cast<std::uint32_t>(big.nhaplotypes);
-    model.mutation = (g.params.theta * 0.5) / (big.nhaplotypes + g.params.theta);
-    model.seed_word = 12345;
+    g.stream_seed_word = 12345;
+    const PopulationModel model = g.population_model();
     DrawnIndividual drawn;
     const std::vector<int> none;
     start = std::chrono::steady_clock::now();

@@ -10,6 +10,7 @@
 #include "core/log.hpp"
 #include "data/data.hpp"
 #include "params/run_config.hpp"
+#include "sim/population.hpp"
 #include "store/mosaic.hpp"
 
 class ThreadBudget;
@@ -61,6 +62,10 @@ class TarvikGenerator {
   // individual from its own stream, on the threads of the budget; only the
   // individuals of params.keep when it lists any.
   void simulate_population();
+  // What the population engine draws every individual from (theta and the
+  // seed word settled): with draw_individual, any individual of the run
+  // alone, as scoring a population before choosing whom to write needs.
+  PopulationModel population_model() const;
   // The copying model SNP by SNP from the one generator (the default model;
   // with copy_panel_only, the same distribution as the population engine,
   // kept for comparing the two). Call on a store made afresh.

@@ -189,12 +189,17 @@ void finish_case(TarvikGenerator& g, PanelClasses& panel, DrawnIndividual& drawn
 
 }  // namespace
 
-void TarvikGenerator::simulate_population() {
+PopulationModel TarvikGenerator::population_model() const {
   PopulationModel model;
   for (const auto& entry : panel_data.snps_data) model.rho.push_back(entry.second.cumulative_rho);
   model.candidates = static_cast<std::uint32_t>(panel_data.nhaplotypes);
   model.mutation = (params.theta * 0.5) / (panel_data.nhaplotypes + params.theta);
   model.seed_word = stream_seed_word;
+  return model;
+}
+
+void TarvikGenerator::simulate_population() {
+  const PopulationModel model = population_model();
 
   // The individuals made, in output order: those of -keep, or all.
   const std::size_t all = static_cast<std::size_t>(params.ncontrols) + static_cast<std::size_t>(params.ncases);
