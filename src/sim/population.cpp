@@ -72,12 +72,10 @@ void draw_individual(const PopulationModel& model, std::uint64_t individual,
   }
   out.case_draws.clear();
   if (disease_loci.empty()) return;
-  std::vector<int> sorted(disease_loci);
-  std::sort(sorted.begin(), sorted.end());
   for (DrawnHaplotype& haplotype : out.haplotype) {
     std::vector<int>& m = haplotype.mutations;
     m.erase(std::remove_if(m.begin(), m.end(),
-                           [&sorted](int j) { return std::binary_search(sorted.begin(), sorted.end(), j); }),
+                           [&](int j) { return std::binary_search(disease_loci.begin(), disease_loci.end(), j); }),
             m.end());
   }
   const int count = 1 + disease_groups(out.haplotype[0].segments, disease_loci) +
@@ -187,6 +185,15 @@ void finish_case(TarvikGenerator& g, PanelClasses& panel, DrawnIndividual& drawn
   }
 }
 
+// Room for the expected events of `haplotypes` haplotypes, and a little
+// more: the store grows without copying itself for all but the unluckiest
+// samples.
+void reserve_store(MosaicStore& store, const PopulationModel& model, std::size_t haplotypes) {
+  const double switches = model.rho.empty() ? 0.0 : (model.rho.back() - model.rho.front()) / model.candidates;
+  const double mutations = model.mutation * static_cast<double>(model.rho.size());
+  store.reserve(haplotypes, static_cast<std::size_t>(1.1 * switches + 4), static_cast<std::size_t>(1.1 * mutations + 4));
+}
+
 }  // namespace
 
 PopulationModel TarvikGenerator::population_model() const {
@@ -224,12 +231,7 @@ void TarvikGenerator::simulate_population() {
       },
       Ordered<Block>::Order::any, blocks);
 
-  // The expected events of a haplotype, and a little more: the store grows
-  // without copying itself for all but the unluckiest samples.
-  const double switches = model.rho.empty() ? 0.0 : (model.rho.back() - model.rho.front()) / model.candidates;
-  const double mutations = model.mutation * static_cast<double>(model.rho.size());
-  simulated.reserve(2 * count, static_cast<std::size_t>(1.1 * switches + 4),
-                    static_cast<std::size_t>(1.1 * mutations + 4));
+  reserve_store(simulated, model, 2 * count);
   PanelClasses panel;
   Progress progress("Simulating", "individuals");
   simulated_phenotypes.reserve(count);

@@ -35,7 +35,7 @@ struct DrawnIndividual {
 // Individual `individual` of the population exactly as every run draws it,
 // whatever else the run makes: this is what selecting individuals (-keep, or
 // scoring a population before picking whom to write) builds on. A case
-// (`disease_loci` not empty: the SNP indices of its disease loci) also draws
+// (`disease_loci` not empty: the SNP indices of its disease loci, ascending) also draws
 // what the disease model needs (one draw for the alleles, one per group of
 // loci in one segment on each side) and loses the mutations at its loci,
 // whose alleles the disease model fixes.
