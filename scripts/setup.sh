@@ -7,6 +7,8 @@ PACKAGES=(
   g++ cmake make pkg-config
   libboost-filesystem-dev libboost-iostreams-dev libboost-math-dev
   zlib1g-dev libdeflate-dev libnewmat10-dev libgtest-dev
+  # Philox, the counter-based generator of the population engine.
+  librandom123-dev
   gzip plink1.9 plink2 bcftools libhts-dev snakemake
   # scripts/validate.py; OpenBLAS makes its matrix products fast enough for
   # large runs (numpy falls back to the reference BLAS without it).

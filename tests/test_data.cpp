@@ -2,6 +2,7 @@
 
 #include "core/log.hpp"
 #include "data/data.hpp"
+#include "data/keep_list.hpp"
 #include "test_support.hpp"
 
 using namespace testing_support;
@@ -145,6 +146,30 @@ TEST_F(DataTest, ReadErrorsNameTheFileAndTheLine) {
         << said;
     EXPECT_EQ(out.find("number of SNPs"), std::string::npos);
   }
+}
+
+// The -keep list of a run of 12 individuals: identities, indices and FID IID lines; then lists that stop the run.
+TEST(KeepList, IdentitiesIndicesAndFamilyLinesAndTheErrorsNamingFileAndLine) {
+  TempDir dir;
+  const std::string file = dir.file("keep.txt");
+  write_file(file, "FID IID PHENO\n0 id1_11 2\n\nid1_0\n 5\r\n0\tid1_5\n");
+  EXPECT_EQ(read_keep_list(file, 12), (std::vector<std::size_t>{0, 5, 11}));
+  const std::string at = "Error reading file " + file + ": ";
+  const std::string range = " is not an individual of this run (id1_<i> or i, i from 0 to 11).";
+  const struct { std::string text; std::string message; } bad[] = {
+      {"id1_3\nid1_12\n", "line 2: \"id1_12\"" + range},
+      {"id2_3\n", "line 1: \"id2_3\"" + range},
+      {"3x\n", "line 1: \"3x\"" + range},
+      {"1 id1_3\n", "line 1: the family \"1\" is not that of this run's individuals (0)."},
+      {"", "no individual is listed."},
+  };
+  for (const auto& c : bad) {
+    write_file(file, c.text);
+    EXPECT_EQ(error_of([&] { read_keep_list(file, 12); }), at + c.message) << c.text;
+  }
+  EXPECT_EQ(error_of([&] { read_keep_list(file + ".none", 12); }), "Error reading file " + file + ".none: can't open file.");
+  write_file(file, "0\n");
+  EXPECT_EQ(error_of([&] { read_keep_list(file, 0); }), at + "line 1: \"0\" is not an individual of this run (it has none).");
 }
 
 }  // namespace

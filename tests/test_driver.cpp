@@ -186,6 +186,63 @@ TEST(Seed, OtherWordOtherBytesAndTheLoggedClockWordRepeatsTheRun) {
   EXPECT_EQ(snapshot(dir.file("d"), false), snapshot(dir.file("e"), false));
 }
 
+// -copy_panel_only: the same bytes on any thread count, and -keep writes exactly the listed individuals of
+// the full run, under their own identities, whatever the order and form of the list. 150 + 130 individuals
+// are five blocks of the engine; the list names a control and three cases.
+TEST(PopulationEngine, SameBytesOnAnyThreadCountAndKeepGivesThoseIndividualsOfTheFullRun) {
+  TempDir dir;
+  const std::string run = example_panel() + "-int 1000000 1300000 -n 150 130 -dl 1066806 1 2 4 -copy_panel_only "
+                          "-seed 11 -chr 20 -output_plink -output_vcf ";
+  for (const std::string threads : {"1", "2", "3", "8"}) {
+    ASSERT_EQ(run_tarvik(run + "-threads " + threads + " -o t" + threads + "/run", dir.path()).status, 0);
+    EXPECT_TRUE(snapshot(dir.file("t1"), false) == snapshot(dir.file("t" + threads), false)) << threads;
+  }
+  write_file(dir.file("keep.txt"), "FID IID\n0 id1_200\nid1_3\n  \n150\n3\n279\n");
+  const CommandResult r = run_tarvik(run + "-keep keep.txt -o k/run", dir.path());
+  ASSERT_EQ(r.status, 0) << r.output;
+  EXPECT_TRUE(contains(r.output, "Keeping 4 of 280 individuals (1 controls, 3 cases), listed in keep.txt\n"));
+  // The lines of a file after its first `skip`, each cut to its first `fixed` fields and the `width` fields of
+  // each individual picked; width 0: the lines of the individuals picked, one line each.
+  const auto pick = [](const std::string& name, std::size_t skip, std::size_t fixed, std::size_t width,
+                       const std::vector<std::size_t>& picks) {
+    std::istringstream in(read_text(name));
+    std::vector<std::string> lines, out;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    if (width == 0) {
+      out.assign(lines.begin(), lines.begin() + std::min(skip, lines.size()));
+      for (std::size_t p : picks) out.push_back(lines.at(skip + p));
+      return out;
+    }
+    for (std::size_t l = skip; l < lines.size(); ++l) {
+      std::istringstream words(lines[l]);
+      const std::vector<std::string> all{std::istream_iterator<std::string>(words), {}};
+      out.insert(out.end(), all.begin(), all.begin() + std::min(fixed, all.size()));
+      for (const std::size_t p : picks)
+        for (std::size_t f = fixed + p * width; f < fixed + (p + 1) * width && f < all.size(); ++f) out.push_back(all[f]);
+      out.push_back("\n");
+    }
+    return out;
+  };
+  const std::vector<std::size_t> kept = {3, 150, 200, 279}, controls = {3}, cases = {0, 50, 129};
+  const struct { const char* name; std::size_t skip, fixed, width; std::vector<std::size_t> picks; } files[] = {
+      {"run.controls.haps", 0, 0, 2, controls}, {"run.cases.haps", 0, 0, 2, cases},
+      {"run.controls.gen", 0, 5, 3, controls},  {"run.cases.gen", 0, 5, 3, cases},
+      {"run.vcf.gz", 0, 9, 1, kept},            {"run.fam", 0, 0, 0, kept},
+      {"run.pheno", 1, 0, 0, kept},             {"run.controls.sample", 2, 0, 0, controls},
+      {"run.cases.sample", 2, 0, 0, cases},     {"run.bim", 0, 6, 1, {}}};
+  for (const auto& f : files) {
+    std::vector<std::size_t> positions(f.picks.size());
+    for (std::size_t p = 0; p < positions.size(); ++p) positions[p] = p;
+    const std::vector<std::string> part = pick(dir.file(std::string("k/") + f.name), f.skip, f.fixed, f.width, positions);
+    EXPECT_GE(part.size(), f.picks.size()) << f.name;
+    EXPECT_TRUE(part == pick(dir.file(std::string("t1/") + f.name), f.skip, f.fixed, f.width, f.picks)) << f.name;
+    if (f.width == 0) {
+      const std::string text = read_text(dir.file(std::string("k/") + f.name));
+      EXPECT_EQ(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')), f.skip + f.picks.size());
+    }
+  }
+}
+
 // An address-space limit is what makes allocations fail here; the address and thread sanitizers reserve far
 // more address space than any limit leaves, so their builds cannot run this.
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)

@@ -56,6 +56,9 @@ TEST(Parse, CommandLinesThatStop) {
       {base + "-threads 257", stop + "flag -threads expects an integer from 1 to 256 but got \"257\".\n"},
       {base + "-gz_level 0", stop + "flag -gz_level expects an integer from 1 to 9 but got \"0\".\n"},
       {base + "-threads", missing + "-threads"},
+      {base + "-keep k.txt", stop + "flag -keep needs -copy_panel_only: only individuals copied from the panel alone "
+                                    "can be simulated without the others.\n"},
+      {base + "-copy_panel_only -keep", missing + "-keep"},
   };
   for (const auto& [line, expected] : cases) {
     TarvikParameters p;

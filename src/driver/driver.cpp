@@ -1,5 +1,6 @@
 #include "driver/driver.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <iomanip>
@@ -12,11 +13,13 @@
 #include "core/log.hpp"
 #include "core/thread_budget.hpp"
 #include "data/data.hpp"
+#include "data/keep_list.hpp"
 #include "driver/association_report.hpp"
 #include "driver/console.hpp"
 #include "driver/run_files.hpp"
 #include "io/output_set.hpp"
 #include "output/family_files.hpp"
+#include "output/names.hpp"
 #include "output/output_files.hpp"
 #include "params/tarvik_parameters.hpp"
 #include "sim/generator.hpp"
@@ -79,12 +82,28 @@ void begin_run(const TarvikParameters& params, RunLog& log, std::ostringstream& 
   check_tag_file_readable(params);
 }
 
+// The individuals of -keep, read before the panel so that a bad list costs
+// no time.
+std::vector<std::size_t> kept_individuals(const TarvikParameters& params, RunLog& log) {
+  const std::size_t all = static_cast<std::size_t>(params.ncontrols) + static_cast<std::size_t>(params.ncases);
+  std::vector<std::size_t> kept = read_keep_list(params.keep_file.string(), all);
+  const std::size_t controls = static_cast<std::size_t>(
+      std::lower_bound(kept.begin(), kept.end(), static_cast<std::size_t>(params.ncontrols)) - kept.begin());
+  std::ostringstream text;
+  text << "\nKeeping " << kept.size() << " of " << all << " individuals (" << controls << " controls, "
+       << kept.size() - controls << " cases), listed in " << params.keep_file.string() << "\n";
+  log.report(text);
+  return kept;
+}
+
 // Reads the reference, simulates and writes the output set. The set is
 // complete once the writers return: it replaces the previous one before the
 // association report, which writes no file.
 void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream& text) {
+  RunConfig config = params;
+  if (params.flag_given("-keep")) config.keep = kept_individuals(params, log);
   ThreadBudget budget(params.threads);
-  TarvikGenerator engine(params, read_reference(params, log, budget), log, &budget);
+  TarvikGenerator engine(config, read_reference(params, log, budget), log, &budget);
   engine.simulate_haplotypes();
   const Data& data = engine.panel_data;
   const MosaicSource stored = engine.source();
@@ -92,10 +111,11 @@ void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream&
   const HaplotypeSource& source = engine.output_order.empty() ? static_cast<const HaplotypeSource&>(stored)
                                                               : reordered;
   const Pedigree* pedigree = params.pedigree ? &data.pedigree : nullptr;
-  write_output_files(source, data.snps_data, engine.params, data.map, data.tag_positions, pedigree, log, &budget);
+  const RunConfig written = written_individuals(engine.params);
+  write_output_files(source, data.snps_data, written, data.map, data.tag_positions, pedigree, log, &budget);
   if (pedigree) write_transmission_file(engine.simulated, *pedigree, data.snps_data, engine.params, log);
   commit_run_outputs(params, text);
-  if (params.ncases > 1 && params.snp_summary) association_report(engine, text, log);
+  if (written.ncases > 1 && params.snp_summary) association_report(engine, text, log);
 }
 
 // After a failure, the temporary files of the set go, and the log says so.

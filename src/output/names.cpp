@@ -77,6 +77,15 @@ std::vector<fs::path> possible_output_names(const RunConfig& config, const std::
   return names;
 }
 
+RunConfig written_individuals(const RunConfig& run) {
+  RunConfig written = run;
+  if (run.keep.empty()) return written;
+  const auto controls = std::lower_bound(run.keep.begin(), run.keep.end(), static_cast<std::size_t>(run.ncontrols));
+  written.ncontrols = static_cast<std::int32_t>(controls - run.keep.begin());
+  written.ncases = static_cast<std::int32_t>(run.keep.end() - controls);
+  return written;
+}
+
 std::string sample_name(std::size_t individual) { return "id1_" + std::to_string(individual); }
 
 void append_sample_name(TextBuffer& out, std::size_t individual) {
@@ -96,13 +105,13 @@ void append_sample_ids(TextBuffer& out, std::size_t individual) {
 }
 
 std::string Samples::vcf_name(std::size_t i) const {
-  if (!families) return sample_name(i);
+  if (!families) return sample_name(id(i));
   const PedigreeMember& m = families->members[i];
   return m.family + "_" + m.id;
 }
 
 void Samples::append_family_ids(TextBuffer& out, std::size_t i) const {
-  if (!families) return ::append_family_ids(out, i);
+  if (!families) return ::append_family_ids(out, id(i));
   const PedigreeMember& m = families->members[i];
   out.append(m.family);
   out.append(' ');
@@ -120,6 +129,6 @@ void Samples::append_parents_and_sex(TextBuffer& out, std::size_t i) const {
 }
 
 void Samples::append_oxford_ids(TextBuffer& out, std::size_t i) const {
-  if (!families) return append_sample_ids(out, i);
+  if (!families) return append_sample_ids(out, id(i));
   append_family_ids(out, i);
 }

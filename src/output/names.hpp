@@ -50,6 +50,16 @@ std::vector<boost::filesystem::path> possible_output_names(const RunConfig& conf
 // reads the VCF the same way with --const-fid 0. The Oxford .sample files
 // give it a second identifier, "id2_<i>".
 std::string sample_name(std::size_t individual);
+// With -keep the files hold only the individuals listed, each under its own
+// identity: the configuration the writers read has ncontrols and ncases
+// counting the individuals written, and keep mapping each one's position in
+// the files to its index in the run. Without -keep both are the run's own.
+RunConfig written_individuals(const RunConfig& run);
+// The index in the run of the individual at `position` in the files.
+inline std::size_t individual_id(const RunConfig& written, std::size_t position) {
+  return written.keep.empty() ? position : written.keep[position];
+}
+
 // "id1_<i>".
 void append_sample_name(TextBuffer& out, std::size_t individual);
 // "0 id1_<i>": the FID and IID columns.
@@ -61,8 +71,9 @@ void append_sample_ids(TextBuffer& out, std::size_t individual);
 // run the pedigree's family and individual, parents and sex.
 class Samples {
  public:
-  explicit Samples(const Pedigree* pedigree = nullptr)
-      : families(pedigree != nullptr && !pedigree->members.empty() ? pedigree : nullptr) {}
+  // `written` names the individuals written (see written_individuals).
+  Samples(const Pedigree* pedigree, const RunConfig& written)
+      : families(pedigree != nullptr && !pedigree->members.empty() ? pedigree : nullptr), kept(written.keep) {}
   bool from_pedigree() const { return families != nullptr; }
   // The VCF and BCF sample name: "id1_<i>", or "<FID>_<IID>" (plink2 reads
   // it with --id-delim _, PLINK 1.9 as it is).
@@ -75,5 +86,7 @@ class Samples {
   void append_oxford_ids(TextBuffer& out, std::size_t i) const;
 
  private:
+  std::size_t id(std::size_t i) const { return kept.empty() ? i : kept[i]; }
   const Pedigree* families;
+  std::vector<std::size_t> kept;
 };

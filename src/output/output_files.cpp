@@ -185,7 +185,7 @@ void write_sample_files(const OutputFileNames& names, const Groups& groups, cons
 void write_output_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
                         const GeneticMap& map, const std::set<int>& tags, const Pedigree* pedigree, RunLog& log,
                         ThreadBudget* budget) {
-  const Samples samples(pedigree);
+  const Samples samples(pedigree, params);
   log.report("\nWriting output to files \n");
   check_haplotype_count(source, params, log);
 

@@ -199,7 +199,7 @@ void write_pheno_file(std::size_t individuals, const RunConfig& params, RunLog& 
   log.report(announced);
   out.append("FID IID PHENO\n", 14);
   for (std::size_t i = 0; i < individuals; ++i) {
-    append_family_ids(out, i);
+    append_family_ids(out, individual_id(params, i));
     out.append(i < static_cast<std::size_t>(params.ncontrols) ? " 1\n" : " 2\n", 3);
     out.line_done();
   }

@@ -1,6 +1,7 @@
 #pragma once
 // What a run is asked to do, read once from the command line into typed
 // members: every layer below the parser reads these, never a flag string.
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -63,6 +64,11 @@ struct RunConfig {
   bool copy_panel_only = false;  // -copy_panel_only
   SeedSource seed = SeedSource::clock;
   std::uint32_t seed_word = 0;  // -seed
+  // -keep: the file, and the individuals it lists (indices, ascending, each
+  // once), read once the sample size is known; only these are simulated
+  // and written, under their own identities. Empty: every individual.
+  boost::filesystem::path keep_file;
+  std::vector<std::size_t> keep;
 
   // Families: the pedigree whose founders are simulated and whose children
   // inherit from them, and the de novo mutation rate per SNP and meiosis.

@@ -146,6 +146,7 @@ std::vector<InputFileFlag> TarvikParameters::input_files() const {
   if (flag_given("-l")) inputs.push_back({"-l", legend_file});
   if (flag_given("-m")) inputs.push_back({"-m", genetic_map_file});
   if (flag_given("-t")) inputs.push_back({"-t", tag_snps_file.string()});
+  if (flag_given("-keep")) inputs.push_back({"-keep", keep_file.string()});
   if (flag_given("-vcf")) inputs.push_back({"-vcf", vcf_file.string()});
   if (flag_given("-pedigree")) inputs.push_back({"-pedigree", pedigree_file.string()});
   return inputs;
@@ -157,7 +158,7 @@ void TarvikParameters::specify_recognised_parameters() {
                            "-Ne", "-nrs", "-no_gens_output", "-no_haps_output",
                            "-output_snp_summary", "-seed", "-copy_panel_only", "-chr", "-vcf",
                            "-output_plink", "-output_vcf", "-output_bcf", "-threads", "-gz_level", "-pedigree",
-                           "-denovo"})
+                           "-denovo", "-keep"})
     recognised_flags.insert(flag);
 }
 
@@ -205,6 +206,9 @@ bool TarvikParameters::read_file_flag(const std::string& token, int i, int argc,
   } else if (token == "-pedigree") {
     require_values(token, i, 1, argc);
     pedigree_file = argv[i + 1];
+  } else if (token == "-keep") {
+    require_values(token, i, 1, argc);
+    keep_file = argv[i + 1];
   } else {
     return false;
   }
@@ -297,6 +301,11 @@ void TarvikParameters::check_flag_combinations() {
   }
   check_required_flags();
   check_pedigree_flags();
+  // In the default model every haplotype copies from those simulated before
+  // it, so no individual can be made without all those before it.
+  if (flag_given("-keep") && !flag_given("-copy_panel_only"))
+    throw RunError("flag -keep needs -copy_panel_only: only individuals copied from the panel alone can be "
+                   "simulated without the others.\n");
 
   // A stem that names a directory would give hidden files such as
   // "out/.legend" and "out/.summary".
@@ -313,7 +322,7 @@ void TarvikParameters::check_pedigree_flags() {
   if (flag_given("-denovo") && !flag_given("-pedigree"))
     throw RunError("flag -denovo is a mutation rate of transmission from parent to child; it needs -pedigree.\n");
   if (!flag_given("-pedigree")) return;
-  for (const char* flag : {"-n", "-dl"})
+  for (const char* flag : {"-n", "-dl", "-keep"})
     if (flag_given(flag))
       throw RunError(std::string("flags -pedigree and ") + flag +
                      ": the pedigree gives the individuals, and the relative-risk case model is not used with "
@@ -363,6 +372,8 @@ void TarvikParameters::parameters_help(std::ostream& out) const {
   help_line(out, "-output_bcf ", ": also write <stem>.bcf with its .csi index, and <stem>.pheno\n");
   help_line(out, "-seed <word>", ": the random seed word (0 to 4294967295); the log of a run names its word\n");
   help_line(out, "-copy_panel_only", ": copy every haplotype from the panel alone (unrelated individuals)\n");
+  help_line(out, "-keep <file> ",
+            ": with -copy_panel_only, simulate and write only the individuals listed (id1_<i> or i)\n");
   help_line(out, "-threads <n> ",
             ": the number of threads (default: the machine's cores, at most 16); the output is the same for any n\n");
   help_line(out, "-gz_level <l> ",
@@ -387,6 +398,7 @@ void TarvikParameters::parameters_summary(std::ostream& out) const {
   label("tag snps file: ") << (flag_given("-t") ? tag_snps_file.string() : std::string()) << "\n";
   if (flag_given("-vcf")) label("vcf panel file: ") << vcf_file.string() << "\n";
   if (flag_given("-pedigree")) label("pedigree file: ") << pedigree_file.string() << "\n";
+  if (flag_given("-keep")) label("individuals kept: ") << keep_file.string() << "\n";
 
   out << "FILE OUTPUTS\n";
   label("output file: ") << output_file.string() << "\n";

@@ -48,7 +48,7 @@ constexpr int max_pattern_loci = 8;
 
 void TarvikGenerator::calculate_control_hap_freq(const std::vector<int>& snp_indices,
                                                  std::map<std::vector<int>, double>& table) const {
-  assert(num_simulated_haps >= 2 * params.ncontrols);
+  assert(params.copy_panel_only || num_simulated_haps >= 2 * params.ncontrols);
   table.clear();
 
   const std::size_t nloci = snp_indices.size();
@@ -85,7 +85,7 @@ void TarvikGenerator::calculate_control_hap_freq(const std::vector<int>& snp_ind
 void TarvikGenerator::calculate_case_hap_freq(
     const std::vector<std::vector<int>>* groups,
     std::map<double, std::vector<std::vector<int>>>& distribution) {
-  assert(num_simulated_haps >= 2 * params.ncontrols);
+  assert(params.copy_panel_only || num_simulated_haps >= 2 * params.ncontrols);
 
   // Per side, every haplotype over all the loci with its population
   // probability: loci of one group jointly, groups independently.

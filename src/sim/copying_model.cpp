@@ -279,14 +279,25 @@ void TarvikGenerator::simulate_all_alleles() {
 
   assert(params.ncontrols >= 0 && params.ncases >= 0);
   if (!panel_data.pedigree.members.empty()) {
+    // The founders first, as the controls of an unrelated run; then their
+    // children.
     const std::int32_t everyone = params.ncontrols;
     params.ncontrols = panel_data.pedigree.founders;
-    with_draws([&](auto draws) { simulate_individuals(*this, draws); });
+    if (params.copy_panel_only)
+      simulate_population();
+    else
+      simulate_per_snp();
     params.ncontrols = everyone;
     simulate_children();
-  } else if (params.ncontrols + params.ncases >= 1) {
-    with_draws([&](auto draws) { simulate_individuals(*this, draws); });
+  } else if (params.copy_panel_only) {
+    simulate_population();
+  } else {
+    simulate_per_snp();
   }
 
   log.report("done\n");
+}
+
+void TarvikGenerator::simulate_per_snp() {
+  if (params.ncontrols + params.ncases >= 1) with_draws([&](auto draws) { simulate_individuals(*this, draws); });
 }

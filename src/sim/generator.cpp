@@ -40,6 +40,7 @@ void TarvikGenerator::simulate_haplotypes() {
   // placeholder back, so no draw can happen after the run.
   MT generator(seed);
   Random::Set(generator);
+  stream_seed_word = word_given ? params.seed_word : MT::seed_word_of(seed);
   if (word_given) {
     MT::seed_word(params.seed_word);
     text << "\nRandom seed word set to " << params.seed_word << "\n";
@@ -50,7 +51,6 @@ void TarvikGenerator::simulate_haplotypes() {
            << " repeats this run)\n";
   }
   log.report(text);
-  run_seed_word = word_given ? params.seed_word : MT::seed_word_of(seed);
 
   if (params.theta < 0) set_theta();
   // Controls alone need no disease loci.

@@ -10,6 +10,7 @@
 #include "core/log.hpp"
 #include "data/data.hpp"
 #include "params/run_config.hpp"
+#include "sim/population.hpp"
 #include "store/mosaic.hpp"
 
 class ThreadBudget;
@@ -23,7 +24,7 @@ class TarvikGenerator {
   RunLog log;
   ThreadBudget* budget;  // threads to draw ahead on; none when null
   int num_simulated_haps;
-  std::uint32_t run_seed_word = 0;  // the word every stream of the run derives from
+  std::uint32_t stream_seed_word = 0;  // the run's seed word, which keys the population engine's streams
   // Pedigree runs store founders, then children generation by generation;
   // haplotype i of the output (the pedigree's order) is stored haplotype
   // output_order[i]. Empty when the two orders agree.
@@ -61,6 +62,18 @@ class TarvikGenerator {
   // Copying model.
   void set_theta();
   void simulate_all_alleles();
+  // -copy_panel_only: the population engine (sim/population.hpp), every
+  // individual from its own stream, on the threads of the budget; only the
+  // individuals of params.keep when it lists any.
+  void simulate_population();
+  // What the population engine draws every individual from (theta and the
+  // seed word settled): with draw_individual, any individual of the run
+  // alone, as scoring a population before choosing whom to write needs.
+  PopulationModel population_model() const;
+  // The copying model SNP by SNP from the one generator (the default model;
+  // with copy_panel_only, the same distribution as the population engine,
+  // kept for comparing the two). Call on a store made afresh.
+  void simulate_per_snp();
   // Families: each child's two haplotypes, meioses of its parents' (after
   // the founders are simulated).
   void simulate_children();

@@ -47,6 +47,15 @@ void MosaicStore::add(const std::vector<Segment>& segments, const std::vector<in
   fixed_alleles.push_back(fixed ? 1 : 0);
 }
 
+void MosaicStore::reserve(std::size_t haplotypes, std::size_t segments, std::size_t mutations) {
+  segment_list.reserve(segment_list.size() + haplotypes * segments);
+  segment_begin.reserve(segment_begin.size() + haplotypes);
+  mutation_list.reserve(mutation_list.size() + haplotypes * mutations);
+  mutation_begin.reserve(mutation_begin.size() + haplotypes);
+  fixed_alleles.reserve(fixed_alleles.size() + haplotypes);
+  for (auto& column : columns) column.reserve(column.size() + haplotypes);
+}
+
 std::size_t MosaicStore::bytes() const {
   std::size_t total = segment_list.capacity() * sizeof(Segment) +
                       segment_begin.capacity() * sizeof(std::size_t) +

@@ -38,6 +38,9 @@ class MosaicStore {
   void add(const std::vector<Segment>& segments, const std::vector<int>& mutations, bool fixed,
            const std::uint8_t* disease_alleles, const BitMatrix& panel);
   void clear();
+  // Room for `haplotypes` more haplotypes with about `segments` and
+  // `mutations` each, for a caller that knows its sample's size.
+  void reserve(std::size_t haplotypes, std::size_t segments, std::size_t mutations);
 
   // Allele of simulated haplotype h at disease SNP number d.
   std::uint8_t disease_allele(std::size_t d, std::size_t h) const { return columns[d][h]; }
