@@ -15,6 +15,7 @@
 #include "driver/association_report.hpp"
 #include "driver/console.hpp"
 #include "driver/run_files.hpp"
+#include "driver/trait_phase.hpp"
 #include "io/output_set.hpp"
 #include "output/output_files.hpp"
 #include "params/tarvik_parameters.hpp"
@@ -84,9 +85,11 @@ void begin_run(const TarvikParameters& params, RunLog& log, std::ostringstream& 
 void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream& text) {
   ThreadBudget budget(params.threads);
   TarvikGenerator engine(params, read_reference(params, log, budget), log, &budget);
+  const TraitPlan trait = params.trait.simulated() ? plan_trait(params, engine) : TraitPlan();
   engine.simulate_haplotypes();
   write_output_files(engine.source(), engine.panel_data.snps_data, engine.params, engine.panel_data.map, log,
                      &budget);
+  if (params.trait.simulated()) write_trait_files(trait, params, engine, log);
   commit_run_outputs(params, text);
   if (params.ncases > 1 && params.snp_summary) association_report(engine, text, log);
 }
@@ -125,7 +128,12 @@ int run_tarvik(int argc, char** argv) {
     params.process_parameters(argc, argv);
     RunLog run_log(params.summary_file);
     begin_run(params, run_log, log);
-    run_engine(params, run_log, log);
+    if (params.trait.combine()) {
+      combine_genetic_values(params, run_log);
+      commit_run_outputs(params, log);
+    } else {
+      run_engine(params, run_log, log);
+    }
   } catch (const RunTerminated&) {
     return 1;  // the reason is in the summary file already
   } catch (const HelpRequested&) {

@@ -35,6 +35,11 @@ fs::path gwas_file_name(const RunConfig& config, const std::string& suffix) {
   return config.output_directory / (output.stem().string() + suffix);
 }
 
+const char* const pheno_suffix = ".pheno";
+const char* const causal_suffix = ".causal.tsv";
+const char* const genetic_value_suffix = ".gv";
+const char* const assoc_suffix = ".assoc.tsv";
+
 namespace {
 
 void append_names(const RunConfig& config, std::vector<fs::path>& names) {
@@ -43,6 +48,8 @@ void append_names(const RunConfig& config, std::vector<fs::path>& names) {
     names.insert(names.end(), group, group + 2);
   names.push_back(set.legend);
   for (const char* suffix : {".bed", ".bim", ".fam", ".pheno", ".vcf.gz", ".vcf.gz.tbi", ".bcf", ".bcf.csi"})
+    names.push_back(gwas_file_name(config, suffix));
+  for (const char* suffix : {causal_suffix, genetic_value_suffix, assoc_suffix})
     names.push_back(gwas_file_name(config, suffix));
 }
 
@@ -70,8 +77,11 @@ void append_sample_name(TextBuffer& out, std::size_t individual) {
   append_int(out, static_cast<long>(individual));
 }
 
-void append_family_ids(TextBuffer& out, std::size_t individual) {
-  out.append("0 ", 2);
+void append_family_ids(TextBuffer& out, std::size_t individual) { append_family_ids(out, individual, ' '); }
+
+void append_family_ids(TextBuffer& out, std::size_t individual, char separator) {
+  out.append('0');
+  out.append(separator);
   append_sample_name(out, individual);
 }
 

@@ -57,11 +57,16 @@ void append_bed_row(const std::uint8_t* allele, std::size_t individuals, BlockWr
 }
 
 // "0 id1_<i> 0 0 0 <pheno>": the identities of the VCF and .pheno files, no
-// parents, no sex, PLINK's phenotype codes 1 control and 2 case.
-void write_fam(std::size_t individuals, std::size_t controls, BlockWriter& out) {
+// parents, no sex, PLINK's phenotype codes 1 control and 2 case. A trait
+// run's phenotypes are in its .pheno: the .fam says -9 (missing), so that
+// plink2 does not load a second, constant phenotype beside them.
+void write_fam(std::size_t individuals, std::size_t controls, bool trait, BlockWriter& out) {
   for (std::size_t i = 0; i < individuals; ++i) {
     append_family_ids(out, i);
-    out.append(i < controls ? " 0 0 0 1\n" : " 0 0 0 2\n", 9);
+    if (trait)
+      out.append(" 0 0 0 -9\n", 10);
+    else
+      out.append(i < controls ? " 0 0 0 1\n" : " 0 0 0 2\n", 9);
     out.line_done();
   }
 }
@@ -93,6 +98,6 @@ void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& 
         bed->line_done();
         bim->line_done();
       });
-  write_fam(individuals, static_cast<std::size_t>(params.ncontrols), *fam);
+  write_fam(individuals, static_cast<std::size_t>(params.ncontrols), params.trait.simulated(), *fam);
   for (BlockWriter* out : {bed.get(), bim.get(), fam.get()}) out->close();
 }

@@ -248,5 +248,6 @@ void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& sn
       [] {});
   for (HtsOutput* out : {vcf.get(), bcf.get()})
     if (out) out->finish();
-  write_pheno_file(individuals, params, log);
+  // A trait run's .pheno holds the trait (output/trait_files.hpp).
+  if (!params.trait.simulated()) write_pheno_file(individuals, params, log);
 }

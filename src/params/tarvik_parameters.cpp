@@ -146,6 +146,7 @@ std::vector<InputFileFlag> TarvikParameters::input_files() const {
   if (flag_given("-m")) inputs.push_back({"-m", genetic_map_file});
   if (flag_given("-t")) inputs.push_back({"-t", tag_snps_file.string()});
   if (flag_given("-vcf")) inputs.push_back({"-vcf", vcf_file.string()});
+  trait_input_files(inputs);
   return inputs;
 }
 
@@ -156,6 +157,7 @@ void TarvikParameters::specify_recognised_parameters() {
                            "-output_snp_summary", "-seed", "-copy_panel_only", "-chr", "-vcf",
                            "-output_plink", "-output_vcf", "-output_bcf", "-threads", "-gz_level"})
     recognised_flags.insert(flag);
+  recognise_trait_flags();
 }
 
 void TarvikParameters::process_parameters(int argc, char** argv) {
@@ -166,6 +168,13 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
     if (token.empty() || token[0] != '-') continue;
     specified_flags.insert(token);
     if (token == "-help") throw HelpRequested();
+    // Trait flags skip their values, which may be negative (-alpha -1).
+    const int values = read_trait_flag(token, i, argc, argv);
+    if (values >= 0) {
+      for (int k = 1; k <= values; ++k) command_line += std::string(argv[i + k]) + " ";
+      i += values;
+      continue;
+    }
     if (!read_file_flag(token, i, argc, argv)) read_model_flag(token, i, argc, argv);
   }
   check_flag_combinations();
@@ -279,7 +288,9 @@ void TarvikParameters::check_flag_combinations() {
                                   "from haplotype and legend files (-h, -l), not from both.\n");
     essential_flags = {"-m", "-o"};
   }
+  if (flag_given("-combine")) essential_flags = {"-combine", "-o"};
   check_required_flags();
+  check_trait_flags();
 
   // A stem that names a directory would give hidden files such as
   // "out/.legend" and "out/.summary".
@@ -335,6 +346,7 @@ void TarvikParameters::parameters_help(std::ostream& out) const {
             ": the number of threads (default: the machine's cores, at most 16); the output is the same for any n\n");
   help_line(out, "-gz_level <l> ",
             ": the compression level of the .gz output files, from 1 (fastest) to 9 (smallest); defaults to 6\n");
+  trait_help(out);
 }
 
 void TarvikParameters::parameters_summary(std::ostream& out) const {
@@ -386,5 +398,6 @@ void TarvikParameters::parameters_summary(std::ostream& out) const {
   // Only when asked for: the summary of a run without these flags stays as it was.
   if (flag_given("-threads")) label("threads: ") << threads << "\n";
   if (flag_given("-gz_level")) label("gzip compression level: ") << gz_level << "\n";
+  trait_summary(out);
   out << "\n";
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The simulation engine: the reference data, the run's configuration and
 // everything simulated from them.
+#include <cstdint>
 #include <map>
 #include <sstream>
 #include <string>
@@ -22,6 +23,7 @@ class TarvikGenerator {
   RunLog log;
   ThreadBudget* budget;  // threads to draw ahead on; none when null
   int num_simulated_haps;
+  std::uint32_t seed_word = 0;  // the generator's seed word, once simulate_haplotypes has seeded it
   std::vector<int> dl_indices;
   std::map<std::string, std::map<double, std::vector<std::vector<int>>>> case_hap_freq_cache;
   std::map<std::vector<int>, std::map<std::vector<int>, double>> control_hap_freq_cache;
