@@ -17,6 +17,7 @@
 #include "driver/run_files.hpp"
 #include "driver/trait_phase.hpp"
 #include "io/output_set.hpp"
+#include "output/names.hpp"
 #include "output/output_files.hpp"
 #include "params/tarvik_parameters.hpp"
 #include "sim/generator.hpp"
@@ -90,8 +91,15 @@ void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream&
   write_output_files(engine.source(), engine.panel_data.snps_data, engine.params, engine.panel_data.map, log,
                      &budget);
   if (params.trait.simulated()) write_trait_files(trait, params, engine, log);
+  // The tests' table joins the set; their text follows the commit, as before.
+  const bool report = params.ncases > 1 && params.snp_summary;
+  AssociationResults association;
+  if (report) {
+    association = test_disease_snps(engine);
+    write_assoc_file(gwas_file_name(params, assoc_suffix), association_rows(engine, association));
+  }
   commit_run_outputs(params, text);
-  if (params.ncases > 1 && params.snp_summary) association_report(engine, text, log);
+  if (report) association_report(association, text, log);
 }
 
 // After a failure, the temporary files of the set go, and the log says so.
