@@ -13,6 +13,8 @@ PACKAGES=(
   python3-numpy python3-scipy python3-matplotlib libopenblas0-pthread
   # scripts/validate.py -vcf reads a VCF or BCF panel through htslib with it.
   python3-cyvcf2
+  # The README's trait example and its h2 check (command `bolt`).
+  bolt-lmm
 )
 
 missing=()
