@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
     TarvikGenerator g(sample(individuals), big, log);
     g.set_theta();
     g.process_dl();
-    g.stream_seed_word = 12345;
+    g.seed_word = 12345;
     const PopulationModel model = g.population_model();
     DrawnIndividual drawn;
     const std::vector<int> none;
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
     const int threads = std::atoi(argv[a]);
     ThreadBudget budget(threads);
     TarvikGenerator g(sample(individuals), big, log, &budget);
-    g.stream_seed_word = 12345;
+    g.seed_word = 12345;
     g.set_theta();
     g.process_dl();
     start = std::chrono::steady_clock::now();

@@ -18,6 +18,8 @@ PACKAGES=(
   # The install test renders the manual page (man -l); the workflow reads
   # its configuration with PyYAML.
   man-db groff-base python3-yaml
+  # The README's trait example and its h2 check (command `bolt`).
+  bolt-lmm
 )
 
 missing=()

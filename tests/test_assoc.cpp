@@ -142,7 +142,8 @@ TEST(AssociationReport, NanRowsWithWarnings) {
   engine.simulated_phenotypes = s.phenotypes;
   engine.num_simulated_haps = static_cast<int>(s.haplotypes.size());
   std::ostringstream log;
-  ASSERT_NO_THROW(association_report(engine, log, run_log));
+  const AssociationResults results = test_disease_snps(engine);
+  ASSERT_NO_THROW(association_report(results, log, run_log));
   EXPECT_EQ(log.str(), "");  // flushed into the summary file
   EXPECT_EQ(testing_support::read_file(run_log.summary_file()),
             "\n\nThe pvalues and effect sizes of each disease SNP is:\n\n"
@@ -157,6 +158,16 @@ TEST(AssociationReport, NanRowsWithWarnings) {
             "              2                nan            nan\n"
             "Warning: the full disease model could not be estimated (singular "
             "information matrix); its rows show nan.\n");
+  // The same tests as a table: the SNPs alone (positions 20 and 30), then in the joint model.
+  write_assoc_file(dir.file("run.assoc.tsv"), association_rows(engine, results));
+  std::istringstream table(testing_support::read_file(dir.file("run.assoc.tsv")));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(table, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "test\tpos\trsid\tallele0\tallele1\tbeta\tse\tp");
+  EXPECT_EQ(lines[1], "single\t20\t\t\t\tnan\tnan\tnan");
+  EXPECT_EQ(lines[2].substr(0, 18), "single\t30\t\t\t\t0.928");
+  EXPECT_EQ(lines[4], "joint\t30\t\t\t\tnan\tnan\tnan");
 }
 
 }  // namespace

@@ -151,7 +151,7 @@ TEST(PopulationEngine, ExamplePanelEventsFrequenciesAndLdAreThoseOfThePerSnpMode
   const std::vector<std::size_t> lags = {1, 30, 300, 3000};
   std::vector<double> mean[2] = {std::vector<double>(5, 0.0), std::vector<double>(5, 0.0)};
   for (int sample = 0; sample < 6; ++sample) {
-    g.stream_seed_word = 100 + sample;
+    g.seed_word = 100 + sample;
     g.simulate_all_alleles();
     const std::vector<double> population = statistics(g, mu, lags);
     MT rng(0.01 + sample * 0.1);

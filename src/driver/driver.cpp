@@ -17,6 +17,7 @@
 #include "driver/association_report.hpp"
 #include "driver/console.hpp"
 #include "driver/run_files.hpp"
+#include "driver/trait_phase.hpp"
 #include "io/output_set.hpp"
 #include "output/family_files.hpp"
 #include "output/names.hpp"
@@ -96,6 +97,24 @@ std::vector<std::size_t> kept_individuals(const TarvikParameters& params, RunLog
   return kept;
 }
 
+// The identities of a trait's files when they are not the run's own
+// "0 id1_<i>": a pedigree's families, or the individuals of -keep.
+TraitIdentities trait_identities(const Pedigree* pedigree, const RunConfig& written) {
+  TraitIdentities ids;
+  if (pedigree != nullptr) {
+    for (const PedigreeMember& m : pedigree->members) {
+      ids.family.push_back(m.family);
+      ids.individual.push_back(m.id);
+    }
+  } else {
+    for (std::size_t kept : written.keep) {
+      ids.family.push_back("0");
+      ids.individual.push_back(sample_name(kept));
+    }
+  }
+  return ids;
+}
+
 // Reads the reference, simulates and writes the output set. The set is
 // complete once the writers return: it replaces the previous one before the
 // association report, which writes no file.
@@ -104,6 +123,7 @@ void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream&
   if (params.flag_given("-keep")) config.keep = kept_individuals(params, log);
   ThreadBudget budget(params.threads);
   TarvikGenerator engine(config, read_reference(params, log, budget), log, &budget);
+  const TraitPlan trait = params.trait.simulated() ? plan_trait(params, engine) : TraitPlan();
   engine.simulate_haplotypes();
   const Data& data = engine.panel_data;
   const MosaicSource stored = engine.source();
@@ -114,8 +134,17 @@ void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream&
   const RunConfig written = written_individuals(engine.params);
   write_output_files(source, data.snps_data, written, data.map, data.tag_positions, pedigree, log, &budget);
   if (pedigree) write_transmission_file(engine.simulated, *pedigree, data.snps_data, engine.params, log);
+  if (params.trait.simulated())
+    write_trait_files(trait, params, engine, source, trait_identities(pedigree, written), log);
+  // The tests' table joins the set; their text follows the commit, as before.
+  const bool report = written.ncases > 1 && params.snp_summary;
+  AssociationResults association;
+  if (report) {
+    association = test_disease_snps(engine);
+    write_assoc_file(gwas_file_name(params, assoc_suffix), association_rows(engine, association));
+  }
   commit_run_outputs(params, text);
-  if (written.ncases > 1 && params.snp_summary) association_report(engine, text, log);
+  if (report) association_report(association, text, log);
 }
 
 // After a failure, the temporary files of the set go, and the log says so.
@@ -154,7 +183,12 @@ int run_tarvik(int argc, char** argv) {
     params.process_parameters(argc, argv);
     RunLog run_log(params.summary_file);
     begin_run(params, run_log, log);
-    run_engine(params, run_log, log);
+    if (params.trait.combine()) {
+      combine_genetic_values(params, run_log);
+      commit_run_outputs(params, log);
+    } else {
+      run_engine(params, run_log, log);
+    }
   } catch (const RunTerminated&) {
     return 1;  // the reason is in the summary file already
   } catch (const VersionRequested&) {

@@ -42,6 +42,11 @@ fs::path gwas_file_name(const RunConfig& config, const std::string& suffix) {
   return config.output_directory / (output.stem().string() + suffix);
 }
 
+const char* const pheno_suffix = ".pheno";
+const char* const causal_suffix = ".causal.tsv";
+const char* const genetic_value_suffix = ".gv";
+const char* const assoc_suffix = ".assoc.tsv";
+
 namespace {
 
 // Both kinds of set, with and without a pedigree: a run replaces the files
@@ -57,6 +62,8 @@ void append_names(const RunConfig& config, std::vector<fs::path>& names) {
   }
   for (const char* suffix : {".bed", ".bim", ".fam", ".pheno", ".vcf.gz", ".vcf.gz.tbi", ".bcf", ".bcf.csi",
                              ".transmission.tsv"})
+    names.push_back(gwas_file_name(config, suffix));
+  for (const char* suffix : {causal_suffix, genetic_value_suffix, assoc_suffix})
     names.push_back(gwas_file_name(config, suffix));
 }
 
@@ -93,8 +100,11 @@ void append_sample_name(TextBuffer& out, std::size_t individual) {
   append_int(out, static_cast<long>(individual));
 }
 
-void append_family_ids(TextBuffer& out, std::size_t individual) {
-  out.append("0 ", 2);
+void append_family_ids(TextBuffer& out, std::size_t individual) { append_family_ids(out, individual, ' '); }
+
+void append_family_ids(TextBuffer& out, std::size_t individual, char separator) {
+  out.append('0');
+  out.append(separator);
   append_sample_name(out, individual);
 }
 

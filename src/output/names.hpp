@@ -36,6 +36,13 @@ OutputFileNames output_file_names(const RunConfig& config);
 // out/run.bed and out/run.vcf.gz.
 boost::filesystem::path gwas_file_name(const RunConfig& config, const std::string& suffix);
 
+// The suffixes of a trait's files (named with gwas_file_name): phenotypes,
+// causal SNPs, genetic values; and the association report's table.
+extern const char* const pheno_suffix;
+extern const char* const causal_suffix;
+extern const char* const genetic_value_suffix;
+extern const char* const assoc_suffix;
+
 // Every name a run with this stem may write: the files of both the plain
 // and the gzip naming (for "out/run" and "out/run.gz"), sorted, then the
 // summary file.
@@ -64,6 +71,8 @@ inline std::size_t individual_id(const RunConfig& written, std::size_t position)
 void append_sample_name(TextBuffer& out, std::size_t individual);
 // "0 id1_<i>": the FID and IID columns.
 void append_family_ids(TextBuffer& out, std::size_t individual);
+// The same with another separator ('\t' in the tab-separated trait files).
+void append_family_ids(TextBuffer& out, std::size_t individual, char separator);
 // "id1_<i> id2_<i>": the .sample files' ID_1 and ID_2.
 void append_sample_ids(TextBuffer& out, std::size_t individual);
 

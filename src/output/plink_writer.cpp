@@ -58,13 +58,16 @@ void append_bed_row(const std::uint8_t* allele, std::size_t individuals, BlockWr
 
 // "0 id1_<i> 0 0 0 <pheno>": the identities of the VCF and .pheno files, no
 // parents, no sex, PLINK's phenotype codes 1 control and 2 case. A pedigree
-// run gives families, parents and sex, and no phenotype (-9).
-void write_fam(std::size_t individuals, std::size_t controls, const Samples& samples, BlockWriter& out) {
+// run gives families, parents and sex. A trait run's phenotypes are in its
+// .pheno, and a pedigree run without a trait has none: the .fam says -9
+// (missing), so that plink2 does not load a second, constant phenotype.
+void write_fam(std::size_t individuals, std::size_t controls, const Samples& samples, bool trait,
+               BlockWriter& out) {
   for (std::size_t i = 0; i < individuals; ++i) {
     samples.append_family_ids(out, i);
     out.append(' ');
     samples.append_parents_and_sex(out, i);
-    if (samples.from_pedigree())
+    if (trait || samples.from_pedigree())
       out.append(" -9\n", 4);
     else
       out.append(i < controls ? " 1\n" : " 2\n", 3);
@@ -99,6 +102,6 @@ void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& 
         bed->line_done();
         bim->line_done();
       });
-  write_fam(individuals, static_cast<std::size_t>(params.ncontrols), samples, *fam);
+  write_fam(individuals, static_cast<std::size_t>(params.ncontrols), samples, params.trait.simulated(), *fam);
   for (BlockWriter* out : {bed.get(), bim.get(), fam.get()}) out->close();
 }

@@ -249,6 +249,7 @@ void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& sn
       [] {});
   for (HtsOutput* out : {vcf.get(), bcf.get()})
     if (out) out->finish();
-  // A pedigree run has no phenotype of its own.
-  if (!samples.from_pedigree()) write_pheno_file(individuals, params, log);
+  // A trait run's .pheno holds the trait (output/trait_files.hpp); a
+  // pedigree run without one has no phenotype.
+  if (!params.trait.simulated() && !samples.from_pedigree()) write_pheno_file(individuals, params, log);
 }

@@ -26,6 +26,25 @@ class DiseaseLocus {
 // (-seed).
 enum class SeedSource { clock, fixed, word };
 
+// A polygenic trait over causal SNPs (-causal or -causal_random), and the
+// genome-wide step that sums the chromosomes' genetic values (-combine).
+struct TraitConfig {
+  boost::filesystem::path causal_file;  // -causal: "position effect" lines
+  int causal_random = 0;                // -causal_random M; 0 when not drawn
+  double causal_maf = 0.01;             // -causal_maf: least panel minor-allele frequency of a drawn SNP
+  double alpha = -1.0;                  // -alpha: drawn effects scale with [2p(1-p)]^(alpha/2)
+  double h2 = 0.0;                      // -h2; 0 when no phenotype is asked for
+  double prevalence = 0.0;              // -prevalence; 0 for a quantitative trait
+  int replicates = 1;                   // -replicates: phenotype columns
+  bool pheno01 = false;                 // -pheno01: binary columns 0/1 instead of 1/2
+  boost::filesystem::path combine_list; // -combine: a file naming .gv files, one a line
+
+  bool simulated() const { return causal_random > 0 || !causal_file.empty(); }
+  bool combine() const { return !combine_list.empty(); }
+  bool phenotypes() const { return h2 > 0.0; }
+  bool binary() const { return prevalence > 0.0; }
+};
+
 struct RunConfig {
   // The panel: haplotype and legend files, or a phased VCF or BCF file.
   boost::filesystem::path haplotype_file = "NULL";
@@ -79,4 +98,6 @@ struct RunConfig {
   // Resources: the files are the same for every value.
   int threads = 1;
   int gz_level = 6;  // of the .gz output files, 1 to 9
+
+  TraitConfig trait;
 };

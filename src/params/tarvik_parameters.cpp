@@ -149,6 +149,7 @@ std::vector<InputFileFlag> TarvikParameters::input_files() const {
   if (flag_given("-keep")) inputs.push_back({"-keep", keep_file.string()});
   if (flag_given("-vcf")) inputs.push_back({"-vcf", vcf_file.string()});
   if (flag_given("-pedigree")) inputs.push_back({"-pedigree", pedigree_file.string()});
+  trait_input_files(inputs);
   return inputs;
 }
 
@@ -160,6 +161,7 @@ void TarvikParameters::specify_recognised_parameters() {
                            "-output_plink", "-output_vcf", "-output_bcf", "-threads", "-gz_level", "-pedigree",
                            "-denovo", "-keep"})
     recognised_flags.insert(flag);
+  recognise_trait_flags();
 }
 
 void TarvikParameters::process_parameters(int argc, char** argv) {
@@ -171,6 +173,13 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
     specified_flags.insert(token);
     if (token == "-help" || token == "--help") throw HelpRequested();
     if (token == "-version" || token == "--version") throw VersionRequested();
+    // Trait flags skip their values, which may be negative (-alpha -1).
+    const int values = read_trait_flag(token, i, argc, argv);
+    if (values >= 0) {
+      for (int k = 1; k <= values; ++k) command_line += std::string(argv[i + k]) + " ";
+      i += values;
+      continue;
+    }
     if (!read_file_flag(token, i, argc, argv)) read_model_flag(token, i, argc, argv);
   }
   check_flag_combinations();
@@ -299,6 +308,7 @@ void TarvikParameters::check_flag_combinations() {
                                   "from haplotype and legend files (-h, -l), not from both.\n");
     essential_flags = {"-m", "-o"};
   }
+  if (flag_given("-combine")) essential_flags = {"-combine", "-o"};
   check_required_flags();
   check_pedigree_flags();
   // In the default model every haplotype copies from those simulated before
@@ -306,6 +316,7 @@ void TarvikParameters::check_flag_combinations() {
   if (flag_given("-keep") && !flag_given("-copy_panel_only"))
     throw RunError("flag -keep needs -copy_panel_only: only individuals copied from the panel alone can be "
                    "simulated without the others.\n");
+  check_trait_flags();
 
   // A stem that names a directory would give hidden files such as
   // "out/.legend" and "out/.summary".
@@ -382,6 +393,7 @@ void TarvikParameters::parameters_help(std::ostream& out) const {
             ": families to simulate (FID IID PAT MAT SEX per line); founders are copied, children inherit\n");
   help_line(out, "-denovo <rate> ", ": with -pedigree, the mutation rate per SNP and meiosis (default 0)\n");
   help_line(out, "-version ", ": print the version and exit (also --version; --help is -help)\n");
+  trait_help(out);
 }
 
 void TarvikParameters::parameters_summary(std::ostream& out) const {
@@ -436,5 +448,6 @@ void TarvikParameters::parameters_summary(std::ostream& out) const {
   if (flag_given("-threads")) label("threads: ") << threads << "\n";
   if (flag_given("-gz_level")) label("gzip compression level: ") << gz_level << "\n";
   if (flag_given("-denovo")) label("de novo mutation rate: ") << std::defaultfloat << denovo << "\n";
+  trait_summary(out);
   out << "\n";
 }

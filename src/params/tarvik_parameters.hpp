@@ -46,4 +46,13 @@ class TarvikParameters : public Parameters, public RunConfig {
   void record_switches();
   // Creates the output directory when it is missing.
   void prepare_output_directory();
+
+  // The polygenic trait's flags (trait_parameters.cpp). read_trait_flag
+  // returns how many values it read, -1 for any other flag.
+  void recognise_trait_flags();
+  int read_trait_flag(const std::string& token, int i, int argc, char** argv);
+  void check_trait_flags();
+  void trait_input_files(std::vector<InputFileFlag>& inputs) const;
+  void trait_help(std::ostream& out) const;
+  void trait_summary(std::ostream& out) const;
 };

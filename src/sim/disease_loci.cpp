@@ -43,7 +43,8 @@ void TarvikGenerator::process_dl() {
   text << "done \n\n";
   log.report(text);
 
-  if (params.dl.empty()) {
+  // A trait run simulates a population sample, which needs no disease locus.
+  if (params.dl.empty() && !params.trait.simulated()) {
     text << "No suitable disease loci. Program terminated.\n";
     log.report(text);
     throw RunTerminated();

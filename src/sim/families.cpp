@@ -18,7 +18,7 @@ void TarvikGenerator::simulate_children() {
   for (const auto& entry : panel_data.snps_data) cm.push_back(panel_data.map.cm_at(static_cast<double>(entry.first)));
 
   const std::int32_t n = panel_data.nhaplotypes;
-  MeiosisDraws draws(stream_seed_word);
+  MeiosisDraws draws(seed_word);
   std::vector<Segment> segments;
   std::vector<int> mutations;
   Progress progress("Simulating", "children");

@@ -40,7 +40,7 @@ void TarvikGenerator::simulate_haplotypes() {
   // placeholder back, so no draw can happen after the run.
   MT generator(seed);
   Random::Set(generator);
-  stream_seed_word = word_given ? params.seed_word : MT::seed_word_of(seed);
+  seed_word = word_given ? params.seed_word : MT::seed_word_of(seed);
   if (word_given) {
     MT::seed_word(params.seed_word);
     text << "\nRandom seed word set to " << params.seed_word << "\n";

@@ -24,7 +24,7 @@ class TarvikGenerator {
   RunLog log;
   ThreadBudget* budget;  // threads to draw ahead on; none when null
   int num_simulated_haps;
-  std::uint32_t stream_seed_word = 0;  // the run's seed word, which keys the population engine's streams
+  std::uint32_t seed_word = 0;  // the generator's seed word, once simulate_haplotypes has seeded it
   // Pedigree runs store founders, then children generation by generation;
   // haplotype i of the output (the pedigree's order) is stored haplotype
   // output_order[i]. Empty when the two orders agree.

@@ -201,7 +201,7 @@ PopulationModel TarvikGenerator::population_model() const {
   for (const auto& entry : panel_data.snps_data) model.rho.push_back(entry.second.cumulative_rho);
   model.candidates = static_cast<std::uint32_t>(panel_data.nhaplotypes);
   model.mutation = (params.theta * 0.5) / (panel_data.nhaplotypes + params.theta);
-  model.seed_word = stream_seed_word;
+  model.seed_word = seed_word;
   return model;
 }
 

@@ -1,0 +1,143 @@
+#include "driver/trait_phase.hpp"
+
+#include <cstdlib>
+#include <ctime>
+#include <iomanip>
+#include <sstream>
+
+#include <boost/filesystem/path.hpp>
+
+#include "core/errors.hpp"
+#include "core/log.hpp"
+#include "output/names.hpp"
+#include "output/trait_files.hpp"
+#include "sim/generator.hpp"
+#include "sim/random.hpp"
+#include "sim/trait.hpp"
+
+namespace fs = boost::filesystem;
+
+namespace {
+
+// The phenotypes of a genetic value per individual, and what they realized.
+void write_phenotypes(const TarvikParameters& params, const std::vector<double>& value, std::uint32_t seed_word,
+                      const TraitIdentities& ids, RunLog& log) {
+  const Phenotypes phenotypes = draw_phenotypes(value, params.trait, seed_word);
+  write_pheno_columns(gwas_file_name(params, pheno_suffix), phenotypes.columns, params.trait.binary(),
+                      params.trait.pheno01, ids, log);
+  std::ostringstream text;
+  text << std::setprecision(6) << "Trait: genetic variance " << phenotypes.genetic_variance << " over "
+       << value.size() << " individuals, noise standard deviation " << phenotypes.noise_sd << "\n";
+  for (std::size_t r = 0; r < phenotypes.columns.size(); ++r) {
+    text << "  replicate " << r + 1 << ": realized h2 " << phenotypes.realized_h2[r];
+    if (params.trait.binary()) text << ", case fraction " << phenotypes.case_fraction[r];
+    text << "\n";
+  }
+  log.report(text);
+}
+
+std::vector<CausalSnp> causal_rows(const TarvikParameters& params, const TarvikGenerator& engine,
+                                   const CausalSet& causal, const std::vector<double>& sample_frequency) {
+  using SnpIterator = std::map<int, snp>::const_iterator;
+  std::vector<SnpIterator> snp_at;
+  for (auto it = engine.panel_data.snps_data.begin(); it != engine.panel_data.snps_data.end(); ++it)
+    snp_at.push_back(it);
+  std::vector<CausalSnp> rows;
+  for (std::size_t k = 0; k < causal.indices.size(); ++k) {
+    const SnpIterator snp = snp_at[static_cast<std::size_t>(causal.indices[k])];
+    CausalSnp row;
+    row.chromosome = params.chromosome_given ? params.chromosome : "NA";
+    row.rsid = snp->second.rsid;
+    row.position = snp->first;
+    row.allele0 = snp->second.allele0;
+    row.allele1 = snp->second.allele1;
+    row.panel_frequency = snp->second.frequency;
+    row.sample_frequency = sample_frequency[k];
+    row.effect = causal.effects[k];
+    const double q = sample_frequency[k];
+    row.variance = 2.0 * q * (1.0 - q) * row.effect * row.effect;
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// The seed word of a -combine run, which simulates nothing else.
+std::uint32_t combine_seed_word(const TarvikParameters& params, RunLog& log) {
+  if (params.seed == SeedSource::word) return params.seed_word;
+  double seed = 0.12345;
+  if (params.seed == SeedSource::clock) {
+    std::srand(static_cast<unsigned int>(std::time(nullptr)));
+    seed = std::rand() / 2147483647.0;
+  }
+  const std::uint32_t word = MT::seed_word_of(seed);
+  log.report("Random seed word " + std::to_string(word) + " (-seed " + std::to_string(word) +
+             " repeats this run)\n");
+  return word;
+}
+
+std::string companion(const std::string& gv_file, const char* suffix) {
+  const std::string ending = genetic_value_suffix;
+  if (gv_file.size() <= ending.size() || gv_file.compare(gv_file.size() - ending.size(), ending.size(), ending) != 0)
+    throw RunError("-combine: " + gv_file + " is not a genetic-value file (its name must end in " + ending + ").\n");
+  return gv_file.substr(0, gv_file.size() - ending.size()) + suffix;
+}
+
+void check_same_individuals(const GeneticValues& first, const std::string& first_name, const GeneticValues& next,
+                            const std::string& next_name) {
+  if (next.value.size() != first.value.size())
+    throw RunError("-combine: " + next_name + " holds " + std::to_string(next.value.size()) + " individuals but " +
+                   first_name + " holds " + std::to_string(first.value.size()) + ".\n");
+  for (std::size_t i = 0; i < first.value.size(); ++i)
+    if (next.family[i] != first.family[i] || next.individual[i] != first.individual[i])
+      throw RunError("-combine: individual " + std::to_string(i + 1) + " is " + next.family[i] + " " +
+                     next.individual[i] + " in " + next_name + " but " + first.family[i] + " " +
+                     first.individual[i] + " in " + first_name + ".\n");
+}
+
+}  // namespace
+
+TraitPlan plan_trait(const TarvikParameters& params, const TarvikGenerator& engine) {
+  TraitPlan plan;
+  if (!params.trait.causal_file.empty()) plan.listed = read_causal_file(params.trait.causal_file.string());
+  // Only a check (no seed word yet): a listed SNP off the panel, or too few
+  // SNPs to draw from, stops the run before it simulates.
+  choose_causal_snps(params.trait, plan.listed, engine.panel_data, 0);
+  return plan;
+}
+
+void write_trait_files(const TraitPlan& plan, const TarvikParameters& params, const TarvikGenerator& engine,
+                       const HaplotypeSource& source, const TraitIdentities& ids, RunLog& log) {
+  const CausalSet causal = choose_causal_snps(params.trait, plan.listed, engine.panel_data, engine.seed_word);
+  std::vector<double> sample_frequency;
+  const std::vector<double> value = genetic_values(source, causal, sample_frequency);
+  log.report("\nTrait: " + std::to_string(causal.indices.size()) + " causal SNPs\n");
+  write_causal_file(gwas_file_name(params, causal_suffix), causal_rows(params, engine, causal, sample_frequency),
+                    log);
+  write_genetic_value_file(gwas_file_name(params, genetic_value_suffix), value, ids, log);
+  if (params.trait.phenotypes()) write_phenotypes(params, value, engine.seed_word, ids, log);
+}
+
+void combine_genetic_values(const TarvikParameters& params, RunLog& log) {
+  const std::uint32_t seed_word = combine_seed_word(params, log);
+  const std::vector<std::string> files = read_name_list(params.trait.combine_list.string());
+  GeneticValues total;
+  std::vector<std::string> causal;
+  for (const std::string& file : files) {
+    const std::string causal_file = companion(file, causal_suffix);
+    GeneticValues next = read_genetic_values(file);
+    const std::vector<std::string> rows = read_table_rows(causal_file, causal_header);
+    causal.insert(causal.end(), rows.begin(), rows.end());
+    if (total.value.empty()) {
+      total = std::move(next);
+      continue;
+    }
+    check_same_individuals(total, files.front(), next, file);
+    for (std::size_t i = 0; i < total.value.size(); ++i) total.value[i] += next.value[i];
+  }
+  log.report("Combined the genetic values of " + std::to_string(files.size()) + " runs (" +
+             std::to_string(causal.size()) + " causal SNPs)\n");
+  const TraitIdentities ids{total.family, total.individual};
+  write_causal_rows(gwas_file_name(params, causal_suffix), causal, log);
+  write_genetic_value_file(gwas_file_name(params, genetic_value_suffix), total.value, ids, log);
+  write_phenotypes(params, total.value, seed_word, ids, log);
+}

@@ -1,0 +1,165 @@
+// Trait flags on the command line, and whole trait runs of the binary.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+
+#include "params/tarvik_parameters.hpp"
+#include "test_support.hpp"
+
+using namespace testing_support;
+
+namespace {
+
+void parse(TarvikParameters& params, const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> tokens;
+  for (std::string t; in >> t;) tokens.push_back(t);
+  std::vector<char*> argv;
+  for (std::string& t : tokens) argv.push_back(&t[0]);
+  params.process_parameters(static_cast<int>(argv.size()), argv.data());
+}
+
+std::vector<std::vector<std::string>> rows_of(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    rows.emplace_back();
+    for (std::string f; fields >> f;) rows.back().push_back(f);
+  }
+  return rows;
+}
+
+// The region of the example panel the runs simulate, and a trait on it.
+const std::string region = "-int 1000000 1400000 -chr 20 -no_gens_output ";
+const std::string trait = "-n 300 0 -causal_random 20 -h2 0.6 -prevalence 0.2 -replicates 2 ";
+
+}  // namespace
+
+TEST(TraitFlags, CommandLinesThatStopAndValuesRead) {
+  const std::string base = "tarvik -h H -l L -m M -o run ";
+  const std::string stop = "Error encountered, program terminated: ";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {base + "-n 10 0 -causal c -causal_random 5", "flags -causal and -causal_random both choose the causal SNPs"},
+      {base + "-n 10 0 -causal c -alpha 0", "flag -alpha applies to drawn causal SNPs; it needs -causal_random."},
+      {base + "-h2 0.5", "flag -h2 describes a trait; it needs -causal, -causal_random or -combine."},
+      {base + "-n 10 0 -causal_random 5 -h2 0", "flag -h2 expects a number above 0 and at most 1 but got \"0\"."},
+      {base + "-n 10 0 -causal_random 5 -h2 0.5 -prevalence 1",
+       "flag -prevalence expects a number above 0 and below 1 but got \"1\"."},
+      {base + "-n 10 0 -causal_random 5 -prevalence 0.1", "flag -prevalence describes phenotypes, which need -h2"},
+      {base + "-n 10 0 -causal_random 5 -h2 1 -pheno01", "flag -pheno01 codes a binary trait's phenotypes"},
+      {base + "-n 10 2 -causal_random 5", "a trait (-causal, -causal_random) is simulated on a population sample"},
+      {base + "-causal_random 5", "give -n <individuals> 0"},
+      {base + "-n 10 0 -causal_random 5 -dl 100 1 1 1", "and relative-risk disease loci (-dl) cannot be simulated"},
+      {"tarvik -combine list -o run", "flag -combine needs -h2"},
+      {"tarvik -combine list -h2 0.5 -o run -m M", "-m cannot be given with it."},
+  };
+  for (const auto& [line, expected] : cases) {
+    TarvikParameters p;
+    EXPECT_TRUE(contains(error_of([&] { parse(p, line); }), expected)) << line << "\n" << error_of([&] {
+      parse(p, line);
+    });
+  }
+  TarvikParameters p;
+  parse(p, base + "-n 10 0 -causal_random 7 -causal_maf 0.05 -alpha -0.5 -h2 0.3 -prevalence 0.01 -replicates 4 "
+                  "-pheno01");
+  EXPECT_EQ(p.trait.causal_random, 7);
+  EXPECT_EQ(p.trait.causal_maf, 0.05);
+  EXPECT_EQ(p.trait.alpha, -0.5);  // a negative value, not a flag
+  EXPECT_TRUE(p.unrecognised_flags.empty());
+  EXPECT_EQ(p.trait.h2, 0.3);
+  EXPECT_EQ(p.trait.prevalence, 0.01);
+  EXPECT_EQ(p.trait.replicates, 4);
+  EXPECT_TRUE(p.trait.pheno01);
+}
+
+TEST(TraitRun, GenotypesUnchangedRepeatableAndThreadFree) {
+  TempDir dir;
+  const std::string common = example_panel() + region + "-seed 41 -output_plink ";
+  // Without a trait the same sample needs a disease locus; a neutral one without cases changes no draw.
+  ASSERT_EQ(run_tarvik(common + "-n 300 0 -dl 1066806 1 1 1 -threads 1 -o " + dir.file("plain/run")).status, 0);
+  ASSERT_EQ(run_tarvik(common + trait + "-threads 1 -o " + dir.file("one/run")).status, 0);
+  ASSERT_EQ(run_tarvik(common + trait + "-threads 4 -o " + dir.file("four/run")).status, 0);
+  ASSERT_EQ(run_tarvik(common + trait + "-threads 4 -o " + dir.file("again/run")).status, 0);
+  for (const char* file : {"run.controls.haps", "run.legend", "run.bed", "run.bim"})
+    EXPECT_EQ(read_file(dir.file("plain/") + file), read_file(dir.file("one/") + file)) << file;
+  // The trait's phenotypes are in the .pheno alone.
+  EXPECT_EQ(rows_of(read_file(dir.file("one/run.fam")))[0], (std::vector<std::string>{"0", "id1_0", "0", "0", "0", "-9"}));
+  EXPECT_EQ(snapshot(dir.file("one"), false), snapshot(dir.file("four"), false));
+  EXPECT_EQ(snapshot(dir.file("one"), false), snapshot(dir.file("again"), false));
+
+  const auto pheno = rows_of(read_file(dir.file("one/run.pheno")));
+  const auto gv = rows_of(read_file(dir.file("one/run.gv")));
+  const auto causal = rows_of(read_file(dir.file("one/run.causal.tsv")));
+  ASSERT_EQ(pheno.size(), 301u);
+  ASSERT_EQ(gv.size(), 301u);
+  EXPECT_EQ(pheno[0], (std::vector<std::string>{"FID", "IID", "PHENO1", "PHENO2"}));
+  EXPECT_EQ(pheno[300][0] + " " + pheno[300][1], "0 id1_299");
+  EXPECT_EQ(gv[300][0] + " " + gv[300][1], "0 id1_299");
+  EXPECT_EQ(causal.size(), 21u);
+  // Each causal row's variance is 2q(1-q)b^2 of its sample frequency q and effect b.
+  for (std::size_t k = 1; k < causal.size(); ++k) {
+    const double q = std::stod(causal[k][7]), b = std::stod(causal[k][8]);
+    EXPECT_DOUBLE_EQ(std::stod(causal[k][9]), 2 * q * (1 - q) * b * b);
+    EXPECT_EQ(causal[k][5], causal[k][4]);  // the effect allele is allele1
+  }
+  EXPECT_TRUE(contains(read_file(dir.file("one/run.summary")), "replicate 2: realized h2 "));
+}
+
+TEST(TraitRun, CombineSumsChromosomesAndAppliesNoiseOnce) {
+  TempDir dir;
+  const std::string common = example_panel() + "-no_gens_output -no_haps_output -n 400 0 -causal_random 10 ";
+  ASSERT_EQ(run_tarvik(common + "-int 1000000 1400000 -chr 1 -seed 1 -o " + dir.file("chr1")).status, 0);
+  ASSERT_EQ(run_tarvik(common + "-int 2500000 2800000 -chr 2 -seed 2 -o " + dir.file("chr2")).status, 0);
+  EXPECT_FALSE(file_exists(dir.file("chr1.pheno")));  // no -h2: genetic values only
+  write_file(dir.file("list"), dir.file("chr1.gv") + "\n" + dir.file("chr2.gv") + "\n");
+  const std::string combine = "-combine " + dir.file("list") + " -h2 0.5 -seed 3 -o ";
+  ASSERT_EQ(run_tarvik(combine + dir.file("all")).status, 0);
+  ASSERT_EQ(run_tarvik(combine + dir.file("again")).status, 0);
+  EXPECT_EQ(read_file(dir.file("all.pheno")), read_file(dir.file("again.pheno")));
+
+  // The noise against the heritability is checked on the workflow's merge (test_workflow_trait.sh).
+  const auto g1 = rows_of(read_file(dir.file("chr1.gv"))), g2 = rows_of(read_file(dir.file("chr2.gv")));
+  const auto sum = rows_of(read_file(dir.file("all.gv"))), pheno = rows_of(read_file(dir.file("all.pheno")));
+  ASSERT_EQ(sum.size(), 401u);
+  for (std::size_t i = 1; i < sum.size(); ++i) {
+    EXPECT_EQ(std::strtod(sum[i][2].c_str(), nullptr), std::stod(g1[i][2]) + std::stod(g2[i][2]));
+    EXPECT_EQ(pheno[i][1], g1[i][1]);
+  }
+  EXPECT_EQ(rows_of(read_file(dir.file("all.causal.tsv"))).size(), 21u);
+
+  // Runs of other individuals cannot be combined.
+  ASSERT_EQ(run_tarvik(example_panel() + "-no_gens_output -no_haps_output -n 300 0 -causal_random 3 -seed 4 "
+                                         "-int 1000000 1400000 -o " + dir.file("small")).status,
+            0);
+  write_file(dir.file("list"), dir.file("chr1.gv") + "\n" + dir.file("small.gv") + "\n");
+  const CommandResult bad = run_tarvik(combine + dir.file("bad"));
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_TRUE(contains(bad.output, "-combine: " + dir.file("small.gv") + " holds 300 individuals but " +
+                                       dir.file("chr1.gv") + " holds 400."))
+      << bad.output;
+}
+
+TEST(TraitRun, Plink2FindsTheListedEffect) {
+  TempDir dir;
+  ASSERT_EQ(run_command("command -v plink2").status, 0) << "plink2 is needed";
+  write_file(dir.file("causal"), "1066806 0.5\n");  // panel allele1 frequency about 0.3
+  ASSERT_EQ(run_tarvik(example_panel() + region + "-seed 8 -n 2000 0 -copy_panel_only -output_plink -h2 0.2 "
+                                                  "-no_haps_output -causal " + dir.file("causal") + " -o " +
+                       dir.file("run")).status,
+            0);
+  const CommandResult glm =
+      run_command("plink2 --bfile run --pheno run.pheno --glm allow-no-covars --out glm", dir.path());
+  ASSERT_EQ(glm.status, 0) << glm.output;
+  for (const auto& row : rows_of(read_file(dir.file("glm.PHENO1.glm.linear")))) {
+    if (row.size() < 12 || row[1] != "1066806") continue;
+    // plink2 counts A1, the .bim's allele1: the effect the trait gave it.
+    const double beta = std::stod(row[8]), se = std::stod(row[9]);
+    EXPECT_NEAR(beta, 0.5, 4 * se);
+    EXPECT_LT(std::stod(row[11]), 1e-10);
+    return;
+  }
+  FAIL() << "no row for 1066806";
+}
