@@ -2,6 +2,7 @@
 // children are rebuilt from their parents through the transmission file and checked by PLINK.
 #include <cmath>
 #include <map>
+#include <iterator>
 #include <sstream>
 
 #include "data/pedigree.hpp"
@@ -179,6 +180,51 @@ TEST(Families, FlagsThatDoNotFitAPedigreeAreRefused) {
     const CommandResult r = run_tarvik(example_panel() + "-o out/run " + c.args, dir.path());
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(contains(r.output, c.message)) << r.output;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A trait over a pedigree: every individual's genetic value in the .gv, in the pedigree's order and identities,
+// is the sum of its effect-allele counts in the VCF times the effects.
+TEST(Families, TraitValuesFollowThePedigreesOrder) {
+  TempDir dir;
+  const CommandResult r = run_tarvik(example_panel() + kFamilies + "-pedigree " + source_dir() +
+                                     "/example/three_generations.ped -causal_random 15 -h2 0.5", dir.path());
+  ASSERT_EQ(r.status, 0) << r.output;
+  std::map<std::string, std::pair<std::string, double>> effect;  // position -> effect allele, effect
+  std::istringstream causal(read_file(dir.file("run.causal.tsv")));
+  std::string line;
+  std::getline(causal, line);
+  for (std::string chr, rsid, pos, a0, a1, allele, f1, f2, beta, var; causal >> chr >> rsid >> pos >> a0 >> a1 >>
+                                                                        allele >> f1 >> f2 >> beta >> var;)
+    effect[pos] = {allele == a1 ? "1" : "0", std::stod(beta)};
+  ASSERT_EQ(effect.size(), 15u);
+  const std::string text =
+      run_command("bcftools query -f '%POS[ %GT]\\n' run.vcf.gz | tr -d '|'", dir.path()).output;
+  std::vector<double> value;
+  std::istringstream rows(text);
+  for (std::string pos; rows >> pos && std::getline(rows, line);) {
+    std::istringstream genotypes(line);
+    std::vector<std::string> samples{std::istream_iterator<std::string>(genotypes), {}};
+    value.resize(samples.size());
+    if (!effect.count(pos)) continue;
+    for (std::size_t i = 0; i < samples.size(); ++i)
+      for (const char a : samples[i]) value[i] += (std::string(1, a) == effect[pos].first) * effect[pos].second;
+  }
+  std::istringstream gv(read_file(dir.file("run.gv")));
+  std::getline(gv, line);
+  ASSERT_EQ(line, "FID\tIID\tGV");
+  std::istringstream fam(read_file(dir.file("run.fam")));
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    std::string fid, iid, v, f, d, rest;
+    ASSERT_TRUE(static_cast<bool>(gv >> fid >> iid >> v));
+    fam >> f >> d;
+    std::getline(fam, rest);
+    EXPECT_EQ(fid + " " + iid, f + " " + d);
+    EXPECT_NEAR(std::stod(v), value[i], 1e-9) << iid;
   }
 }
 

@@ -111,7 +111,7 @@ void TarvikParameters::check_trait_flags() {
   if (flag_given("-dl"))
     refuse("a trait (-causal, -causal_random) and relative-risk disease loci (-dl) cannot be simulated in "
            "one run: a trait run draws a population sample and sets cases by -prevalence.");
-  if (ncases != 0 || !flag_given("-n"))
+  if (!flag_given("-pedigree") && (ncases != 0 || !flag_given("-n")))
     refuse("a trait (-causal, -causal_random) is simulated on a population sample: give -n <individuals> 0 "
            "(cases come from -prevalence, not from relative risks).");
 }
