@@ -13,6 +13,7 @@
 #include <vector>
 
 #include <htslib/bgzf.h>
+#include <htslib/hfile.h>
 #include <htslib/hts.h>
 #include <htslib/tbx.h>
 #include <htslib/vcf.h>
@@ -115,6 +116,14 @@ HtsOutput::~HtsOutput() {
     // free it on close.
     if (file->idx != nullptr) hts_idx_destroy(file->idx);
     file->idx = nullptr;
+    // A file abandoned after a failed write: htslib's close would flush the
+    // bytes that failed, write the end-of-file block, fail again and keep
+    // its buffers. With nothing left to write it only closes and frees.
+    if (BGZF* bgzf = hts_get_bgzfp(file)) {
+      bgzf->is_compressed = 0;
+      bgzf->fp->begin = bgzf->fp->buffer;
+      bgzf->fp->has_errno = 0;
+    }
     hts_close(file);
   }
   if (!finished) {
