@@ -196,5 +196,5 @@ void write_output_files(const HaplotypeSource& source, const std::map<int, snp>&
 
   // The formats for association software, after the files above.
   if (params.output_plink) write_plink_files(source, snps, params, map, log, budget);
-  if (params.output_vcf || params.output_bcf) write_vcf_files(source, snps, params, log);
+  if (params.output_vcf || params.output_bcf) write_vcf_files(source, snps, params, log, budget);
 }

@@ -18,6 +18,9 @@
 
 #include "core/errors.hpp"
 #include "core/log.hpp"
+#include "core/ordered.hpp"
+#include "core/progress.hpp"
+#include "core/thread_budget.hpp"
 #include "io/block_writer.hpp"
 #include "io/hts.hpp"
 #include "io/output_set.hpp"
@@ -52,7 +55,7 @@ class HtsOutput {
   }
   // A VCF line made by the caller, ending in a line feed: a record of
   // `contig` at 0-based `position` whose REF has `length` bases.
-  void write_line(const std::string& line, const char* contig, hts_pos_t position, hts_pos_t length);
+  void write_line(const char* line, std::size_t size, const char* contig, hts_pos_t position, hts_pos_t length);
   // Saves the index, closes the file and gives both their final names.
   void finish();
 
@@ -78,13 +81,13 @@ void HtsOutput::open(const char* mode, int min_shift, bcf_hdr_t* header, std::os
   if (bcf_idx_init(file, header, min_shift, index_part.c_str()) != 0) fail();
 }
 
-void HtsOutput::write_line(const std::string& line, const char* contig, hts_pos_t position,
+void HtsOutput::write_line(const char* line, std::size_t size, const char* contig, hts_pos_t position,
                            hts_pos_t length) {
   // What htslib's own VCF writer does with a line: start a new block rather
   // than split a record across two, and tell the index where it begins.
   BGZF* bgzf = hts_get_bgzfp(file);
-  if (bgzf_flush_try(bgzf, static_cast<ssize_t>(line.size())) < 0 ||
-      bgzf_write(bgzf, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+  if (bgzf_flush_try(bgzf, static_cast<ssize_t>(size)) < 0 ||
+      bgzf_write(bgzf, line, size) != static_cast<ssize_t>(size))
     fail();
   const int tid = hts_idx_tbi_name(file->idx, 0, contig);
   if (tid < 0 || hts_idx_push(file->idx, tid, position, position + length, bgzf_tell(bgzf), 1) < 0) fail();
@@ -136,44 +139,48 @@ Hts<bcf_hdr_t> make_header(const std::string& chromosome,
   return header;
 }
 
+// "\ta|b" for the four individuals of a byte of haplotype bits (haplotype
+// 2i at bit 2i, 2i + 1 at the next), so that one 16-byte copy writes them.
+struct GenotypeCells {
+  char text[256][16];
+  GenotypeCells() {
+    for (int v = 0; v < 256; ++v)
+      for (int k = 0; k < 4; ++k) {
+        char* cell = text[v] + 4 * k;
+        cell[0] = '\t';
+        cell[1] = static_cast<char>('0' + (v >> 2 * k & 1));
+        cell[2] = '|';
+        cell[3] = static_cast<char>('0' + (v >> (2 * k + 1) & 1));
+      }
+  }
+};
+const GenotypeCells genotype_cells;
+
 // The text of one VCF line, made here: htslib formats each sample's genotype
 // on its own, which takes longer than compressing the result.
-class VcfLine {
- public:
-  VcfLine(const std::string& chromosome, std::size_t individuals)
-      : contig(chromosome), individuals(individuals) {}
-  const std::string& format(SnpIterator snp, const std::uint8_t* allele);
-
- private:
-  const std::string contig;
-  const std::size_t individuals;
-  std::string text;  // its capacity is kept from line to line
-};
-
-const std::string& VcfLine::format(SnpIterator snp, const std::uint8_t* allele) {
-  // "\ta|b" by 2a + b, one four-byte copy per individual.
-  static const char cells[4][5] = {"\t0|0", "\t0|1", "\t1|0", "\t1|1"};
+void append_vcf_line(const std::string& contig, SnpIterator snp, const std::uint64_t* bits,
+                     std::size_t individuals, std::string& text) {
   char position[16];
   const std::to_chars_result end = std::to_chars(position, position + sizeof position, snp->first);
-  text.assign(contig).append(1, '\t').append(position, end.ptr).append(1, '\t');
+  text.append(contig).append(1, '\t').append(position, end.ptr).append(1, '\t');
   text.append(snp->second.rsid).append(1, '\t').append(snp->second.allele0).append(1, '\t');
   text.append(snp->second.allele1).append("\t.\t.\t.");
   if (individuals > 0) {
     text.append("\tGT");
     const std::size_t at = text.size();
-    text.resize(at + 4 * individuals);
+    text.resize(at + 4 * individuals + 16);
     char* cell = &text[at];
-    for (std::size_t i = 0; i < individuals; ++i, allele += 2, cell += 4)
-      std::memcpy(cell, cells[2 * allele[0] + allele[1]], 4);
+    for (std::size_t i = 0; i < individuals; i += 4, cell += 16)
+      std::memcpy(cell, genotype_cells.text[bits[i >> 5] >> (2 * (i & 31)) & 0xff], 16);
+    text.resize(at + 4 * individuals);
   }
   text.append(1, '\n');
-  return text;
 }
 
 // One SNP as a record: ID the rsid, REF allele0, ALT allele1, and per
 // individual the phased genotype "a|b" of its haplotypes 2i and 2i + 1
 // (htslib's codes: (allele + 1) << 1, plus 1 for a phased second allele).
-void fill_record(const bcf_hdr_t* header, SnpIterator snp, const std::uint8_t* allele,
+void fill_record(const bcf_hdr_t* header, SnpIterator snp, const std::uint64_t* bits,
                  std::vector<std::int32_t>& gt, bcf1_t* record) {
   bcf_clear(record);
   record->rid = 0;
@@ -184,12 +191,28 @@ void fill_record(const bcf_hdr_t* header, SnpIterator snp, const std::uint8_t* a
             bcf_update_alleles(header, record, alleles, 2) == 0;
   if (!gt.empty()) {
     for (std::size_t h = 0; h < gt.size(); ++h)
-      gt[h] = static_cast<std::int32_t>((allele[h] + 1u) << 1 | (h & 1u));
+      gt[h] = static_cast<std::int32_t>(((bits[h >> 6] >> (h & 63) & 1u) + 1u) << 1 | (h & 1u));
     record->n_sample = static_cast<std::uint32_t>(gt.size() / 2);
     ok = ok && bcf_update_genotypes(header, record, gt.data(), static_cast<int>(gt.size())) == 0;
   }
   if (!ok) throw RunError("the VCF record of " + snp->second.rsid + " could not be built.\n");
 }
+
+// One block of SNPs in both forms: VCF lines (line k ends at line_end[k])
+// and BCF records.
+struct VcfBlock {
+  std::size_t first = 0, count = 0;
+  std::string text;
+  std::vector<std::size_t> line_end;
+  std::vector<Hts<bcf1_t>> records;
+};
+
+// What each thread keeps from block to block.
+struct VcfMaker {
+  std::unique_ptr<BitDecoder> decoder;
+  BitTile tile;
+  std::vector<std::int32_t> gt;
+};
 
 // "FID IID PHENO", then "0 id1_<i> <1 or 2>": plink2 reads a VCF sample name
 // as the IID, with no family ID (FID 0), so that --pheno finds every sample.
@@ -209,7 +232,7 @@ void write_pheno_file(std::size_t individuals, const RunConfig& params, RunLog& 
 }  // namespace
 
 void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
-                     RunLog& log) {
+                     RunLog& log, ThreadBudget* budget) {
   if (!snps.empty() && snps.begin()->first < 1)
     throw RunError("the SNP at position " + std::to_string(snps.begin()->first) +
                                 " cannot be written to a VCF file, whose positions start at 1.\n");
@@ -231,21 +254,57 @@ void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& sn
     log.report(announced);
   }
 
-  VcfLine line(params.chromosome, individuals);
-  Hts<bcf1_t> record(bcf_init());
-  std::vector<std::int32_t> gt(2 * individuals);
-  for_each_snp(
-      source, snps, "Writing VCF files",
-      [&](const Tile& tile, std::size_t r, std::map<int, snp>::const_iterator snp) {
-        if (vcf)
-          vcf->write_line(line.format(snp, tile.snp(r)), params.chromosome.c_str(), snp->first - 1,
-                          static_cast<hts_pos_t>(snp->second.allele0.size()));
-        if (bcf) {
-          fill_record(header.get(), snp, tile.snp(r), gt, record.get());
-          bcf->write(header.get(), record.get());
+  std::vector<SnpIterator> rows;
+  rows.reserve(snps.size());
+  for (SnpIterator it = snps.begin(); it != snps.end(); ++it) rows.push_back(it);
+  const std::size_t nsnps = rows.size(), block = block_snps(source.haplotypes());
+  const std::size_t blocks = (nsnps + block - 1) / block;
+  // The calling thread writes and compresses; the threads of the lease decode
+  // and format the blocks after the one being written.
+  ThreadBudget::Lease lease = budget != nullptr && blocks > 1
+                                  ? budget->take(static_cast<int>(std::min<std::size_t>(blocks - 1, 1 << 10)))
+                                  : ThreadBudget::Lease();
+  std::vector<VcfMaker> makers(static_cast<std::size_t>(lease.count()) + 1);
+  const std::size_t ring = lease.count() == 0 ? 1 : static_cast<std::size_t>(lease.count()) + 2;
+  Ordered<VcfBlock> made(
+      std::move(lease), ring,
+      [&](std::size_t b, VcfBlock& out, int maker) {
+        VcfMaker& m = makers[static_cast<std::size_t>(maker)];
+        if (!m.decoder) {
+          m.decoder = source.bit_decoder();
+          m.gt.resize(bcf ? 2 * individuals : 0);
         }
+        out.first = b * block;
+        out.count = std::min(block, nsnps - out.first);
+        m.decoder->decode(out.first, out.count, m.tile);
+        out.text.clear();
+        out.line_end.clear();
+        while (bcf && out.records.size() < out.count) out.records.emplace_back(bcf_init());
+        for (std::size_t r = 0; r < out.count; ++r) {
+          if (vcf) {
+            append_vcf_line(params.chromosome, rows[out.first + r], m.tile.snp(r), individuals, out.text);
+            out.line_end.push_back(out.text.size());
+          }
+          if (bcf) fill_record(header.get(), rows[out.first + r], m.tile.snp(r), m.gt, out.records[r].get());
+        }
+        return true;
       },
-      [] {});
+      Ordered<VcfBlock>::Order::any, blocks);
+  Progress progress("Writing VCF files", "SNPs");
+  for (std::size_t b = 0; b < blocks; ++b) {
+    const VcfBlock& done = *made.take(b);
+    for (std::size_t r = 0, at = 0; r < done.count; ++r) {
+      const SnpIterator& snp = rows[done.first + r];
+      if (vcf) {
+        vcf->write_line(done.text.data() + at, done.line_end[r] - at, params.chromosome.c_str(), snp->first - 1,
+                        static_cast<hts_pos_t>(snp->second.allele0.size()));
+        at = done.line_end[r];
+      }
+      if (bcf) bcf->write(header.get(), done.records[r].get());
+    }
+    made.release(b);
+    progress.update(static_cast<long>(std::min((b + 1) * block, nsnps)), static_cast<long>(nsnps));
+  }
   for (HtsOutput* out : {vcf.get(), bcf.get()})
     if (out) out->finish();
   write_pheno_file(individuals, params, log);
