@@ -1,7 +1,5 @@
 #include "output/vcf_writer.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <charconv>
 #include <cstdint>
@@ -24,112 +22,12 @@
 #include "core/thread_budget.hpp"
 #include "io/block_writer.hpp"
 #include "io/hts.hpp"
-#include "io/output_set.hpp"
 #include "output/gwas_files.hpp"
+#include "output/hts_output.hpp"
 #include "output/names.hpp"
 #include "output/text_lines.hpp"
 
 namespace {
-
-// One VCF or BCF file being written, opened and closed by htslib itself,
-// with the index htslib builds as the records go by. Both are written under
-// temporary names in the same directory: those of the run's output set,
-// renamed with the rest of the set, or outside a set (the writers' own
-// checks) ".part" names renamed once complete. A failed run leaves no file
-// under a final name.
-class HtsOutput {
- public:
-  HtsOutput(const boost::filesystem::path& data_name, const std::string& index_suffix)
-      : name(data_name.string()),
-        index(name + index_suffix),
-        part(temporary_name(name)),
-        index_part(temporary_name(index)) {}
-  ~HtsOutput();
-  HtsOutput(const HtsOutput&) = delete;
-  HtsOutput& operator=(const HtsOutput&) = delete;
-
-  // Opens the file in htslib's `mode`, writes the header and starts the
-  // index (min_shift 0: TBI, else CSI).
-  // Compresses on `pool`'s threads when not null.
-  void open(const char* mode, int min_shift, bcf_hdr_t* header, std::ostream& log, htsThreadPool* pool = nullptr);
-  void write(bcf_hdr_t* header, bcf1_t* record) {
-    if (bcf_write(file, header, record) != 0) fail();
-  }
-  // A VCF line made by the caller, ending in a line feed: a record of
-  // `contig` at 0-based `position` whose REF has `length` bases.
-  void write_line(const char* line, std::size_t size, const char* contig, hts_pos_t position, hts_pos_t length);
-  // Saves the index, closes the file and gives both their final names.
-  void finish();
-
- private:
-  static std::string temporary_name(const std::string& final_name) {
-    return output_set_open() ? pending_output_name(final_name).string() : final_name + ".part";
-  }
-  [[noreturn]] void fail() const {
-    throw FileError::writing(name, "the file could not be written completely (disk full or I/O error).");
-  }
-
-  const std::string name, index, part, index_part;  // htslib keeps index_part's pointer
-  htsFile* file = nullptr;
-  bool finished = false;
-};
-
-void HtsOutput::open(const char* mode, int min_shift, bcf_hdr_t* header, std::ostream& log,
-                     htsThreadPool* pool) {
-  log << "writing output file " << name << std::endl;
-  log << "writing output file " << index << std::endl;
-  file = hts_open(part.c_str(), mode);
-  if (file == nullptr) throw FileError::reading(name, "can't open file.");
-  if (bcf_hdr_write(file, header) != 0) fail();
-  if (bcf_idx_init(file, header, min_shift, index_part.c_str()) != 0) fail();
-  // Only now: the index starts at the end of the header's blocks, which
-  // htslib knows at once on this thread and not yet when they are queued.
-  if (pool != nullptr && hts_set_thread_pool(file, pool) != 0) fail();
-}
-
-void HtsOutput::write_line(const char* line, std::size_t size, const char* contig, hts_pos_t position,
-                           hts_pos_t length) {
-  // What htslib's own VCF writer does with a line: start a new block rather
-  // than split a record across two, and tell the index where it begins.
-  BGZF* bgzf = hts_get_bgzfp(file);
-  if (bgzf_flush_try(bgzf, static_cast<ssize_t>(size)) < 0 ||
-      bgzf_write(bgzf, line, size) != static_cast<ssize_t>(size))
-    fail();
-  const int tid = hts_idx_tbi_name(file->idx, 0, contig);
-  if (tid < 0 || hts_idx_push(file->idx, tid, position, position + length, bgzf_tell(bgzf), 1) < 0) fail();
-}
-
-void HtsOutput::finish() {
-  if (bcf_idx_save(file) != 0) fail();
-  const int closed = hts_close(file);
-  file = nullptr;
-  if (closed != 0) fail();
-  // The index was saved before the data's last block was written; readers
-  // warn about an index older than its data, so it gets the later time.
-  utimensat(AT_FDCWD, index_part.c_str(), nullptr, 0);
-  if (output_set_open()) {
-    pending_output_closed(name);
-    pending_output_closed(index);
-  } else if (std::rename(index_part.c_str(), index.c_str()) != 0 ||
-             std::rename(part.c_str(), name.c_str()) != 0) {
-    throw FileError::writing(name, "the finished file could not be renamed from " + part + ".");
-  }
-  finished = true;
-}
-
-HtsOutput::~HtsOutput() {
-  if (file != nullptr) {
-    // An index still being built belongs to the file handle, which does not
-    // free it on close.
-    if (file->idx != nullptr) hts_idx_destroy(file->idx);
-    file->idx = nullptr;
-    hts_close(file);
-  }
-  if (!finished) {
-    std::remove(part.c_str());
-    std::remove(index_part.c_str());
-  }
-}
 
 Hts<bcf_hdr_t> make_header(const std::string& chromosome,
                                                    std::size_t individuals) {
@@ -229,24 +127,6 @@ void fill_record(const bcf_hdr_t* header, int gt_key, SnpIterator snp, const std
   record->n_sample = static_cast<std::uint32_t>(haplotypes / 2);
 }
 
-// htslib's thread pool of `threads` threads; none when 0 or when it cannot
-// be started.
-class Compressors {
- public:
-  explicit Compressors(int threads) {
-    if (threads > 0) pool.pool = hts_tpool_init(threads);
-  }
-  ~Compressors() {
-    if (pool.pool != nullptr) hts_tpool_destroy(pool.pool);
-  }
-  Compressors(const Compressors&) = delete;
-  Compressors& operator=(const Compressors&) = delete;
-  htsThreadPool* get() { return pool.pool != nullptr ? &pool : nullptr; }
-
- private:
-  htsThreadPool pool{nullptr, 0};
-};
-
 // One block of SNPs in both forms: VCF lines (line k ends at line_end[k])
 // and BCF records.
 struct VcfBlock {
@@ -291,16 +171,21 @@ void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& sn
   // Compression level 1: on genotype lines it takes a seventh of the time of
   // the default level 6 (0.7 s against 5.0 s of CPU for the 400 MB of
   // text of 4000 individuals at 24978 SNPs), for a third more bytes.
+  // The BGZF blocks are compressed on htslib's threads, leased from the
+  // budget: half of the run's threads beyond the calling one, at least one.
+  ThreadBudget::Lease compressing =
+      budget != nullptr ? budget->take(std::max(1, (params.threads - 1) / 2)) : ThreadBudget::Lease();
+  Compressors pool(compressing.count());
   std::unique_ptr<HtsOutput> vcf, bcf;
   std::ostringstream announced;
   if (params.output_vcf) {
     vcf = std::make_unique<HtsOutput>(gwas_file_name(params, ".vcf.gz"), ".tbi");
-    vcf->open("wz1", 0, header.get(), announced);
+    vcf->open("wz1", 0, header.get(), announced, pool.get());
     log.report(announced);
   }
   if (params.output_bcf) {
     bcf = std::make_unique<HtsOutput>(gwas_file_name(params, ".bcf"), ".csi");
-    bcf->open("wb1", 14, header.get(), announced);
+    bcf->open("wb1", 14, header.get(), announced, pool.get());
     log.report(announced);
   }
 
