@@ -54,6 +54,12 @@ run=(-vcf "$panel.bcf" -chr 20 -m "$panel.map" -dl 1945626 1 1.5 2.25 -copy_pane
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)" >"$work/load.txt"
 measure R_bcftools sh -c "bcftools view -Ou '$panel.bcf' >/dev/null"
 measure R_tarvik "$build/bench/read_panel" -vcf "$panel.bcf" "$panel.map" 2
+for binary in "$build/tarvik" ${BASELINE:-}; do
+  name=W6; [[ "$binary" == "$build/tarvik" ]] || name=W6_baseline
+  rm -rf "$work/out"
+  measure "$name" "$binary" "${run[@]}" -n 5000 5000 -output_bcf -o "$work/out/run"
+  note "$name" "$work/out/run.bcf"
+done
 for n in $sizes; do
   rm -rf "$work/out"
   measure "W5_$((2 * n))" "$build/tarvik" "${run[@]}" -n "$n" "$n" -output_plink -o "$work/out/run"
@@ -63,12 +69,6 @@ for n in $sizes; do
   mkdir -p "$work/out"
   measure "W5_$((2 * n))_plink2" plink2 --dummy "$((2 * n))" "$nsnps" --make-bed --threads 2 --out "$work/out/dummy"
   rm -rf "$work/out"
-done
-for binary in "$build/tarvik" ${BASELINE:-}; do
-  name=W6; [[ "$binary" == "$build/tarvik" ]] || name=W6_baseline
-  rm -rf "$work/out"
-  measure "$name" "$binary" "${run[@]}" -n 5000 5000 -output_bcf -o "$work/out/run"
-  note "$name" "$work/out/run.bcf"
 done
 rm -rf "$work/out"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)" >>"$work/load.txt"

@@ -106,9 +106,10 @@ void write_snp_files(const HaplotypeSource& source, const std::vector<SnpIterato
   // At least one block, which brings the legend's header even without SNPs.
   const std::size_t blocks = std::max<std::size_t>((nsnps + block - 1) / block, 1);
   write_blocks(set, nsnps, block, blocks, "Writing", budget, [&]() -> BlockFormatter {
-    return [&, tile = Tile()](std::size_t b, std::vector<TextBuffer>& texts) mutable {
+    auto decoder = std::shared_ptr<BitDecoder>(source.bit_decoder());
+    return [&, decoder, tile = BitTile()](std::size_t b, std::vector<TextBuffer>& texts) mutable {
       const std::size_t first = b * block, width = first < nsnps ? std::min(block, nsnps - first) : 0;
-      source.decode(first, width, tile);
+      decoder->decode(first, width, tile);
       if (legend >= 0 && b == 0) texts[legend].append("rs pos X0 X1\n");
       for (std::size_t r = 0; r < width; ++r) {
         const SnpIterator& snp = snps[first + r];
