@@ -82,7 +82,7 @@ awk -v snps="$nsnps" '
     n = $1; sub(/^W5_/, "", n); sub(/_.*/, "", n)
     geno = ($1 ~ /^W5_[0-9]+$/) ? n * snps : ($1 ~ /^W6/ ? 10000 * snps : 0)
     printf "%-16s %9.1f %8.1f %8.1f %6d MiB %9s %14s %10s\n", $1, $2, $3, $4, $5 / 1024, $6 == "" ? "-" : $6,
-           $7 == "" ? "-" : $7, geno > 0 && $6 != "" ? sprintf("%.2f", $6 * 1e9 / geno) : "-"
+           $7 == "" ? "-" : $7, (geno > 0 && $6 != "") ? sprintf("%.2f", $6 * 1e9 / geno) : "-"
   }
   END {
     printf "\nreading the BCF panel / bcftools view -Ou: %.2f (target <= 1.5)\n", w["R_tarvik"] / w["R_bcftools"]
