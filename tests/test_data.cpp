@@ -1,8 +1,14 @@
 // Reading the genetic map and the reference panel.
 
+#include <algorithm>
+#include <sstream>
+
 #include "core/log.hpp"
+#include "core/thread_budget.hpp"
 #include "data/data.hpp"
 #include "data/keep_list.hpp"
+#include "data/vcf_reader.hpp"
+#include "params/run_config.hpp"
 #include "test_support.hpp"
 
 using namespace testing_support;
@@ -173,3 +179,59 @@ TEST(KeepList, IdentitiesIndicesAndFamilyLinesAndTheErrorsNamingFileAndLine) {
 }
 
 }  // namespace
+
+// A VCF panel's genotypes, read four samples at a time and the rest one by one, are the haplotype file's; a
+// genotype the panel cannot take is refused with the message of the one-by-one reader wherever it stands.
+TEST_F(DataTest, VcfGenotypesAsTheHaplotypeFileGivesThemAndRefusalsNameTheSample) {
+  const auto vcf_text = [](const std::vector<std::string>& rows) {
+    std::string text = "##fileformat=VCFv4.2\n##contig=<ID=20>\n"
+                       "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">\n"
+                       "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ts0\ts1\ts2\ts3\ts4\n";
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      text += "20\t" + std::to_string(100 * (k + 1)) + "\trs" + std::to_string(k) + "\tA\tG\t.\t.\t.\tGT";
+      std::istringstream genotypes(rows[k]);
+      for (std::string g; genotypes >> g;) text += "\t" + g;
+      text += "\n";
+    }
+    return text;
+  };
+  const auto read_vcf = [&](const std::vector<std::string>& rows, Data& data) {
+    write_file(dir.file("panel.vcf"), vcf_text(rows));
+    RunConfig config;
+    config.vcf_file = dir.file("panel.vcf");
+    config.vcf_panel = true;
+    ThreadBudget budget(2);
+    return error_of([&] {
+      RunLog log = RunLog::silent();
+      data.map = read_genetic_map(dir.file("panel.map"), 11418, log);
+      read_vcf_panel(data, config, log, &budget);
+    });
+  };
+  const std::vector<std::string> rows = {"0|1 1|1 0|0 1|0 0|1", "1|1 1|1 1|1 1|1 0|0", "0|0 0|1 1|0 0|0 1|1"};
+  std::string haps, legend = kHeader;
+  for (std::size_t k = 0; k < rows.size(); ++k) {
+    std::string line = rows[k];
+    std::replace(line.begin(), line.end(), '|', ' ');
+    haps += line + "\n";
+    legend += "rs" + std::to_string(k) + " " + std::to_string(100 * (k + 1)) + " A G\n";
+  }
+  write_panel(haps, legend);
+  Data from_haps = fresh(), from_vcf = fresh();
+  ASSERT_EQ(read_all(from_haps), "");
+  ASSERT_EQ(read_vcf(rows, from_vcf), "no error");
+  EXPECT_TRUE(from_vcf.panel == from_haps.panel);
+  for (const auto& [position, s] : from_haps.snps_data)
+    EXPECT_EQ(from_vcf.snps_data.at(position).frequency, s.frequency) << position;
+
+  const struct { std::string row, refusal; } cases[] = {
+      {"0|1 0/1 0|0 1|0 0|1", "unphased genotype at 20:200 for sample s1"},
+      {"0|1 1|0 0|0 1|0 0/1", "unphased genotype at 20:200 for sample s4"},
+      {"0|1 .|1 0|0 1|0 0|1", "missing genotype at 20:200 for sample s1"},
+      {"0|1 1|1 0|0 1|0 1|.", "missing genotype at 20:200 for sample s4"},
+      {"0|1 1|1 0 1|0 0|1", "haploid genotype at 20:200 for sample s2"},
+  };
+  for (const auto& c : cases) {
+    Data data = fresh();
+    EXPECT_TRUE(contains(read_vcf({rows[0], c.row}, data), c.refusal)) << c.row;
+  }
+}

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include <boost/filesystem.hpp>
 
@@ -20,6 +21,7 @@
 #include "core/thread_budget.hpp"
 #include "output/output_files.hpp"
 #include "output/pipeline.hpp"
+#include "output/text_lines.hpp"
 #include "io/bgzf.hpp"
 #include "core/errors.hpp"
 #include "io/output_file.hpp"
@@ -240,3 +242,34 @@ TEST(Pipeline, SameBytesForAnyThreadCountAndTheFirstFailureInBlockOrder) {
 }
 
 }  // namespace
+
+// The text lines from bit rows are those from byte tiles, for groups starting anywhere in a word (a control
+// count that is odd, a group of one individual, groups past the first word) and for rows of several words.
+TEST(TextLines, FromBitsAsFromBytes) {
+  std::mt19937 random(11);
+  std::map<int, snp> snps;
+  snps[1234].rsid = "rs1";
+  snps[1234].allele0 = "A";
+  snps[1234].allele1 = "G";
+  for (const auto& [haps, hap0, hap1] : {std::make_tuple(2, 0, 2), std::make_tuple(10, 2, 10),
+                                         std::make_tuple(130, 6, 130), std::make_tuple(300, 126, 300),
+                                         std::make_tuple(300, 0, 126), std::make_tuple(64, 62, 64),
+                                         std::make_tuple(200, 2, 200)}) {
+    Tile tile;
+    tile.reset(0, 3, static_cast<std::size_t>(haps));
+    for (auto& a : tile.allele) a = static_cast<std::uint8_t>(random() & 1);
+    BitTile bits;
+    pack_tile(tile, bits);
+    for (std::size_t r = 0; r < 3; ++r) {
+      TextBuffer from_bytes, from_bits;
+      from_bytes.append("x");  // lines are appended after what the buffer holds
+      from_bits.append("x");
+      append_haplotype_line(tile, r, hap0, hap1, from_bytes);
+      append_haplotype_line(bits, r, hap0, hap1, from_bits);
+      append_genotype_line(tile, r, hap0, hap1, 7, snps.begin(), from_bytes);
+      append_genotype_line(bits, r, hap0, hap1, 7, snps.begin(), from_bits);
+      ASSERT_EQ(std::string(from_bits.data(), from_bits.size()), std::string(from_bytes.data(), from_bytes.size()))
+          << haps << " haplotypes, [" << hap0 << ", " << hap1 << "), row " << r;
+    }
+  }
+}

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <random>
 
+#include "store/bit_transpose.hpp"
 #include "store/mosaic.hpp"
 #include "test_support.hpp"
 
@@ -54,6 +55,16 @@ struct RandomMosaics {
 
 }  // namespace
 
+TEST(BitTranspose, EveryBitGoesToItsMirrorPlace) {
+  std::mt19937_64 random(3);
+  std::uint64_t a[64], b[64];
+  for (auto& word : a) word = random();
+  std::copy(a, a + 64, b);
+  transpose64(b);
+  for (int i = 0; i < 64; ++i)
+    for (int j = 0; j < 64; ++j) ASSERT_EQ(b[j] >> i & 1, a[i] >> j & 1) << i << " " << j;
+}
+
 TEST(MosaicDecoder, EveryBlockAndSnpListEqualsTheDirectReconstruction) {
   std::mt19937 random(7);
   const struct { int n, nsnps, T; std::vector<int> disease; bool cases; } shapes[] = {
@@ -61,6 +72,7 @@ TEST(MosaicDecoder, EveryBlockAndSnpListEqualsTheDirectReconstruction) {
       {70, 150, 33, {0, 149}, false},    // a panel row of two words; controls only
       {3, 1, 9, {0}, true},              // a single SNP
       {4, 40, 0, {}, false},             // no haplotypes at all
+      {130, 300, 150, {64, 128, 299}, true},  // rows and panel of several words
   };
   for (const auto& shape : shapes) {
     SCOPED_TRACE(shape.nsnps);
@@ -83,6 +95,24 @@ TEST(MosaicDecoder, EveryBlockAndSnpListEqualsTheDirectReconstruction) {
         for (int k = 0; k < w; ++k) block[k] = b + k;
         ASSERT_EQ(got.allele, direct(block)) << "block " << b << " width " << w;
         ASSERT_EQ(got.snp0 + got.nsnps + got.nhaps, static_cast<std::size_t>(b + w + shape.T));
+      }
+    }
+    // Bits: blocks ascending (cursors carried on), then one reaching back (cursors placed again).
+    const std::unique_ptr<BitDecoder> decoder = source.bit_decoder();
+    BitTile bits;
+    for (int width : {1, 63, 64, 130, shape.nsnps}) {
+      std::vector<int> starts;
+      for (int b = 0; b < shape.nsnps; b += width) starts.push_back(b);
+      starts.push_back(0);
+      for (int b : starts) {
+        const int w = std::min(width, shape.nsnps - b);
+        decoder->decode(b, w, bits);
+        source.decode(b, w, got);
+        BitTile packed;
+        pack_tile(got, packed);
+        ASSERT_EQ(bits.bits, packed.bits) << "bits of block " << b << " width " << w;
+        ASSERT_EQ(bits.words * 64 >= static_cast<std::size_t>(shape.T) && bits.nsnps == static_cast<std::size_t>(w),
+                  true);
       }
     }
     std::vector<int> some;

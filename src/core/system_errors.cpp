@@ -1,5 +1,8 @@
 #include "core/system_errors.hpp"
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -50,4 +53,18 @@ bool write_fully(int fd, const char* data, std::size_t size, int& err) {
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+int likely_write_error(const std::string& path) {
+  // A write that failed left at most a block short of the limit.
+  const off_t slack = 1 << 17;
+  struct stat file;
+  rlimit limit;
+  if (::stat(path.c_str(), &file) == 0 && getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+      file.st_size + slack >= static_cast<off_t>(limit.rlim_cur))
+    return EFBIG;
+  struct statvfs space;
+  if (statvfs(path.c_str(), &space) == 0 && space.f_bavail * space.f_frsize < static_cast<unsigned long>(slack))
+    return ENOSPC;
+  return 0;
 }

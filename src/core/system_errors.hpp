@@ -21,3 +21,8 @@ std::string incomplete_write_detail(int err);
 // partial writes. Returns true, or false with `err` set to the errno of the
 // failed write (0 when a write wrote nothing).
 bool write_fully(int fd, const char* data, std::size_t size, int& err);
+
+// The likely errno of a write to `path` that failed where errno was not
+// seen (on another thread): EFBIG when the file has reached the process's
+// file-size limit, ENOSPC when its file system is full, else 0.
+int likely_write_error(const std::string& path);

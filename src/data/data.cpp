@@ -219,7 +219,7 @@ namespace {
 
 void read_panel(Data& data, const RunConfig& config, RunLog& log, ThreadBudget& budget) {
   if (config.vcf_panel)
-    read_vcf_panel(data, config, log);
+    read_vcf_panel(data, config, log, &budget);
   else
     read_haplotype_data(data, config.haplotype_file.string(), config.legend_file, log, &budget);
 }
@@ -365,4 +365,21 @@ void Data::finish_panel() {
   }
   arrival.clear();
   arrival.shrink_to_fit();
+}
+
+void Data::add_panel_bits(std::int32_t position, std::string rsid, std::string allele0, std::string allele1,
+                          double cumulative_rho, const std::uint64_t* bits, long long ones) {
+  if (position < lower || position > upper) return;
+  auto slot = snps_data.lower_bound(position);
+  if (slot != snps_data.end() && slot->first == position) return;
+  std::uint64_t* row = panel.add_row();
+  for (std::size_t w = 0; w < panel.words_per_row(); ++w) row[w] = bits[w];
+  snp record;
+  record.rsid = std::move(rsid);
+  record.cumulative_rho = cumulative_rho;
+  record.allele0 = std::move(allele0);
+  record.allele1 = std::move(allele1);
+  record.frequency = static_cast<double>(ones) / nhaplotypes;
+  snps_data.emplace_hint(slot, position, std::move(record));
+  arrival.push_back(position);
 }

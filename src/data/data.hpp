@@ -55,6 +55,10 @@ class Data {
   void start_panel(int haplotypes);
   void add_panel_snp(std::int32_t position, std::string rsid, std::string allele0,
                      std::string allele1, double cumulative_rho, const int* codes);
+  // The same for a row already packed: haplotype c at bit c % 64 of word
+  // c / 64, `ones` of them 1.
+  void add_panel_bits(std::int32_t position, std::string rsid, std::string allele0, std::string allele1,
+                      double cumulative_rho, const std::uint64_t* bits, long long ones);
   void finish_panel();
 
  private:

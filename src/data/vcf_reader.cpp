@@ -24,6 +24,7 @@
 
 #include "core/errors.hpp"
 #include "core/log.hpp"
+#include "core/thread_budget.hpp"
 #include "io/hts.hpp"
 #include "params/run_config.hpp"
 
@@ -56,6 +57,12 @@ class RecordReader {
   [[noreturn]] void bad_record() const;
   bool of_contig(const bcf1_t* record);
 
+ public:
+  // Threads of htslib's own that decompress the file ahead of the reader;
+  // none when they cannot be started.
+  void decompress_on(int threads) { hts_set_threads(file.get(), threads); }
+
+ private:
   const std::string name;
   Hts<htsFile> file;
   Hts<bcf_hdr_t> hdr;
@@ -282,6 +289,11 @@ class GenotypeCodes {
   GenotypeCodes& operator=(const GenotypeCodes&) = delete;
 
   const int* read(bcf1_t* record);
+  // The common case straight into a panel row: GT stored as one byte per
+  // allele, two per sample, every one a phased pair of 0 and 1. Sets the
+  // haplotypes' bits (zeroed beforehand) and counts the 1s; false, with
+  // nothing checked, for any other layout or value, which read() handles.
+  bool read_bits(bcf1_t* record, std::uint64_t* bits, long long& ones);
 
  private:
   [[noreturn]] void refuse(const bcf1_t* record, int sample, const std::string& what) const;
@@ -292,7 +304,52 @@ class GenotypeCodes {
   std::vector<int> codes;
   std::int32_t* values = nullptr;  // htslib's buffer, reused for every record
   int capacity = 0;
+  const int gt_id = bcf_hdr_id2int(hdr, BCF_DT_ID, "GT");
 };
+
+bool GenotypeCodes::read_bits(bcf1_t* record, std::uint64_t* bits, long long& ones) {
+  if (gt_id < 0 || bcf_unpack(record, BCF_UN_FMT) != 0) return false;
+  const bcf_fmt_t* gt = bcf_get_fmt_id(record, gt_id);
+  if (gt == nullptr || gt->type != BCF_BT_INT8 || gt->n != 2 || record->n_sample != static_cast<std::uint32_t>(samples))
+    return false;
+  // A first allele is (a + 1) << 1, maybe with the phase bit; a second one
+  // (a + 1) << 1 | 1. So for a in {0, 1}: the first in 2..5, the second 3
+  // or 5, and the allele is bit 2 of either.
+  const std::uint8_t* p = gt->p;
+  unsigned odd = 0;
+  long long count = 0;
+  int s = 0;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // Four samples (eight bytes) at a time: every byte has nothing above bit
+  // 2 and exactly one of bits 1 and 2, a second allele bit 0 too; the
+  // alleles (bit 2 of each byte) are gathered into the byte's eight bits.
+  constexpr std::uint64_t ones_of_bytes = 0x0101010101010101ull, seconds = 0x0100010001000100ull;
+  std::uint64_t bad = 0;
+  for (; s + 4 <= samples; s += 4, p += 8) {
+    std::uint64_t x;
+    std::memcpy(&x, p, 8);
+    const std::uint64_t b1 = x >> 1 & ones_of_bytes, b2 = x >> 2 & ones_of_bytes;
+    bad |= (x & ~(ones_of_bytes * 7)) | ((b1 ^ b2) ^ ones_of_bytes) | ((x & seconds) ^ seconds);
+    std::uint64_t v = b2 | b2 >> 7;
+    v |= v >> 14;
+    v |= v >> 28;
+    const std::size_t h = 2 * static_cast<std::size_t>(s);
+    bits[h >> 6] |= (v & 0xff) << (h & 63);
+    count += __builtin_popcountll(v & 0xff);
+  }
+  odd = bad != 0;
+#endif
+  for (; s < samples; ++s, p += 2) {
+    const unsigned first = p[0], second = p[1];
+    odd |= (first - 2u > 3u) | (second != 3u && second != 5u);
+    const std::uint64_t a = first >> 2 & 1u, b = second >> 2 & 1u;
+    const std::size_t h = 2 * static_cast<std::size_t>(s);
+    bits[h >> 6] |= (a | b << 1) << (h & 63);
+    count += static_cast<long long>(a + b);
+  }
+  ones = count;
+  return odd == 0;
+}
 
 void GenotypeCodes::refuse(const bcf1_t* record, int sample, const std::string& what) const {
   bad(name, what + " genotype at " + bcf_seqname_safe(hdr, record) + ":" +
@@ -333,6 +390,7 @@ struct PanelCounts {
 PanelCounts read_records(RecordReader& reader, Data& data, const std::string& name) {
   GenotypeCodes genotypes(name, reader.header());
   Hts<bcf1_t> record(bcf_init());
+  std::vector<std::uint64_t> row((static_cast<std::size_t>(data.nhaplotypes) + 63) / 64);
   PanelCounts counts;
   while (reader.next(record.get())) {
     if (!biallelic_snp(record.get())) {
@@ -349,6 +407,14 @@ PanelCounts read_records(RecordReader& reader, Data& data, const std::string& na
     if (position < data.lower || position > data.upper ||
         data.snps_data.count(static_cast<int>(position)) != 0)
       continue;
+    std::fill(row.begin(), row.end(), 0);
+    long long ones = 0;
+    if (genotypes.read_bits(record.get(), row.data(), ones)) {
+      data.add_panel_bits(static_cast<std::int32_t>(position), record->d.id, record->d.allele[0],
+                          record->d.allele[1], data.map_position(static_cast<std::int32_t>(position)), row.data(),
+                          ones);
+      continue;
+    }
     const int* codes = genotypes.read(record.get());
     data.add_panel_snp(static_cast<std::int32_t>(position), record->d.id, record->d.allele[0],
                        record->d.allele[1], data.map_position(static_cast<std::int32_t>(position)), codes);
@@ -358,7 +424,7 @@ PanelCounts read_records(RecordReader& reader, Data& data, const std::string& na
 
 }  // namespace
 
-void read_vcf_panel(Data& data, const RunConfig& config, RunLog& log) {
+void read_vcf_panel(Data& data, const RunConfig& config, RunLog& log, ThreadBudget* budget) {
   const std::string name = config.vcf_file.string();
   std::ostringstream text;
   text << "\nReading VCF file: ";
@@ -367,6 +433,9 @@ void read_vcf_panel(Data& data, const RunConfig& config, RunLog& log) {
 
   QuietHtslib quiet;
   RecordReader reader(name, data, config);
+  // BGZF blocks are decompressed on htslib's threads, leased for the read.
+  ThreadBudget::Lease decompressing = budget != nullptr ? budget->take(3) : ThreadBudget::Lease();
+  if (decompressing.count() > 0) reader.decompress_on(decompressing.count());
   const int samples = bcf_hdr_nsamples(reader.header());
   if (samples == 0) bad(name, "no samples: a panel needs the phased genotypes of at least one sample.");
   if (samples > INT_MAX / 2) bad(name, "too many samples (" + std::to_string(samples) + ").");

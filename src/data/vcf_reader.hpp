@@ -4,6 +4,8 @@
 // legend files.
 #include "data/data.hpp"
 
+class ThreadBudget;
+
 class RunLog;
 struct RunConfig;
 
@@ -18,4 +20,6 @@ struct RunConfig;
 // FileError naming the file when it cannot be read, holds no samples,
 // several contigs and no -chr, not the contig of -chr, no SNP in the
 // interval, or a missing or unphased genotype in a SNP it keeps.
-void read_vcf_panel(Data& data, const RunConfig& config, RunLog& log);
+// BGZF and BCF data are decompressed on threads leased from `budget` (none
+// when null).
+void read_vcf_panel(Data& data, const RunConfig& config, RunLog& log, ThreadBudget* budget = nullptr);

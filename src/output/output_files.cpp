@@ -105,9 +105,10 @@ void write_snp_files(const HaplotypeSource& source, const std::vector<SnpIterato
   // At least one block, which brings the legend's header even without SNPs.
   const std::size_t blocks = std::max<std::size_t>((nsnps + block - 1) / block, 1);
   write_blocks(set, nsnps, block, blocks, "Writing", budget, [&]() -> BlockFormatter {
-    return [&, tile = Tile()](std::size_t b, std::vector<TextBuffer>& texts) mutable {
+    auto decoder = std::shared_ptr<BitDecoder>(source.bit_decoder());
+    return [&, decoder, tile = BitTile()](std::size_t b, std::vector<TextBuffer>& texts) mutable {
       const std::size_t first = b * block, width = first < nsnps ? std::min(block, nsnps - first) : 0;
-      source.decode(first, width, tile);
+      decoder->decode(first, width, tile);
       if (legend >= 0 && b == 0) texts[legend].append("rs pos X0 X1\n");
       for (std::size_t r = 0; r < width; ++r) {
         const SnpIterator& snp = snps[first + r];
@@ -201,6 +202,6 @@ void write_output_files(const HaplotypeSource& source, const std::map<int, snp>&
   write_sample_files(names, groups, samples, params, log);
 
   // The formats for association software, after the files above.
-  if (params.output_plink) write_plink_files(source, snps, params, map, samples, log);
-  if (params.output_vcf || params.output_bcf) write_vcf_files(source, snps, params, samples, log);
+  if (params.output_plink) write_plink_files(source, snps, params, map, samples, log, budget);
+  if (params.output_vcf || params.output_bcf) write_vcf_files(source, snps, params, samples, log, budget);
 }

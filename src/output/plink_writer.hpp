@@ -10,11 +10,16 @@
 #include "store/haplotype_source.hpp"
 
 class RunLog;
+class ThreadBudget;
 
 // The source holds the run's haplotypes, controls first, two per individual,
 // at the SNPs of `snps` in order. The .bim file's allele 1 (A1, the allele
 // PLINK counts) is the legend's allele1, as in the .gen files; its map
 // column is `map`'s, in centimorgans. Files are announced in `log`; throws
-// FileError when one cannot be opened or written.
+// FileError when one cannot be opened or written. Blocks of SNPs are decoded
+// into bits and formatted on the threads `budget` can spare (none when null);
+// the blocks are fixed by the run's size, so the bytes are the same for any
+// thread count.
 void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
-                       const GeneticMap& map, const Samples& samples, RunLog& log);
+                       const GeneticMap& map, const Samples& samples, RunLog& log,
+                       ThreadBudget* budget = nullptr);

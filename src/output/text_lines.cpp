@@ -28,6 +28,32 @@ struct GenotypePairs {
 };
 const GenotypePairs genotype_pairs;
 
+// The text of eight haplotypes (bit h of a byte: "a " at 2h) and of four
+// individuals (bits 2i and 2i + 1: their genotype text at 6i).
+struct ByteTexts {
+  char haplotypes[256][16];
+  char genotypes[256][24];
+  ByteTexts() {
+    for (int v = 0; v < 256; ++v) {
+      for (int h = 0; h < 8; ++h) {
+        haplotypes[v][2 * h] = static_cast<char>('0' + (v >> h & 1));
+        haplotypes[v][2 * h + 1] = ' ';
+      }
+      for (int i = 0; i < 4; ++i)
+        std::memcpy(genotypes[v] + 6 * i, genotype_text[(v >> 2 * i & 1) + (v >> (2 * i + 1) & 1)], 6);
+    }
+  }
+};
+const ByteTexts byte_texts;
+
+// Eight bits of a row from bit `at` on (zeros past its last word).
+inline unsigned bits_at(const std::uint64_t* row, std::size_t words, std::size_t at) {
+  const std::size_t w = at >> 6, shift = at & 63;
+  std::uint64_t v = row[w] >> shift;
+  if (shift > 56 && w + 1 < words) v |= row[w + 1] << (64 - shift);
+  return static_cast<unsigned>(v & 0xff);
+}
+
 // Bytes a formatter may write past its text before shrinking back.
 constexpr std::size_t slack = 32;
 
@@ -93,6 +119,32 @@ void append_genotype_line(const Tile& tile, std::size_t row, std::size_t hap0, s
     std::memcpy(text + genotype_text_size * i, genotype_text[allele[0] + allele[1]], 8);
   text[genotype_text_size * individuals] = '\n';
   out.shrink(slack);
+}
+
+void append_haplotype_line(const BitTile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
+                           TextBuffer& out) {
+  const std::size_t n = hap1 - hap0;
+  const std::uint64_t* bits = tile.snp(row);
+  char* const text = out.extend(2 * n + 16 + slack);
+  for (std::size_t h = 0; h < n; h += 8)
+    std::memcpy(text + 2 * h, byte_texts.haplotypes[bits_at(bits, tile.words, hap0 + h)], 16);
+  text[2 * n] = '\n';
+  out.shrink(16 + slack - 1);
+}
+
+void append_genotype_line(const BitTile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
+                          int index, const SnpIterator& snp_it, TextBuffer& out) {
+  out.append("snp_", 4);
+  append_int(out, index);
+  out.append(' ');
+  append_snp_label(snp_it, out);
+  const std::size_t individuals = (hap1 - hap0) / 2;
+  const std::uint64_t* bits = tile.snp(row);
+  char* const text = out.extend(genotype_text_size * individuals + 24 + slack);
+  for (std::size_t i = 0; i < individuals; i += 4)
+    std::memcpy(text + genotype_text_size * i, byte_texts.genotypes[bits_at(bits, tile.words, hap0 + 2 * i)], 24);
+  text[genotype_text_size * individuals] = '\n';
+  out.shrink(24 + slack - 1);
 }
 
 void append_legend_line(const SnpIterator& snp_it, TextBuffer& out) {

@@ -21,6 +21,13 @@ void append_haplotype_line(const Tile& tile, std::size_t row, std::size_t hap0, 
 void append_genotype_line(const Tile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
                           int index, const SnpIterator& snp_it, TextBuffer& out);
 
+// The same lines from SNP row `row` of a bit tile, eight haplotypes (four
+// individuals) per table copy.
+void append_haplotype_line(const BitTile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
+                           TextBuffer& out);
+void append_genotype_line(const BitTile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
+                          int index, const SnpIterator& snp_it, TextBuffer& out);
+
 // "rsid position allele0 allele1\n".
 void append_legend_line(const SnpIterator& snp_it, TextBuffer& out);
 

@@ -11,6 +11,7 @@
 #include "store/haplotype_source.hpp"
 
 class RunLog;
+class ThreadBudget;
 
 // Writes the files that -output_vcf and -output_bcf ask for, both from one
 // decode of each block of the source (haplotypes of the run, controls first,
@@ -20,5 +21,8 @@ class RunLog;
 // RunError, before any file is opened, when a SNP position
 // cannot be written (below 1), and FileError when a file cannot be
 // opened or written; a file that fails is never left under its final name.
+// Blocks of SNPs (fixed by the run's size) are decoded into bits and
+// formatted on the threads `budget` can spare (none when null), and written
+// in order by the calling thread, so the bytes never depend on the threads.
 void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
-                     const Samples& samples, RunLog& log);
+                     const Samples& samples, RunLog& log, ThreadBudget* budget = nullptr);

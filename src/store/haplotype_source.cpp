@@ -14,6 +14,35 @@ void HaplotypeSource::decode_snps(const std::vector<int>& indices, Tile& out) co
   }
 }
 
+void pack_tile(const Tile& tile, BitTile& out) {
+  out.reset(tile.snp0, tile.nsnps, tile.nhaps);
+  for (std::size_t s = 0; s < tile.nsnps; ++s) {
+    const std::uint8_t* allele = tile.snp(s);
+    std::uint64_t* bits = out.snp(s);
+    for (std::size_t w = 0; w < out.words; ++w) bits[w] = 0;
+    for (std::size_t h = 0; h < tile.nhaps; ++h) bits[h >> 6] |= std::uint64_t(allele[h] & 1u) << (h & 63);
+  }
+}
+
+namespace {
+
+class TileBitDecoder : public BitDecoder {
+ public:
+  explicit TileBitDecoder(const HaplotypeSource& source) : source(source) {}
+  void decode(std::size_t snp0, std::size_t nsnps, BitTile& out) override {
+    source.decode(snp0, nsnps, tile);
+    pack_tile(tile, out);
+  }
+
+ private:
+  const HaplotypeSource& source;
+  Tile tile;
+};
+
+}  // namespace
+
+std::unique_ptr<BitDecoder> HaplotypeSource::bit_decoder() const { return std::make_unique<TileBitDecoder>(*this); }
+
 namespace {
 // The inner source's tile of one thread, reused from call to call.
 thread_local Tile stored_tile;

@@ -5,6 +5,7 @@
 // source's business alone.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Alleles of SNPs [snp0, snp0 + nsnps) for haplotypes [hap0, hap0 + nhaps),
@@ -26,6 +27,34 @@ struct Tile {
   std::uint8_t* snp(std::size_t s) { return allele.data() + s * nhaps; }
 };
 
+// The same alleles one bit each, SNP-major: haplotype h of SNP row s is bit
+// h % 64 of word h / 64 of the row; the bits past the last haplotype are 0.
+// Writers format from these rows a word (64 haplotypes) at a time.
+struct BitTile {
+  std::size_t snp0 = 0, nsnps = 0, nhaps = 0, words = 0;  // words per SNP row
+  std::vector<std::uint64_t> bits;
+
+  void reset(std::size_t first, std::size_t count, std::size_t haplotypes) {
+    snp0 = first;
+    nsnps = count;
+    nhaps = haplotypes;
+    words = (haplotypes + 63) / 64;
+    bits.resize(count * words);
+  }
+  const std::uint64_t* snp(std::size_t s) const { return bits.data() + s * words; }
+  std::uint64_t* snp(std::size_t s) { return bits.data() + s * words; }
+};
+
+// Decodes blocks of SNPs into bit tiles for one thread. It may carry state
+// from one block to the next (where each haplotype's mosaic stands), so a
+// thread keeps its own decoder and is fastest when its blocks ascend; any
+// order gives the same bits.
+class BitDecoder {
+ public:
+  virtual ~BitDecoder() = default;
+  virtual void decode(std::size_t snp0, std::size_t nsnps, BitTile& out) = 0;
+};
+
 class HaplotypeSource {
  public:
   virtual ~HaplotypeSource() = default;
@@ -37,7 +66,13 @@ class HaplotypeSource {
   // The same for the listed SNPs only (ascending indices), as rows
   // 0 .. indices.size() of the tile: tag SNPs and disease SNPs.
   virtual void decode_snps(const std::vector<int>& indices, Tile& out) const;
+  // A decoder of this source's blocks into bits, for one thread; by default
+  // it packs the tiles of decode().
+  virtual std::unique_ptr<BitDecoder> bit_decoder() const;
 };
+
+// Packs tile rows into bit rows.
+void pack_tile(const Tile& tile, BitTile& out);
 
 // Another source's haplotypes in another order: haplotype i is the inner
 // source's order[i]. Pedigree runs store parents before children and write

@@ -87,6 +87,10 @@ class MosaicSource : public HaplotypeSource {
   std::size_t haplotypes() const override { return store.haplotypes(); }
   void decode(std::size_t snp0, std::size_t nsnps, Tile& out) const override;
   void decode_snps(const std::vector<int>& indices, Tile& out) const override;
+  // Decodes into bits (mosaic_bits.cpp): each haplotype's segments are word
+  // copies of its sources' bit rows, and where each haplotype stands in its
+  // segments and mutations is carried from one block to the next.
+  std::unique_ptr<BitDecoder> bit_decoder() const override;
 
   // The same alleles haplotype-major: rows[h * width + (j - snp0)].
   void decode_rows(std::size_t snp0, std::size_t width, std::vector<std::uint8_t>& rows) const;
