@@ -58,6 +58,15 @@ void ReorderedSource::reorder(const Tile& stored, Tile& out) const {
   }
 }
 
+std::unique_ptr<BitDecoder> HaplotypeSource::bit_decoder(const std::vector<std::uint32_t>&) const {
+  return nullptr;
+}
+
+std::unique_ptr<BitDecoder> ReorderedSource::bit_decoder() const {
+  std::unique_ptr<BitDecoder> ordered = inner.bit_decoder(order);
+  return ordered ? std::move(ordered) : HaplotypeSource::bit_decoder();
+}
+
 void ReorderedSource::decode(std::size_t snp0, std::size_t nsnps, Tile& out) const {
   inner.decode(snp0, nsnps, stored_tile);
   reorder(stored_tile, out);

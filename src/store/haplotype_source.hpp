@@ -69,6 +69,9 @@ class HaplotypeSource {
   // A decoder of this source's blocks into bits, for one thread; by default
   // it packs the tiles of decode().
   virtual std::unique_ptr<BitDecoder> bit_decoder() const;
+  // A decoder whose haplotype i is this source's order[i]; null when the
+  // source cannot reorder as it decodes.
+  virtual std::unique_ptr<BitDecoder> bit_decoder(const std::vector<std::uint32_t>& order) const;
 };
 
 // Packs tile rows into bit rows.
@@ -85,6 +88,9 @@ class ReorderedSource : public HaplotypeSource {
   std::size_t haplotypes() const override { return order.size(); }
   void decode(std::size_t snp0, std::size_t nsnps, Tile& out) const override;
   void decode_snps(const std::vector<int>& indices, Tile& out) const override;
+  // The inner source's decoder in this order when it has one, else packed
+  // reordered tiles.
+  std::unique_ptr<BitDecoder> bit_decoder() const override;
 
  private:
   void reorder(const Tile& stored, Tile& out) const;

@@ -91,6 +91,7 @@ class MosaicSource : public HaplotypeSource {
   // copies of its sources' bit rows, and where each haplotype stands in its
   // segments and mutations is carried from one block to the next.
   std::unique_ptr<BitDecoder> bit_decoder() const override;
+  std::unique_ptr<BitDecoder> bit_decoder(const std::vector<std::uint32_t>& order) const override;
 
   // The same alleles haplotype-major: rows[h * width + (j - snp0)].
   void decode_rows(std::size_t snp0, std::size_t width, std::vector<std::uint8_t>& rows) const;

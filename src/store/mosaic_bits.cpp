@@ -36,7 +36,9 @@ inline void copy_bits(std::uint64_t* to, const std::uint64_t* from, std::size_t 
 
 class MosaicBitDecoder : public BitDecoder {
  public:
-  MosaicBitDecoder(const MosaicStore& store, const BitMatrix& panel) : store(store), panel(panel) {}
+  // Haplotype i of the tiles is stored haplotype (*order)[i], or i.
+  MosaicBitDecoder(const MosaicStore& store, const BitMatrix& panel, const std::vector<std::uint32_t>* order)
+      : store(store), panel(panel), order(order) {}
   void decode(std::size_t snp0, std::size_t nsnps, BitTile& out) override;
 
  private:
@@ -47,6 +49,7 @@ class MosaicBitDecoder : public BitDecoder {
 
   const MosaicStore& store;
   const BitMatrix& panel;
+  const std::vector<std::uint32_t>* order;
   std::vector<std::size_t> segment, mutation;  // per haplotype, at `at`
   std::size_t at = 0;
   bool placed = false;
@@ -137,7 +140,10 @@ void MosaicBitDecoder::transpose_out(std::size_t T, std::size_t width, BitTile& 
   for (std::size_t hw = 0; hw < out.words; ++hw) {
     const std::size_t h0 = hw * 64, hn = std::min<std::size_t>(64, T - h0);
     for (std::size_t w = 0; w < words; ++w) {
-      for (std::size_t i = 0; i < 64; ++i) a[i] = i < hn ? simulated[(h0 + i) * words + w] : 0;
+      for (std::size_t i = 0; i < 64; ++i) {
+        const std::size_t h = order != nullptr && i < hn ? (*order)[h0 + i] : h0 + i;
+        a[i] = i < hn ? simulated[h * words + w] : 0;
+      }
       transpose64(a);
       const std::size_t s0 = w * 64, sn = std::min<std::size_t>(64, width - s0);
       for (std::size_t s = 0; s < sn; ++s) out.bits[(s0 + s) * out.words + hw] = a[s];
@@ -164,5 +170,9 @@ void MosaicBitDecoder::decode(std::size_t snp0, std::size_t width, BitTile& out)
 }  // namespace
 
 std::unique_ptr<BitDecoder> MosaicSource::bit_decoder() const {
-  return std::make_unique<MosaicBitDecoder>(store, panel);
+  return std::make_unique<MosaicBitDecoder>(store, panel, nullptr);
+}
+
+std::unique_ptr<BitDecoder> MosaicSource::bit_decoder(const std::vector<std::uint32_t>& order) const {
+  return std::make_unique<MosaicBitDecoder>(store, panel, &order);
 }
