@@ -16,11 +16,7 @@ repeats="${REPEATS:-3}"
 source "$root/bench/common.sh"
 build_targets tarvik make_scale_panel
 mkdir -p "$work"
-panel="$work/scale"
-if [[ ! -s "$panel.legend" ]]; then
-  echo "building the scale panel in $work ..." >&2
-  "$build/bench/make_scale_panel" "$root/example/chr20.hap.gz" "$root/example/chr20.legend.gz" 8 8 "$panel"
-fi
+scale_panel
 awk 'BEGIN { for (f = 1; f <= 2500; ++f) {
          printf "f%d f%dp 0 0 1\nf%d f%dm 0 0 2\n", f, f, f, f
          for (c = 1; c <= 2; ++c) printf "f%d f%dc%d f%dp f%dm %d\n", f, f, c, f, f, c } }' >"$work/families.ped"

@@ -18,12 +18,7 @@ copies=8 tiles=8
 source "$root/bench/common.sh"
 build_targets tarvik make_scale_panel
 mkdir -p "$work"
-panel="$work/scale"
-if [[ ! -s "$panel.legend" ]]; then
-  echo "building the scale panel in $work ..." >&2
-  "$build/bench/make_scale_panel" "$root/example/chr20.hap.gz" "$root/example/chr20.legend.gz" \
-    "$copies" "$tiles" "$panel"
-fi
+scale_panel
 # Every 50th SNP is a tag SNP.
 awk 'NR > 1 && NR % 50 == 0 {print $2}' "$panel.legend" >"$work/tags.txt"
 nhaps=$((600 * copies))

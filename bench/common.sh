@@ -36,3 +36,13 @@ measure() {
     /User time/ {user = $NF} /System time/ {sys = $NF} /Maximum resident/ {rss = $NF}
     END {printf "%s %.3f %s %s %s\n", name, ns / 1e9, user, sys, rss}' "$timing" >>"$results"
 }
+
+# scale_panel: the scale panel of bench_scale.sh (4,800 haplotypes x 199,920
+# SNPs, built from the example once) as $panel.hap and $panel.legend in $work.
+scale_panel() {
+  panel="$work/scale"
+  if [[ ! -s "$panel.legend" ]]; then
+    echo "building the scale panel in $work ..." >&2
+    "$build/bench/make_scale_panel" "$root/example/chr20.hap.gz" "$root/example/chr20.legend.gz" 8 8 "$panel"
+  fi
+}

@@ -294,9 +294,10 @@ const std::vector<RerunRow> kRerunRows = {
     {"a file size limit on eight threads in gzip mode", "out/run.gz", limited(RLIMIT_FSIZE, 32 << 10, " -threads 8"),
      1, 0, {"Error writing file out/run.controls.haps.gz: the file could not be written completely (file too large).\n",
             kNotKept}},
-    // htslib's own lines never reach the user: one error names the cause.
+    // htslib's own lines never reach the user: one error names the cause. On one thread: htslib's compressing
+    // threads keep 32 bytes of a write that failed, which the sanitizer would report.
     {"a file size limit while writing the VCF", "out/run",
-     limited(RLIMIT_FSIZE, 64 << 10, " -no_haps_output -no_gens_output -chr 20 -output_vcf"), 1, 0,
+     limited(RLIMIT_FSIZE, 64 << 10, " -no_haps_output -no_gens_output -chr 20 -output_vcf -threads 1"), 1, 0,
      {"Error writing file out/run.vcf.gz: the file could not be written completely (file too large).\n", kNotKept}},
     {"a full disk", "out/run", {}, 1, 0,
      {"Error writing file out/run.cases.haps: the file could not be written completely (no space left on device).\n",

@@ -12,15 +12,6 @@ using namespace testing_support;
 
 namespace {
 
-void parse(TarvikParameters& params, const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> tokens;
-  for (std::string t; in >> t;) tokens.push_back(t);
-  std::vector<char*> argv;
-  for (std::string& t : tokens) argv.push_back(&t[0]);
-  params.process_parameters(static_cast<int>(argv.size()), argv.data());
-}
-
 std::vector<std::vector<std::string>> rows_of(const std::string& text) {
   std::vector<std::vector<std::string>> rows;
   std::istringstream in(text);

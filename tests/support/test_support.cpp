@@ -1,5 +1,7 @@
 #include "test_support.hpp"
 
+#include "params/tarvik_parameters.hpp"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -144,6 +146,15 @@ std::string example_file(const std::string& name) { return source_dir() + "/exam
 std::string example_panel() {
   return "-h " + example_file("chr20.hap.gz") + " -l " + example_file("chr20.legend.gz") + " -m " +
          example_file("chr20.map.gz") + " ";
+}
+
+void parse(TarvikParameters& params, const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> tokens;
+  for (std::string t; in >> t;) tokens.push_back(t);
+  std::vector<char*> argv;
+  for (std::string& t : tokens) argv.push_back(&t[0]);
+  params.process_parameters(static_cast<int>(argv.size()), argv.data());
 }
 
 }  // namespace testing_support

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+class TarvikParameters;
+
 namespace testing_support {
 
 // A fresh directory under /tmp, removed with its content on destruction.
@@ -64,5 +66,9 @@ std::string example_file(const std::string& name);  // of the bundled panel, e.g
 std::string example_panel();                        // "-h <hap> -l <legend> -m <map> " of it
 std::string source_dir();
 std::string tarvik_binary();
+
+// Parses a command line (words separated by blanks, the program's name
+// first) as the binary would.
+void parse(TarvikParameters& params, const std::string& line);
 
 }  // namespace testing_support
