@@ -13,19 +13,6 @@ const std::string kMap = " -m " + example_file("chr20.map.gz");
 const std::string kRun = " -int 1900000 2000000 -dl 1945626 1 3 9 -nrs -chr 20 ";
 const std::string kAll = kRun + "-output_plink -output_vcf -output_bcf ";
 
-using Table = std::vector<std::vector<std::string>>;
-
-Table table_of(const std::string& text) {
-  Table rows;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    rows.emplace_back();
-    for (std::string f; fields >> f;) rows.back().push_back(f);
-  }
-  return rows;
-}
-
 // The example's lines of [1880000, 2020000]: all.{hap,legend} with every variant, snp.{hap,legend} its SNPs,
 // and all.vcf converted from all.*, also as BGZF with a .tbi index and as BCF with a .csi index; two.vcf(.gz)
 // adds its records on contig 21 with unphased genotypes. Made once.

@@ -12,17 +12,6 @@ using namespace testing_support;
 
 namespace {
 
-std::vector<std::vector<std::string>> rows_of(const std::string& text) {
-  std::vector<std::vector<std::string>> rows;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    std::istringstream fields(line);
-    rows.emplace_back();
-    for (std::string f; fields >> f;) rows.back().push_back(f);
-  }
-  return rows;
-}
-
 // The region of the example panel the runs simulate, and a trait on it.
 const std::string region = "-int 1000000 1400000 -chr 20 -no_gens_output ";
 const std::string trait = "-n 300 0 -causal_random 20 -h2 0.6 -prevalence 0.2 -replicates 2 ";
@@ -77,13 +66,13 @@ TEST(TraitRun, GenotypesUnchangedRepeatableAndThreadFree) {
   for (const char* file : {"run.controls.haps", "run.legend", "run.bed", "run.bim"})
     EXPECT_EQ(read_file(dir.file("plain/") + file), read_file(dir.file("one/") + file)) << file;
   // The trait's phenotypes are in the .pheno alone.
-  EXPECT_EQ(rows_of(read_file(dir.file("one/run.fam")))[0], (std::vector<std::string>{"0", "id1_0", "0", "0", "0", "-9"}));
+  EXPECT_EQ(table_of(read_file(dir.file("one/run.fam")))[0], (std::vector<std::string>{"0", "id1_0", "0", "0", "0", "-9"}));
   EXPECT_EQ(snapshot(dir.file("one"), false), snapshot(dir.file("four"), false));
   EXPECT_EQ(snapshot(dir.file("one"), false), snapshot(dir.file("again"), false));
 
-  const auto pheno = rows_of(read_file(dir.file("one/run.pheno")));
-  const auto gv = rows_of(read_file(dir.file("one/run.gv")));
-  const auto causal = rows_of(read_file(dir.file("one/run.causal.tsv")));
+  const auto pheno = table_of(read_file(dir.file("one/run.pheno")));
+  const auto gv = table_of(read_file(dir.file("one/run.gv")));
+  const auto causal = table_of(read_file(dir.file("one/run.causal.tsv")));
   ASSERT_EQ(pheno.size(), 301u);
   ASSERT_EQ(gv.size(), 301u);
   EXPECT_EQ(pheno[0], (std::vector<std::string>{"FID", "IID", "PHENO1", "PHENO2"}));
@@ -112,14 +101,14 @@ TEST(TraitRun, CombineSumsChromosomesAndAppliesNoiseOnce) {
   EXPECT_EQ(read_file(dir.file("all.pheno")), read_file(dir.file("again.pheno")));
 
   // The noise against the heritability is checked on the workflow's merge (test_workflow_trait.sh).
-  const auto g1 = rows_of(read_file(dir.file("chr1.gv"))), g2 = rows_of(read_file(dir.file("chr2.gv")));
-  const auto sum = rows_of(read_file(dir.file("all.gv"))), pheno = rows_of(read_file(dir.file("all.pheno")));
+  const auto g1 = table_of(read_file(dir.file("chr1.gv"))), g2 = table_of(read_file(dir.file("chr2.gv")));
+  const auto sum = table_of(read_file(dir.file("all.gv"))), pheno = table_of(read_file(dir.file("all.pheno")));
   ASSERT_EQ(sum.size(), 401u);
   for (std::size_t i = 1; i < sum.size(); ++i) {
     EXPECT_EQ(std::strtod(sum[i][2].c_str(), nullptr), std::stod(g1[i][2]) + std::stod(g2[i][2]));
     EXPECT_EQ(pheno[i][1], g1[i][1]);
   }
-  EXPECT_EQ(rows_of(read_file(dir.file("all.causal.tsv"))).size(), 21u);
+  EXPECT_EQ(table_of(read_file(dir.file("all.causal.tsv"))).size(), 21u);
 
   // Runs of other individuals cannot be combined.
   ASSERT_EQ(run_tarvik(example_panel() + "-no_gens_output -no_haps_output -n 300 0 -causal_random 3 -seed 4 "
@@ -144,7 +133,7 @@ TEST(TraitRun, Plink2FindsTheListedEffect) {
   const CommandResult glm =
       run_command("plink2 --bfile run --pheno run.pheno --glm allow-no-covars --out glm", dir.path());
   ASSERT_EQ(glm.status, 0) << glm.output;
-  for (const auto& row : rows_of(read_file(dir.file("glm.PHENO1.glm.linear")))) {
+  for (const auto& row : table_of(read_file(dir.file("glm.PHENO1.glm.linear")))) {
     if (row.size() < 12 || row[1] != "1066806") continue;
     // plink2 counts A1, the .bim's allele1: the effect the trait gave it.
     const double beta = std::stod(row[8]), se = std::stod(row[9]);

@@ -344,12 +344,17 @@ void Data::add_panel_snp(std::int32_t position, std::string rsid, std::string al
     sum += codes[c];
     bits[c >> 6] |= static_cast<std::uint64_t>(codes[c] & 1) << (c & 63);
   }
+  keep_snp(slot, position, std::move(rsid), std::move(allele0), std::move(allele1), cumulative_rho, sum);
+}
+
+void Data::keep_snp(std::map<int, snp>::iterator slot, std::int32_t position, std::string rsid,
+                    std::string allele0, std::string allele1, double cumulative_rho, long long ones) {
   snp record;
   record.rsid = std::move(rsid);
   record.cumulative_rho = cumulative_rho;
   record.allele0 = std::move(allele0);
   record.allele1 = std::move(allele1);
-  record.frequency = static_cast<double>(sum) / nhaplotypes;
+  record.frequency = static_cast<double>(ones) / nhaplotypes;
   snps_data.emplace_hint(slot, position, std::move(record));
   arrival.push_back(position);
 }
@@ -374,12 +379,5 @@ void Data::add_panel_bits(std::int32_t position, std::string rsid, std::string a
   if (slot != snps_data.end() && slot->first == position) return;
   std::uint64_t* row = panel.add_row();
   for (std::size_t w = 0; w < panel.words_per_row(); ++w) row[w] = bits[w];
-  snp record;
-  record.rsid = std::move(rsid);
-  record.cumulative_rho = cumulative_rho;
-  record.allele0 = std::move(allele0);
-  record.allele1 = std::move(allele1);
-  record.frequency = static_cast<double>(ones) / nhaplotypes;
-  snps_data.emplace_hint(slot, position, std::move(record));
-  arrival.push_back(position);
+  keep_snp(slot, position, std::move(rsid), std::move(allele0), std::move(allele1), cumulative_rho, ones);
 }

@@ -62,6 +62,10 @@ class Data {
   void finish_panel();
 
  private:
+  // Records a SNP whose panel row was just added (`ones` haplotypes carry
+  // allele 1) at `slot`, its place in snps_data.
+  void keep_snp(std::map<int, snp>::iterator slot, std::int32_t position, std::string rsid, std::string allele0,
+                std::string allele1, double cumulative_rho, long long ones);
   std::vector<std::int32_t> arrival;  // positions of the panel rows, in the order added
 };
 

@@ -157,4 +157,15 @@ void parse(TarvikParameters& params, const std::string& line) {
   params.process_parameters(static_cast<int>(argv.size()), argv.data());
 }
 
+Table table_of(const std::string& text) {
+  Table rows;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    rows.emplace_back();
+    for (std::string f; fields >> f;) rows.back().push_back(f);
+  }
+  return rows;
+}
+
 }  // namespace testing_support

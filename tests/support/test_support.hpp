@@ -67,6 +67,10 @@ std::string example_panel();                        // "-h <hap> -l <legend> -m 
 std::string source_dir();
 std::string tarvik_binary();
 
+// The whitespace-separated fields of each line of `text`.
+using Table = std::vector<std::vector<std::string>>;
+Table table_of(const std::string& text);
+
 // Parses a command line (words separated by blanks, the program's name
 // first) as the binary would.
 void parse(TarvikParameters& params, const std::string& line);
