@@ -4,7 +4,9 @@
 #include <cmath>
 #include <sstream>
 
+#include "core/thread_budget.hpp"
 #include "data/trait_inputs.hpp"
+#include "sim/ascertain.hpp"
 #include "engine_support.hpp"
 #include "sim/trait.hpp"
 #include "sim/trait_stream.hpp"
@@ -142,4 +144,61 @@ TEST(TraitInputs, BadFilesAreNamedWithTheirLine) {
     write_file(file, c.first);
     EXPECT_EQ(error_of([&] { read_genetic_values(file); }), "Error reading file " + file + ": " + c.second);
   }
+}
+
+// Ascertainment on a panel of 8 haplotypes and 5 SNPs in LD: the model's mean and variance of G against
+// 100,000 drawn individuals, and the sample against each individual's liability recomputed alone.
+TEST(Ascertainment, MomentsAreTheModelsAndTheSampleIsTheFirstCasesAndControls) {
+  const Data panel = make_panel({{0, 0, 1, 1, 0, 1, 1, 1}, {0, 0, 1, 1, 0, 1, 0, 1}, {1, 0, 1, 0, 1, 0, 1, 0},
+                                 {0, 0, 0, 1, 0, 1, 1, 1}, {1, 1, 1, 0, 0, 0, 0, 1}});
+  const PopulationModel model{{0.0, 2.0, 2.5, 9.0, 40.0}, 8, 0.04, 23};
+  const CausalSet causal{{0, 1, 3, 4}, {1.0, 0.7, -0.4, 0.9}};
+  const GeneticMoments expected = expected_genetic_moments(model, panel.panel, causal);
+  DrawnIndividual one;
+  std::vector<int> scratch;
+  std::vector<double> g(100000);
+  for (std::size_t i = 0; i < g.size(); ++i) {
+    draw_individual(model, i, {}, one);
+    g[i] = genetic_value(one, panel.panel, causal, scratch);
+  }
+  double mean = 0, variance = 0;
+  mean_and_variance(g, mean, variance);
+  EXPECT_NEAR(mean, expected.mean, 4 * std::sqrt(expected.variance / 1e5));
+  EXPECT_NEAR(variance, expected.variance, 4 * expected.variance * std::sqrt(2 / 1e5));
+  // Without the LD terms the model variance would be 15% lower, far outside this check.
+
+  TraitConfig trait;
+  trait.h2 = 0.7;
+  trait.prevalence = 0.15;
+  trait.ascertain_cases = 30;
+  trait.ascertain_controls = 50;
+  ThreadBudget three(3);
+  const AscertainedSample alone = ascertain(model, panel.panel, causal, trait, nullptr);
+  const AscertainedSample threaded = ascertain(model, panel.panel, causal, trait, &three);
+  EXPECT_EQ(alone.kept, threaded.kept);
+  EXPECT_EQ(alone.value, threaded.value);
+  std::vector<std::size_t> kept;
+  std::vector<int> status;
+  std::uint64_t above = 0;
+  int cases = 0, controls = 0;
+  for (std::size_t i = 0; i < alone.population; ++i) {
+    const bool is_case = liability(model.seed_word, i, g[i], expected, 0.7) > alone.threshold;
+    above += is_case;
+    if (is_case ? cases++ < 30 : controls++ < 50) {
+      kept.push_back(i);
+      status.push_back(is_case);
+    }
+  }
+  EXPECT_EQ(alone.kept, kept);
+  EXPECT_EQ(alone.status, status);
+  EXPECT_EQ(alone.population_cases, above);
+  EXPECT_EQ(alone.kept.back(), alone.population - 1);  // the smallest population that yields the sample
+  EXPECT_EQ(std::count(status.begin(), status.end(), 1), 30);
+  for (std::size_t k = 0; k < kept.size(); ++k) EXPECT_EQ(alone.value[k], g[kept[k]]);
+
+  trait.h2 = 1.0;  // G takes few values here: a threshold no liability passes ends with a message
+  trait.prevalence = 5e-5;
+  trait.ascertain_cases = 1;
+  EXPECT_TRUE(contains(error_of([&] { ascertain(model, panel.panel, causal, trait, &three); }),
+                       "individuals of the population yielded 0 of the 1 cases"));
 }

@@ -1,7 +1,9 @@
 // Trait flags on the command line, and whole trait runs of the binary.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 #include <cstdlib>
 #include <sstream>
 
@@ -34,6 +36,15 @@ TEST(TraitFlags, CommandLinesThatStopAndValuesRead) {
       {base + "-causal_random 5", "give -n <individuals> 0"},
       {base + "-n 10 0 -causal_random 5 -dl 100 1 1 1", "and relative-risk disease loci (-dl) cannot be simulated"},
       {"tarvik -combine list -o run", "flag -combine needs -h2"},
+      {base + "-causal_random 5 -h2 0.5 -ascertain 10 20", "-ascertain picks cases by a liability threshold"},
+      {base + "-causal_random 5 -h2 0.5 -prevalence 0.1 -ascertain 10 20", "which needs -copy_panel_only"},
+      {base + "-copy_panel_only -n 10 0 -causal_random 5 -h2 0.5 -prevalence 0.1 -ascertain 10 20",
+       "-n cannot be given with it."},
+      {base + "-copy_panel_only -causal_random 5 -h2 0.5 -prevalence 0.1 -replicates 2 -ascertain 10 20",
+       "cannot be given with -replicates"},
+      {base + "-ascertain 0 20", "flag -ascertain expects an integer from 1"},
+      {base + "-ascertain 10 -1", "flag -ascertain expects a number of controls from 0"},
+      {base + "-ascertain 10", "-ascertain"},
       {"tarvik -combine list -h2 0.5 -o run -m M", "-m cannot be given with it."},
   };
   for (const auto& [line, expected] : cases) {
@@ -142,4 +153,46 @@ TEST(TraitRun, Plink2FindsTheListedEffect) {
     return;
   }
   FAIL() << "no row for 1066806";
+}
+
+// An ascertained sample is the population run's individuals it names: the same genetic values, and with -keep of
+// its .pheno the same genotypes; the sample file is also what -combine -ascertain writes.
+TEST(TraitRun, AscertainedSampleIsPartOfThePopulationRun) {
+  TempDir dir;
+  const std::string common = example_panel() + region + "-copy_panel_only -seed 12 -output_plink -no_haps_output ";
+  const std::string trait = "-causal_random 30 -h2 0.8 -prevalence 0.1 ";
+  ASSERT_EQ(run_tarvik(common + trait + "-ascertain 40 60 -threads 3 -o " + dir.file("asc")).status, 0);
+  const auto pheno = table_of(read_file(dir.file("asc.pheno")));
+  ASSERT_EQ(pheno.size(), 101u);
+  EXPECT_EQ(std::count_if(pheno.begin(), pheno.end(), [](const auto& row) { return row[2] == "2"; }), 40);
+  const std::string summary = read_file(dir.file("asc.summary"));
+  const std::size_t at = summary.find("scored ");
+  ASSERT_NE(at, std::string::npos) << summary;
+  const long population = std::stol(summary.substr(at + 7));
+  EXPECT_EQ(pheno.back()[1], "id1_" + std::to_string(population - 1));
+
+  ASSERT_EQ(run_tarvik(common + trait + "-n " + std::to_string(population) + " 0 -o " + dir.file("all")).status, 0);
+  ASSERT_EQ(run_tarvik(common + "-n " + std::to_string(population) + " 0 -keep " + dir.file("asc.pheno") +
+                       " -threads 1 -o " + dir.file("kept")).status,
+            0);
+  EXPECT_EQ(read_file(dir.file("asc.bed")), read_file(dir.file("kept.bed")));
+  const auto asc_fam = table_of(read_file(dir.file("asc.fam"))), kept_fam = table_of(read_file(dir.file("kept.fam")));
+  ASSERT_EQ(asc_fam.size(), kept_fam.size());
+  for (std::size_t i = 0; i < asc_fam.size(); ++i)  // a trait run leaves the .fam's phenotype to the .pheno
+    EXPECT_EQ(asc_fam[i][1], kept_fam[i][1]);
+  std::map<std::string, std::string> value;
+  for (const auto& row : table_of(read_file(dir.file("all.gv")))) value[row[1]] = row[2];
+  const auto kept = table_of(read_file(dir.file("asc.gv")));
+  for (std::size_t i = 1; i < kept.size(); ++i) EXPECT_EQ(kept[i][2], value[kept[i][1]]) << kept[i][1];
+
+  // -combine -ascertain picks from the population's genome-wide liabilities, or says the population is too small.
+  write_file(dir.file("list"), dir.file("all.gv") + "\n");
+  const std::string combine = "-combine " + dir.file("list") + " -h2 0.8 -prevalence 0.1 -seed 3 -ascertain ";
+  ASSERT_EQ(run_tarvik(combine + "5 7 -o " + dir.file("pick")).status, 0);
+  const auto picked = table_of(read_file(dir.file("pick.pheno")));
+  ASSERT_EQ(picked.size(), 13u);
+  EXPECT_EQ(std::count_if(picked.begin(), picked.end(), [](const auto& row) { return row[2] == "2"; }), 5);
+  const CommandResult small = run_tarvik(combine + std::to_string(population) + " 1 -o " + dir.file("none"));
+  EXPECT_EQ(small.status, 1);
+  EXPECT_TRUE(contains(small.output, "controls asked for; score a larger population.")) << small.output;
 }

@@ -86,4 +86,20 @@ best = max(corr(dosage(top[2]), dosage(c)) ** 2 for c in causal_ids)
 print(f"top hit {top[2]} p={top[p]}; causal: {top[2] in causal_ids}; best r2 with a causal SNP {best:.3f}")
 assert top[2] in causal_ids or best > 0.8
 PY
-echo "1 passed, 0 failed"
+
+# Ascertained: the chromosomes score 3,000 individuals, -combine picks 100 cases and 150 controls by the
+# genome-wide liability (prevalence 0.05), and the chromosomes write those individuals' genotypes alone.
+sed -e 's/^controls: 1000/controls: 150/' -e 's/^cases: 0/cases: 100/' -e 's/^out: genome/out: asc/' \
+    -e 's/^  h2: 0.5/  h2: 0.5\n  prevalence: 0.05\n  ascertain:\n    population: 3000/' config.yaml >asc.yaml
+snakemake -s "$src/workflow/Snakefile" --configfile asc.yaml --cores 2 -q >asc.log 2>&1 ||
+  { cat asc.log; fail "the ascertaining workflow failed"; }
+python3 - <<'PY' || fail "ascertainment checks"
+rows = lambda path: [line.split() for line in open(path).read().splitlines()]
+pheno, fam, population = rows("asc/merged.pheno")[1:], rows("asc/merged.fam"), rows("asc/merged.gv")[1:]
+assert len(population) == 3000, len(population)
+assert [r[2] for r in pheno].count("2") == 100 and len(pheno) == 250, len(pheno)
+index = [int(r[1][4:]) for r in pheno]
+assert index == sorted(index) and index[-1] < 3000, index[-5:]
+assert [(r[0], r[1], r[5]) for r in fam] == [tuple(r) for r in pheno], "the .fam is not the sample"
+PY
+echo "2 passed, 0 failed"

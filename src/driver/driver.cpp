@@ -124,6 +124,11 @@ void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream&
   ThreadBudget budget(params.threads);
   TarvikGenerator engine(config, read_reference(params, log, budget), log, &budget);
   const TraitPlan trait = params.trait.simulated() ? plan_trait(params, engine) : TraitPlan();
+  AscertainedSample ascertained;
+  if (params.trait.ascertained())
+    engine.before_simulating = [&](TarvikGenerator& seeded) {
+      ascertained = ascertain_sample(trait, params, seeded, log);
+    };
   engine.simulate_haplotypes();
   const Data& data = engine.panel_data;
   const MosaicSource stored = engine.source();
@@ -135,7 +140,8 @@ void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream&
   write_output_files(source, data.snps_data, written, data.map, data.tag_positions, pedigree, log, &budget);
   if (pedigree) write_transmission_file(engine.simulated, *pedigree, data.snps_data, engine.params, log);
   if (params.trait.simulated())
-    write_trait_files(trait, params, engine, source, trait_identities(pedigree, written), log);
+    write_trait_files(trait, params, engine, source, trait_identities(pedigree, written), log,
+                      params.trait.ascertained() ? &ascertained : nullptr);
   // The tests' table joins the set; their text follows the commit, as before.
   const bool report = written.ncases > 1 && params.snp_summary;
   AssociationResults association;

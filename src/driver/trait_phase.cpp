@@ -1,5 +1,7 @@
 #include "driver/trait_phase.hpp"
 
+#include <cassert>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <iomanip>
@@ -34,6 +36,41 @@ void write_phenotypes(const TarvikParameters& params, const std::vector<double>&
     text << "\n";
   }
   log.report(text);
+}
+
+// -combine -ascertain: the chromosomes scored one population; its
+// genome-wide liabilities (standardized over the population, as every
+// -combine does) pick the first cases and controls. The .pheno lists the
+// sample alone, so that it is also the -keep file of the runs that write
+// their genotypes.
+void write_ascertained_phenotypes(const TarvikParameters& params, const std::vector<double>& value,
+                                  std::uint32_t seed_word, const TraitIdentities& ids, RunLog& log) {
+  const Phenotypes phenotypes = draw_phenotypes(value, params.trait, seed_word);
+  const std::vector<double>& status = phenotypes.columns.front();
+  const std::size_t cases_wanted = static_cast<std::size_t>(params.trait.ascertain_cases);
+  const std::size_t controls_wanted = static_cast<std::size_t>(params.trait.ascertain_controls);
+  std::size_t cases = 0, controls = 0;
+  TraitIdentities kept;
+  std::vector<double> kept_status;
+  for (std::size_t i = 0; i < status.size() && (cases < cases_wanted || controls < controls_wanted); ++i) {
+    const bool is_case = status[i] > 0.0;
+    if (is_case ? cases >= cases_wanted : controls >= controls_wanted) continue;
+    (is_case ? cases : controls) += 1;
+    kept.family.push_back(ids.family[i]);
+    kept.individual.push_back(ids.individual[i]);
+    kept_status.push_back(status[i]);
+  }
+  std::ostringstream text;
+  text << std::setprecision(6) << "Ascertainment: " << value.size() << " individuals in the population, case "
+       << "fraction " << phenotypes.case_fraction.front() << " (prevalence " << params.trait.prevalence << ")\n";
+  if (cases < cases_wanted || controls < controls_wanted)
+    throw RunError(text.str() + "-ascertain: the population of " + std::to_string(value.size()) +
+                   " individuals holds " + std::to_string(cases) + " of the " + std::to_string(cases_wanted) +
+                   " cases and " + std::to_string(controls) + " of the " + std::to_string(controls_wanted) +
+                   " controls asked for; score a larger population.\n");
+  text << "  kept the first " << cases << " cases and the first " << controls << " controls\n";
+  log.report(text);
+  write_pheno_columns(gwas_file_name(params, pheno_suffix), {kept_status}, true, params.trait.pheno01, kept, log);
 }
 
 std::vector<CausalSnp> causal_rows(const TarvikParameters& params, const TarvikGenerator& engine,
@@ -105,8 +142,32 @@ TraitPlan plan_trait(const TarvikParameters& params, const TarvikGenerator& engi
   return plan;
 }
 
+AscertainedSample ascertain_sample(const TraitPlan& plan, const TarvikParameters& params, TarvikGenerator& engine,
+                                   RunLog& log) {
+  const CausalSet causal = choose_causal_snps(params.trait, plan.listed, engine.panel_data, engine.seed_word);
+  AscertainedSample sample = ascertain(engine.population_model(), engine.panel_data.panel, causal, params.trait,
+                                       engine.budget);
+  const double n = static_cast<double>(sample.population), k = params.trait.prevalence;
+  const double fraction = static_cast<double>(sample.population_cases) / n;
+  std::ostringstream text;
+  text << std::setprecision(6) << "\nAscertainment: liability sqrt(h2) (G - mean) / sd + sqrt(1 - h2) e over the "
+       << "population's genetic value G (expected mean " << sample.moments.mean << ", variance "
+       << sample.moments.variance << "), threshold " << sample.threshold << "\n"
+       << "  scored " << sample.population << " individuals of the population; " << sample.population_cases
+       << " above the threshold: case fraction " << fraction << " (prevalence " << k << ", standard error "
+       << std::sqrt(k * (1.0 - k) / n) << ")\n"
+       << "  kept the first " << params.trait.ascertain_cases << " cases and the first "
+       << params.trait.ascertain_controls << " controls\n";
+  log.report(text);
+  engine.params.ncontrols = static_cast<std::int32_t>(sample.population);
+  engine.params.ncases = 0;
+  engine.params.keep = sample.kept;
+  return sample;
+}
+
 void write_trait_files(const TraitPlan& plan, const TarvikParameters& params, const TarvikGenerator& engine,
-                       const HaplotypeSource& source, const TraitIdentities& ids, RunLog& log) {
+                       const HaplotypeSource& source, const TraitIdentities& ids, RunLog& log,
+                       const AscertainedSample* ascertained) {
   const CausalSet causal = choose_causal_snps(params.trait, plan.listed, engine.panel_data, engine.seed_word);
   std::vector<double> sample_frequency;
   const std::vector<double> value = genetic_values(source, causal, sample_frequency);
@@ -114,7 +175,15 @@ void write_trait_files(const TraitPlan& plan, const TarvikParameters& params, co
   write_causal_file(gwas_file_name(params, causal_suffix), causal_rows(params, engine, causal, sample_frequency),
                     log);
   write_genetic_value_file(gwas_file_name(params, genetic_value_suffix), value, ids, log);
-  if (params.trait.phenotypes()) write_phenotypes(params, value, engine.seed_word, ids, log);
+  if (ascertained != nullptr) {
+    // The written genotypes give every kept individual the value it was
+    // scored with, or the sample is not the one ascertained.
+    assert(value == ascertained->value);
+    const std::vector<std::vector<double>> status{{ascertained->status.begin(), ascertained->status.end()}};
+    write_pheno_columns(gwas_file_name(params, pheno_suffix), status, true, params.trait.pheno01, ids, log);
+  } else if (params.trait.phenotypes()) {
+    write_phenotypes(params, value, engine.seed_word, ids, log);
+  }
 }
 
 void combine_genetic_values(const TarvikParameters& params, RunLog& log) {
@@ -139,5 +208,8 @@ void combine_genetic_values(const TarvikParameters& params, RunLog& log) {
   const TraitIdentities ids{total.family, total.individual};
   write_causal_rows(gwas_file_name(params, causal_suffix), causal, log);
   write_genetic_value_file(gwas_file_name(params, genetic_value_suffix), total.value, ids, log);
-  write_phenotypes(params, total.value, seed_word, ids, log);
+  if (params.trait.ascertained())
+    write_ascertained_phenotypes(params, total.value, seed_word, ids, log);
+  else
+    write_phenotypes(params, total.value, seed_word, ids, log);
 }

@@ -8,6 +8,7 @@
 #include "data/trait_inputs.hpp"
 #include "output/trait_files.hpp"
 #include "params/tarvik_parameters.hpp"
+#include "sim/ascertain.hpp"
 #include "store/haplotype_source.hpp"
 
 class RunLog;
@@ -20,13 +21,22 @@ struct TraitPlan {
 };
 TraitPlan plan_trait(const TarvikParameters& params, const TarvikGenerator& engine);
 
+// -ascertain: once the engine is seeded, scores its population until the
+// sample is complete, logs what the population yielded, and has the engine
+// simulate only the sample (params.ncontrols the population, params.keep the
+// sample).
+AscertainedSample ascertain_sample(const TraitPlan& plan, const TarvikParameters& params, TarvikGenerator& engine,
+                                   RunLog& log);
+
 // Writes <stem>.causal.tsv, <stem>.gv and, with -h2, <stem>.pheno of the
 // simulated haplotypes, logging the realized heritability (and case
-// fraction) of each replicate.
+// fraction) of each replicate; an ascertained sample's .pheno holds its
+// status instead.
 // `source` holds the individuals as written, `ids` their identities (empty:
 // the run's own "0 id1_<i>").
 void write_trait_files(const TraitPlan& plan, const TarvikParameters& params, const TarvikGenerator& engine,
-                       const HaplotypeSource& source, const TraitIdentities& ids, RunLog& log);
+                       const HaplotypeSource& source, const TraitIdentities& ids, RunLog& log,
+                       const AscertainedSample* ascertained = nullptr);
 
 // -combine: reads the .gv files of the list and their .causal.tsv
 // companions, checks that the individuals agree, and writes <stem>.pheno and

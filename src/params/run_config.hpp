@@ -38,11 +38,16 @@ struct TraitConfig {
   int replicates = 1;                   // -replicates: phenotype columns
   bool pheno01 = false;                 // -pheno01: binary columns 0/1 instead of 1/2
   boost::filesystem::path combine_list; // -combine: a file naming .gv files, one a line
+  // -ascertain CASES CONTROLS: the first CASES individuals of the population
+  // whose liability passes the threshold and the first CONTROLS below it.
+  std::int32_t ascertain_cases = 0, ascertain_controls = 0;
+  bool ascertain = false;
 
   bool simulated() const { return causal_random > 0 || !causal_file.empty(); }
   bool combine() const { return !combine_list.empty(); }
   bool phenotypes() const { return h2 > 0.0; }
   bool binary() const { return prevalence > 0.0; }
+  bool ascertained() const { return ascertain; }
 };
 
 struct RunConfig {

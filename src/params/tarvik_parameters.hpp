@@ -52,6 +52,7 @@ class TarvikParameters : public Parameters, public RunConfig {
   void recognise_trait_flags();
   int read_trait_flag(const std::string& token, int i, int argc, char** argv);
   void check_trait_flags();
+  void check_ascertain_flags(bool causal);
   void trait_input_files(std::vector<InputFileFlag>& inputs) const;
   void trait_help(std::ostream& out) const;
   void trait_summary(std::ostream& out) const;

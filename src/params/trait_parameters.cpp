@@ -1,6 +1,7 @@
 // The flags of a polygenic trait: its causal SNPs, heritability, prevalence
 // and replicates, and the genome-wide step that combines chromosomes.
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <iomanip>
 #include <string>
@@ -12,7 +13,7 @@
 namespace {
 
 const char* const trait_flags[] = {"-causal",     "-causal_random", "-causal_maf", "-alpha",  "-h2",
-                                   "-prevalence", "-replicates",    "-pheno01",    "-combine"};
+                                   "-prevalence", "-replicates",    "-pheno01",    "-combine", "-ascertain"};
 
 const int max_replicates = 10000;
 
@@ -58,6 +59,17 @@ int TarvikParameters::read_trait_flag(const std::string& token, int i, int argc,
   }
   if (i + 1 > argc - 1) throw FlagError(token);
   const char* value = argv[i + 1];
+  if (token == "-ascertain") {
+    if (i + 2 > argc - 1) throw FlagError(token);
+    trait.ascertain = true;
+    trait.ascertain_cases = count(token, value, INT32_MAX / 2);
+    std::int32_t controls = 0;
+    if (!parse_int32(argv[i + 2], controls) || controls < 0 || controls > INT32_MAX / 2)
+      throw RunError("flag -ascertain expects a number of controls from 0 to " + std::to_string(INT32_MAX / 2) +
+                     " but got \"" + argv[i + 2] + "\".\n");
+    trait.ascertain_controls = controls;
+    return 2;
+  }
   if (token == "-causal") {
     trait.causal_file = value;
     if (trait.causal_file.empty()) throw RunError("flag -causal expects a file name but got \"\".\n");
@@ -107,13 +119,40 @@ void TarvikParameters::check_trait_flags() {
       refuse(std::string("flag ") + flag + " describes phenotypes, which need -h2 (the heritability).");
   if (flag_given("-pheno01") && !flag_given("-prevalence"))
     refuse("flag -pheno01 codes a binary trait's phenotypes; it needs -prevalence.");
+  check_ascertain_flags(causal);
   if (!causal) return;
   if (flag_given("-dl"))
     refuse("a trait (-causal, -causal_random) and relative-risk disease loci (-dl) cannot be simulated in "
            "one run: a trait run draws a population sample and sets cases by -prevalence.");
+  if (flag_given("-ascertain")) {
+    // The sample: the kept individuals, all written as one population group.
+    ncontrols = trait.ascertain_cases + trait.ascertain_controls;
+    ncases = 0;
+    return;
+  }
   if (!flag_given("-pedigree") && (ncases != 0 || !flag_given("-n")))
     refuse("a trait (-causal, -causal_random) is simulated on a population sample: give -n <individuals> 0 "
            "(cases come from -prevalence, not from relative risks).");
+}
+
+// -ascertain picks from the liabilities of a binary trait: in a run that
+// scores the population engine's individuals one by one, or in -combine
+// from the genome-wide values of a population the chromosomes scored.
+void TarvikParameters::check_ascertain_flags(bool causal) {
+  if (!flag_given("-ascertain")) return;
+  auto refuse = [](const std::string& text) { throw RunError("flag -ascertain " + text + "\n"); };
+  if (!causal && !flag_given("-combine"))
+    refuse("picks cases and controls by a trait's liability; it needs -causal, -causal_random or -combine.");
+  if (!flag_given("-prevalence") || !flag_given("-h2"))
+    refuse("picks cases by a liability threshold; it needs -h2 and -prevalence.");
+  if (trait.replicates != 1) refuse("picks the sample of one phenotype; it cannot be given with -replicates.");
+  if (flag_given("-combine")) return;
+  if (!flag_given("-copy_panel_only"))
+    refuse("scores individuals of the population one by one, which needs -copy_panel_only (each individual "
+           "copied from the panel alone).");
+  for (const char* flag : {"-n", "-keep", "-pedigree"})
+    if (flag_given(flag))
+      refuse(std::string("chooses the individuals of the run; ") + flag + " cannot be given with it.");
 }
 
 void TarvikParameters::trait_input_files(std::vector<InputFileFlag>& inputs) const {
@@ -134,6 +173,7 @@ void TarvikParameters::trait_help(std::ostream& out) const {
   line("-replicates <r> ", ": r phenotype columns from the same genotypes; defaults to 1\n");
   line("-pheno01 ", ": binary phenotypes as 0/1 instead of 1/2\n");
   line("-combine <list> ", ": sum the .gv files named in <list> (one a line) into <stem>.pheno; needs -h2\n");
+  line("-ascertain <cases> <controls> ", ": keep the first cases above the liability threshold and controls below\n");
 }
 
 void TarvikParameters::trait_summary(std::ostream& out) const {
@@ -154,6 +194,10 @@ void TarvikParameters::trait_summary(std::ostream& out) const {
     label("heritability: ") << trait.h2 << "\n";
     if (trait.binary()) label("prevalence: ") << trait.prevalence << "\n";
     label("replicates: ") << trait.replicates << "\n";
+  }
+  if (trait.ascertained()) {
+    label("ascertained cases: ") << trait.ascertain_cases << "\n";
+    label("ascertained controls: ") << trait.ascertain_controls << "\n";
   }
   out.flags(flags);
   out.precision(precision);

@@ -55,5 +55,6 @@ void TarvikGenerator::simulate_haplotypes() {
   if (params.theta < 0) set_theta();
   // Controls alone need no disease loci.
   if (!params.dl.empty() || params.ncases > 0) process_dl();
+  if (before_simulating) before_simulating(*this);
   simulate_all_alleles();
 }

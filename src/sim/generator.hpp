@@ -2,6 +2,7 @@
 // The simulation engine: the reference data, the run's configuration and
 // everything simulated from them.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -30,6 +31,10 @@ class TarvikGenerator {
   // output_order[i]. Empty when the two orders agree.
   std::vector<std::uint32_t> output_order;
   std::vector<int> dl_indices;
+  // Called once the seed word and theta are settled, before any individual
+  // is simulated: a run that ascertains its sample learns only then whom to
+  // make, and sets params.ncontrols (the population) and params.keep.
+  std::function<void(TarvikGenerator&)> before_simulating;
   std::map<std::string, std::map<double, std::vector<std::vector<int>>>> case_hap_freq_cache;
   std::map<std::vector<int>, std::map<std::vector<int>, double>> control_hap_freq_cache;
 
