@@ -196,3 +196,16 @@ TEST(TraitRun, AscertainedSampleIsPartOfThePopulationRun) {
   EXPECT_EQ(small.status, 1);
   EXPECT_TRUE(contains(small.output, "controls asked for; score a larger population.")) << small.output;
 }
+
+// A population run that writes no genotypes scores its individuals without storing them: the same trait files as
+// the run that stores and writes them.
+TEST(TraitRun, ScoringWithoutStoringGivesTheStoredRunsFiles) {
+  TempDir dir;
+  const std::string common = example_panel() + region + "-copy_panel_only -n 700 0 -causal_random 15 -h2 0.4 " +
+                             "-prevalence 0.3 -seed 21 -no_haps_output -threads 3 ";
+  ASSERT_EQ(run_tarvik(common + "-no_gens_output -o " + dir.file("scored/run")).status, 0);
+  ASSERT_EQ(run_tarvik(common + "-o " + dir.file("stored/run")).status, 0);
+  for (const char* file : {"run.gv", "run.causal.tsv", "run.pheno", "run.controls.sample", "run.cases.sample"})
+    EXPECT_EQ(read_file(dir.file("scored/") + file), read_file(dir.file("stored/") + file)) << file;
+  EXPECT_FALSE(file_exists(dir.file("scored/run.legend")));
+}

@@ -115,6 +115,14 @@ TraitIdentities trait_identities(const Pedigree* pedigree, const RunConfig& writ
   return ids;
 }
 
+// A population run with a trait that writes no genotypes (a chromosome's
+// genetic values for a genome-wide trait) needs no haplotype stored: its
+// individuals are scored one by one, in little memory whatever their number.
+bool scores_only(const RunConfig& config) {
+  return config.trait.simulated() && config.copy_panel_only && !config.pedigree && config.keep.empty() &&
+         !config.trait.ascertained() && config.ncases == 0 && !writes_genotypes(config);
+}
+
 // Reads the reference, simulates and writes the output set. The set is
 // complete once the writers return: it replaces the previous one before the
 // association report, which writes no file.
@@ -124,6 +132,18 @@ void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream&
   ThreadBudget budget(params.threads);
   TarvikGenerator engine(config, read_reference(params, log, budget), log, &budget);
   const TraitPlan trait = params.trait.simulated() ? plan_trait(params, engine) : TraitPlan();
+  if (scores_only(config)) {
+    // Scoring is this run's simulation: the summary reads as for a run that
+    // stored its individuals.
+    engine.settle();
+    log.report("\nSimulating haplotypes ... ");
+    const TraitScores scores = score_trait(trait, params, engine, nullptr);
+    log.report("done\n");
+    write_sample_only_files(2 * static_cast<std::size_t>(config.ncontrols), engine.params, log);
+    write_trait_files(params, engine, scores, TraitIdentities(), log);
+    commit_run_outputs(params, text);
+    return;
+  }
   AscertainedSample ascertained;
   if (params.trait.ascertained())
     engine.before_simulating = [&](TarvikGenerator& seeded) {
@@ -140,8 +160,8 @@ void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream&
   write_output_files(source, data.snps_data, written, data.map, data.tag_positions, pedigree, log, &budget);
   if (pedigree) write_transmission_file(engine.simulated, *pedigree, data.snps_data, engine.params, log);
   if (params.trait.simulated())
-    write_trait_files(trait, params, engine, source, trait_identities(pedigree, written), log,
-                      params.trait.ascertained() ? &ascertained : nullptr);
+    write_trait_files(params, engine, score_trait(trait, params, engine, &source), trait_identities(pedigree, written),
+                      log, params.trait.ascertained() ? &ascertained : nullptr);
   // The tests' table joins the set; their text follows the commit, as before.
   const bool report = written.ncases > 1 && params.snp_summary;
   AssociationResults association;

@@ -165,24 +165,32 @@ AscertainedSample ascertain_sample(const TraitPlan& plan, const TarvikParameters
   return sample;
 }
 
-void write_trait_files(const TraitPlan& plan, const TarvikParameters& params, const TarvikGenerator& engine,
-                       const HaplotypeSource& source, const TraitIdentities& ids, RunLog& log,
-                       const AscertainedSample* ascertained) {
-  const CausalSet causal = choose_causal_snps(params.trait, plan.listed, engine.panel_data, engine.seed_word);
-  std::vector<double> sample_frequency;
-  const std::vector<double> value = genetic_values(source, causal, sample_frequency);
-  log.report("\nTrait: " + std::to_string(causal.indices.size()) + " causal SNPs\n");
-  write_causal_file(gwas_file_name(params, causal_suffix), causal_rows(params, engine, causal, sample_frequency),
-                    log);
-  write_genetic_value_file(gwas_file_name(params, genetic_value_suffix), value, ids, log);
+TraitScores score_trait(const TraitPlan& plan, const TarvikParameters& params, const TarvikGenerator& engine,
+                        const HaplotypeSource* source) {
+  TraitScores scores;
+  scores.causal = choose_causal_snps(params.trait, plan.listed, engine.panel_data, engine.seed_word);
+  scores.value = source != nullptr
+                     ? genetic_values(*source, scores.causal, scores.sample_frequency)
+                     : score_population(engine.population_model(), engine.panel_data.panel, scores.causal,
+                                        static_cast<std::uint64_t>(engine.params.ncontrols), engine.budget,
+                                        scores.sample_frequency);
+  return scores;
+}
+
+void write_trait_files(const TarvikParameters& params, const TarvikGenerator& engine, const TraitScores& scores,
+                       const TraitIdentities& ids, RunLog& log, const AscertainedSample* ascertained) {
+  log.report("\nTrait: " + std::to_string(scores.causal.indices.size()) + " causal SNPs\n");
+  write_causal_file(gwas_file_name(params, causal_suffix),
+                    causal_rows(params, engine, scores.causal, scores.sample_frequency), log);
+  write_genetic_value_file(gwas_file_name(params, genetic_value_suffix), scores.value, ids, log);
   if (ascertained != nullptr) {
     // The written genotypes give every kept individual the value it was
     // scored with, or the sample is not the one ascertained.
-    assert(value == ascertained->value);
+    assert(scores.value == ascertained->value);
     const std::vector<std::vector<double>> status{{ascertained->status.begin(), ascertained->status.end()}};
     write_pheno_columns(gwas_file_name(params, pheno_suffix), status, true, params.trait.pheno01, ids, log);
   } else if (params.trait.phenotypes()) {
-    write_phenotypes(params, value, engine.seed_word, ids, log);
+    write_phenotypes(params, scores.value, engine.seed_word, ids, log);
   }
 }
 

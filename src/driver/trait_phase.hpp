@@ -28,15 +28,23 @@ TraitPlan plan_trait(const TarvikParameters& params, const TarvikGenerator& engi
 AscertainedSample ascertain_sample(const TraitPlan& plan, const TarvikParameters& params, TarvikGenerator& engine,
                                    RunLog& log);
 
-// Writes <stem>.causal.tsv, <stem>.gv and, with -h2, <stem>.pheno of the
-// simulated haplotypes, logging the realized heritability (and case
-// fraction) of each replicate; an ascertained sample's .pheno holds its
-// status instead.
-// `source` holds the individuals as written, `ids` their identities (empty:
-// the run's own "0 id1_<i>").
-void write_trait_files(const TraitPlan& plan, const TarvikParameters& params, const TarvikGenerator& engine,
-                       const HaplotypeSource& source, const TraitIdentities& ids, RunLog& log,
-                       const AscertainedSample* ascertained = nullptr);
+// The causal SNPs and each individual's genetic value: from the haplotypes
+// of `source` (the individuals as written), or, when it is null, from the
+// engine's population scored one by one without storing anyone (a population
+// run that writes no genotypes): the same numbers either way.
+struct TraitScores {
+  CausalSet causal;
+  std::vector<double> value, sample_frequency;
+};
+TraitScores score_trait(const TraitPlan& plan, const TarvikParameters& params, const TarvikGenerator& engine,
+                        const HaplotypeSource* source);
+
+// Writes <stem>.causal.tsv, <stem>.gv and, with -h2, <stem>.pheno, logging
+// the realized heritability (and case fraction) of each replicate; an
+// ascertained sample's .pheno holds its status instead. `ids` are the
+// individuals' identities (empty: the run's own "0 id1_<i>").
+void write_trait_files(const TarvikParameters& params, const TarvikGenerator& engine, const TraitScores& scores,
+                       const TraitIdentities& ids, RunLog& log, const AscertainedSample* ascertained = nullptr);
 
 // -combine: reads the .gv files of the list and their .causal.tsv
 // companions, checks that the individuals agree, and writes <stem>.pheno and

@@ -1,5 +1,6 @@
 #include "output/output_files.hpp"
 
+#include <cassert>
 #include <algorithm>
 #include <functional>
 #include <memory>
@@ -182,6 +183,19 @@ void write_sample_files(const OutputFileNames& names, const Groups& groups, cons
 }
 
 }  // namespace
+
+bool writes_genotypes(const RunConfig& params) {
+  return params.haps_output || params.gens_output || params.tag_snps || params.output_plink || params.output_vcf ||
+         params.output_bcf;
+}
+
+void write_sample_only_files(std::size_t haplotypes, const RunConfig& params, RunLog& log) {
+  assert(!writes_genotypes(params));
+  log.report("\nWriting output to files \n");
+  const std::size_t controls = 2 * static_cast<std::size_t>(params.ncontrols);
+  write_sample_files(output_file_names(params), Groups{{0, controls, haplotypes}}, Samples(nullptr, params), params,
+                     log);
+}
 
 void write_output_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
                         const GeneticMap& map, const std::set<int>& tags, const Pedigree* pedigree, RunLog& log,

@@ -23,3 +23,13 @@ class ThreadBudget;
 void write_output_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
                         const GeneticMap& map, const std::set<int>& tags, const Pedigree* pedigree, RunLog& log,
                         ThreadBudget* budget = nullptr);
+
+// Whether the configuration asks for any file of genotypes (haplotype,
+// genotype, tag-SNP, PLINK, VCF or BCF); a run that asks for none writes its
+// sample files alone.
+bool writes_genotypes(const RunConfig& params);
+
+// The files write_output_files writes for a run of `haplotypes` haplotypes
+// that asks for no genotypes (its sample files), for a run that never stored
+// its haplotypes. Its individuals are the run's own (no pedigree).
+void write_sample_only_files(std::size_t haplotypes, const RunConfig& params, RunLog& log);

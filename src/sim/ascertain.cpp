@@ -36,11 +36,50 @@ const std::size_t score_block = 256;
 
 struct Scored {
   std::vector<double> value, liability;
+  std::vector<long> copies;  // per causal SNP, over the block's haplotypes
 };
 
 struct Scratch {
   DrawnIndividual drawn;
   std::vector<int> copies;
+};
+
+// Individuals 0 .. count - 1 of the population scored in blocks on the
+// threads of the budget, taken in order; with `moments`, each also gets its
+// liability. The makers read only what outlives them.
+class Scorer {
+ public:
+  Scorer(const PopulationModel& model, const BitMatrix& panel, const CausalSet& causal, std::uint64_t count,
+         const GeneticMoments* moments, double h2, ThreadBudget* budget)
+      : lease(budget != nullptr ? budget->take(INT_MAX) : ThreadBudget::Lease()),
+        scratch(static_cast<std::size_t>(lease.count() + 1)),
+        scored(std::move(lease), 2 * scratch.size(),
+               [=, &model, &panel, &causal](std::size_t b, Scored& block, int maker) {
+                 Scratch& own = scratch[static_cast<std::size_t>(maker)];
+                 const std::uint64_t first = b * score_block;
+                 const std::uint64_t size = std::min<std::uint64_t>(score_block, count - first);
+                 block.value.resize(size);
+                 block.liability.resize(size);
+                 block.copies.assign(causal.indices.size(), 0);
+                 for (std::uint64_t p = 0; p < size; ++p) {
+                   draw_individual(model, first + p, {}, own.drawn);
+                   block.value[p] = genetic_value(own.drawn, panel, causal, own.copies);
+                   for (std::size_t k = 0; k < own.copies.size(); ++k) block.copies[k] += own.copies[k];
+                   if (moments != nullptr)
+                     block.liability[p] = liability(model.seed_word, first + p, block.value[p], *moments, h2);
+                 }
+                 return true;
+               },
+               Ordered<Scored>::Order::any, (count + score_block - 1) / score_block) {}
+
+  // Block b (individuals from b * score_block), or null past the last.
+  const Scored* take(std::size_t b) { return scored.take(b); }
+  void release(std::size_t b) { scored.release(b); }
+
+ private:
+  ThreadBudget::Lease lease;
+  std::vector<Scratch> scratch;
+  Ordered<Scored> scored;
 };
 
 }  // namespace
@@ -118,29 +157,10 @@ AscertainedSample ascertain(const PopulationModel& model, const BitMatrix& panel
   const std::uint64_t cases_wanted = static_cast<std::uint64_t>(trait.ascertain_cases);
   const std::uint64_t controls_wanted = static_cast<std::uint64_t>(trait.ascertain_controls);
 
-  ThreadBudget::Lease lease = budget != nullptr ? budget->take(INT_MAX) : ThreadBudget::Lease();
-  std::vector<Scratch> scratch(static_cast<std::size_t>(lease.count() + 1));
-  const std::size_t ring = 2 * static_cast<std::size_t>(lease.count() + 1);
-  const std::vector<int> no_loci;
-  // The makers read only what outlives them: `out` is handed back while
-  // they may still be working ahead.
+  // `out` is handed back while the makers may still be working ahead: they
+  // read a copy of the moments.
   const GeneticMoments moments = out.moments;
-  const double h2 = trait.h2;
-  Ordered<Scored> scored(
-      std::move(lease), ring,
-      [&](std::size_t b, Scored& block, int maker) {
-        Scratch& own = scratch[static_cast<std::size_t>(maker)];
-        const std::uint64_t first = b * score_block, size = std::min<std::uint64_t>(score_block, limit - first);
-        block.value.resize(size);
-        block.liability.resize(size);
-        for (std::uint64_t p = 0; p < size; ++p) {
-          draw_individual(model, first + p, no_loci, own.drawn);
-          block.value[p] = genetic_value(own.drawn, panel, causal, own.copies);
-          block.liability[p] = liability(model.seed_word, first + p, block.value[p], moments, h2);
-        }
-        return true;
-      },
-      Ordered<Scored>::Order::any, (limit + score_block - 1) / score_block);
+  Scorer scored(model, panel, causal, limit, &moments, trait.h2, budget);
 
   Progress progress("Ascertaining", "individuals of the sample found");
   std::uint64_t cases = 0, controls = 0;
@@ -166,4 +186,25 @@ AscertainedSample ascertain(const PopulationModel& model, const BitMatrix& panel
                  std::to_string(cases) + " of the " + std::to_string(cases_wanted) + " cases and " +
                  std::to_string(controls) + " of the " + std::to_string(controls_wanted) +
                  " controls; a liability above the threshold of -prevalence is too rare for this sample.\n");
+}
+
+std::vector<double> score_population(const PopulationModel& model, const BitMatrix& panel, const CausalSet& causal,
+                                     std::uint64_t count, ThreadBudget* budget, std::vector<double>& sample_frequency) {
+  std::vector<double> value;
+  value.reserve(count);
+  std::vector<long> copies(causal.indices.size(), 0);
+  Scorer scored(model, panel, causal, count, nullptr, 0.0, budget);
+  Progress progress("Scoring", "individuals");
+  for (std::size_t b = 0;; ++b) {
+    const Scored* block = scored.take(b);
+    if (block == nullptr) break;
+    value.insert(value.end(), block->value.begin(), block->value.end());
+    for (std::size_t k = 0; k < copies.size(); ++k) copies[k] += block->copies[k];
+    scored.release(b);
+    progress.update(static_cast<long>(value.size()), static_cast<long>(count));
+  }
+  sample_frequency.assign(copies.size(), 0.0);
+  for (std::size_t k = 0; k < copies.size(); ++k)
+    if (count > 0) sample_frequency[k] = static_cast<double>(copies[k]) / static_cast<double>(2 * count);
+  return value;
 }

@@ -59,3 +59,10 @@ AscertainedSample ascertain(const PopulationModel& model, const BitMatrix& panel
 // The largest population scored before giving up: twenty times the size
 // expected to yield the sample, and at least a million.
 std::uint64_t ascertainment_limit(const TraitConfig& trait);
+
+// The genetic values of individuals 0 .. count - 1 of the population, scored
+// one by one without storing them (in individual order), and in
+// `sample_frequency` each causal SNP's allele1 frequency among their
+// haplotypes: what genetic_values gives for the same individuals stored.
+std::vector<double> score_population(const PopulationModel& model, const BitMatrix& panel, const CausalSet& causal,
+                                     std::uint64_t count, ThreadBudget* budget, std::vector<double>& sample_frequency);

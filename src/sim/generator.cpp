@@ -15,7 +15,11 @@ TarvikGenerator::TarvikGenerator(const RunConfig& config, Data data, RunLog run_
     : panel_data(std::move(data)), params(config), log(std::move(run_log)), budget(threads),
       num_simulated_haps(0) {}
 
-void TarvikGenerator::simulate_haplotypes() {
+void TarvikGenerator::simulate_haplotypes() { seeded(true); }
+
+void TarvikGenerator::settle() { seeded(false); }
+
+void TarvikGenerator::seeded(bool simulate) {
   std::ostringstream text;
   num_simulated_haps = 0;
   // A pedigree gives the individuals: its founders are simulated as
@@ -25,7 +29,7 @@ void TarvikGenerator::simulate_haplotypes() {
     params.ncontrols = static_cast<std::int32_t>(pedigree.members.size());
     params.ncases = 0;
   }
-  check_run_size(panel_data, params.ncontrols, params.ncases, params.theta, params.dl.size());
+  if (simulate) check_run_size(panel_data, params.ncontrols, params.ncases, params.theta, params.dl.size());
 
   // Every seed reduces to the generator's 32-bit seed word; a run seeded
   // from the clock names its word, which -seed takes to repeat it exactly.
@@ -55,6 +59,7 @@ void TarvikGenerator::simulate_haplotypes() {
   if (params.theta < 0) set_theta();
   // Controls alone need no disease loci.
   if (!params.dl.empty() || params.ncases > 0) process_dl();
+  if (!simulate) return;
   if (before_simulating) before_simulating(*this);
   simulate_all_alleles();
 }

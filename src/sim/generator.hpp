@@ -57,6 +57,10 @@ class TarvikGenerator {
   // Seeds the generator, settles theta and the disease loci, and simulates
   // every individual.
   void simulate_haplotypes();
+  // All of simulate_haplotypes but the simulation (and the memory check of
+  // what it would store): for a run that scores its individuals one by one
+  // without storing them.
+  void settle();
   // The simulated haplotypes as a source of SNP-major tiles (valid while the
   // engine lives and simulates nothing more).
   MosaicSource source() const { return MosaicSource(simulated, panel_data.panel); }
@@ -79,6 +83,11 @@ class TarvikGenerator {
   // with copy_panel_only, the same distribution as the population engine,
   // kept for comparing the two). Call on a store made afresh.
   void simulate_per_snp();
+
+ private:
+  void seeded(bool simulate);
+
+ public:
   // Families: each child's two haplotypes, meioses of its parents' (after
   // the founders are simulated).
   void simulate_children();
