@@ -38,8 +38,10 @@ TEST(TraitFlags, CommandLinesThatStopAndValuesRead) {
       {"tarvik -combine list -o run", "flag -combine needs -h2"},
       {base + "-causal_random 5 -h2 0.5 -ascertain 10 20", "-ascertain picks cases by a liability threshold"},
       {base + "-causal_random 5 -h2 0.5 -prevalence 0.1 -ascertain 10 20", "which needs -copy_panel_only"},
-      {base + "-copy_panel_only -n 10 0 -causal_random 5 -h2 0.5 -prevalence 0.1 -ascertain 10 20",
-       "-n cannot be given with it."},
+      {base + "-copy_panel_only -n 10 5 -causal_random 5 -h2 0.5 -prevalence 0.1 -ascertain 10 20",
+       "-n gives its size as -n <individuals> 0."},
+      {base + "-copy_panel_only -keep k -causal_random 5 -h2 0.5 -prevalence 0.1 -ascertain 10 20",
+       "-keep cannot be given with it."},
       {base + "-copy_panel_only -causal_random 5 -h2 0.5 -prevalence 0.1 -replicates 2 -ascertain 10 20",
        "cannot be given with -replicates"},
       {base + "-ascertain 0 20", "flag -ascertain expects an integer from 1"},
@@ -172,6 +174,15 @@ TEST(TraitRun, AscertainedSampleIsPartOfThePopulationRun) {
   EXPECT_EQ(pheno.back()[1], "id1_" + std::to_string(population - 1));
 
   ASSERT_EQ(run_tarvik(common + trait + "-n " + std::to_string(population) + " 0 -o " + dir.file("all")).status, 0);
+  // -n bounds the population: the same sample when it is large enough, a message when it is not.
+  ASSERT_EQ(run_tarvik(common + trait + "-ascertain 40 60 -n " + std::to_string(population) + " 0 -o " +
+                       dir.file("bounded")).status,
+            0);
+  EXPECT_EQ(read_file(dir.file("bounded.pheno")), read_file(dir.file("asc.pheno")));
+  const CommandResult short_of = run_tarvik(common + trait + "-ascertain 40 60 -n " +
+                                            std::to_string(population - 1) + " 0 -o " + dir.file("short"));
+  EXPECT_EQ(short_of.status, 1);
+  EXPECT_TRUE(contains(short_of.output, "a larger -n would yield more.")) << short_of.output;
   ASSERT_EQ(run_tarvik(common + "-n " + std::to_string(population) + " 0 -keep " + dir.file("asc.pheno") +
                        " -threads 1 -o " + dir.file("kept")).status,
             0);

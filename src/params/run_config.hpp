@@ -41,6 +41,7 @@ struct TraitConfig {
   // -ascertain CASES CONTROLS: the first CASES individuals of the population
   // whose liability passes the threshold and the first CONTROLS below it.
   std::int32_t ascertain_cases = 0, ascertain_controls = 0;
+  std::int32_t ascertain_population = 0;  // -n with -ascertain: individuals 0 .. n - 1 at most; 0: no limit
   bool ascertain = false;
 
   bool simulated() const { return causal_random > 0 || !causal_file.empty(); }

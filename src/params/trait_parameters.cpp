@@ -125,7 +125,9 @@ void TarvikParameters::check_trait_flags() {
     refuse("a trait (-causal, -causal_random) and relative-risk disease loci (-dl) cannot be simulated in "
            "one run: a trait run draws a population sample and sets cases by -prevalence.");
   if (flag_given("-ascertain")) {
-    // The sample: the kept individuals, all written as one population group.
+    // The sample: the kept individuals, all written as one population group;
+    // -n limits the population they are picked from.
+    if (flag_given("-n")) trait.ascertain_population = ncontrols;
     ncontrols = trait.ascertain_cases + trait.ascertain_controls;
     ncases = 0;
     return;
@@ -150,9 +152,11 @@ void TarvikParameters::check_ascertain_flags(bool causal) {
   if (!flag_given("-copy_panel_only"))
     refuse("scores individuals of the population one by one, which needs -copy_panel_only (each individual "
            "copied from the panel alone).");
-  for (const char* flag : {"-n", "-keep", "-pedigree"})
+  for (const char* flag : {"-keep", "-pedigree"})
     if (flag_given(flag))
       refuse(std::string("chooses the individuals of the run; ") + flag + " cannot be given with it.");
+  if (flag_given("-n") && (ncases != 0 || ncontrols < 1))
+    refuse("scores a population: -n gives its size as -n <individuals> 0.");
 }
 
 void TarvikParameters::trait_input_files(std::vector<InputFileFlag>& inputs) const {
@@ -198,6 +202,7 @@ void TarvikParameters::trait_summary(std::ostream& out) const {
   if (trait.ascertained()) {
     label("ascertained cases: ") << trait.ascertain_cases << "\n";
     label("ascertained controls: ") << trait.ascertain_controls << "\n";
+    if (trait.ascertain_population > 0) label("from a population of at most: ") << trait.ascertain_population << "\n";
   }
   out.flags(flags);
   out.precision(precision);

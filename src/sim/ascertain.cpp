@@ -141,6 +141,7 @@ double liability(std::uint32_t seed_word, std::uint64_t individual, double value
 }
 
 std::uint64_t ascertainment_limit(const TraitConfig& trait) {
+  if (trait.ascertain_population > 0) return static_cast<std::uint64_t>(trait.ascertain_population);
   const double expected = trait.ascertain_cases / trait.prevalence + trait.ascertain_controls / (1.0 - trait.prevalence);
   return static_cast<std::uint64_t>(std::min(std::max(20.0 * expected, 1e6), static_cast<double>(INT32_MAX)));
 }
@@ -185,7 +186,8 @@ AscertainedSample ascertain(const PopulationModel& model, const BitMatrix& panel
   throw RunError("-ascertain: " + std::to_string(out.population) + " individuals of the population yielded " +
                  std::to_string(cases) + " of the " + std::to_string(cases_wanted) + " cases and " +
                  std::to_string(controls) + " of the " + std::to_string(controls_wanted) +
-                 " controls; a liability above the threshold of -prevalence is too rare for this sample.\n");
+                 " controls; " + (trait.ascertain_population > 0 ? std::string("a larger -n would yield more.\n")
+                                  : "a liability above the threshold of -prevalence is too rare for this sample.\n"));
 }
 
 std::vector<double> score_population(const PopulationModel& model, const BitMatrix& panel, const CausalSet& causal,

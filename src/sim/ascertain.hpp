@@ -51,13 +51,13 @@ struct AscertainedSample {
 
 // Scores the population until the sample of trait.ascertain_cases and
 // trait.ascertain_controls is complete: the smallest population that yields
-// it. Throws RunError when the model's genetic values do not vary, or when a
-// population many times the expected size has not yielded it.
+// it. Throws RunError when the model's genetic values do not vary, or when
+// the largest population (ascertainment_limit) has not yielded it.
 AscertainedSample ascertain(const PopulationModel& model, const BitMatrix& panel, const CausalSet& causal,
                             const TraitConfig& trait, ThreadBudget* budget);
 
-// The largest population scored before giving up: twenty times the size
-// expected to yield the sample, and at least a million.
+// The largest population scored before giving up: -n's, or twenty times the
+// size expected to yield the sample and at least a million.
 std::uint64_t ascertainment_limit(const TraitConfig& trait);
 
 // The genetic values of individuals 0 .. count - 1 of the population, scored
