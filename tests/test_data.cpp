@@ -255,6 +255,19 @@ TEST_F(DataTest, VcfGenotypesAsTheHaplotypeFileGivesThemAndRefusalsNameTheSample
     Data data = fresh();
     EXPECT_TRUE(contains(read_vcf({rows[0], c.row}, data), c.refusal)) << c.row;
   }
+
+  // More alleles than one count of the packer holds: 2,053 samples, every allele 1, then every second one.
+  std::string all = "100 a A G", half = "200 b A G";
+  for (int s = 0; s < 2053; ++s) {
+    all += " 1|1";
+    half += " 1|0";
+  }
+  write_file(dir.file("wide.vcf"), vcf_of(2053, {all, half}));
+  Data wide = fresh();
+  ASSERT_EQ(read_vcf_file(dir.file("wide.vcf"), dir.file("panel.map"), 1, wide), "no error");
+  EXPECT_EQ(wide.snps_data.at(100).frequency, 1.0);
+  EXPECT_EQ(wide.snps_data.at(200).frequency, 0.5);
+  for (int h : {0, 1, 2047, 2048, 4104, 4105}) EXPECT_EQ(wide.panel.get(0, h) * 2 + wide.panel.get(1, h), h % 2 ? 2 : 3) << h;
 }
 
 // Records are read in blocks ahead of the panel on the budget's threads: over several blocks, with records

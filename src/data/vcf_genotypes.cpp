@@ -1,5 +1,6 @@
 #include "data/vcf_genotypes.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -21,24 +22,27 @@ namespace {
 // its top bit, where one movemask gathers the sixteen alleles. (SSE2 means
 // x86, little-endian: the sixteen bits are two bytes of the row as stored.)
 bool pack_by_eight(const std::uint8_t* gt, int samples, int& s, std::uint64_t* bits, long long& ones) {
-  const __m128i zero = _mm_setzero_si128(), one = _mm_set1_epi8(1), seven = _mm_set1_epi8(7),
+  const __m128i zero = _mm_setzero_si128(), two = _mm_set1_epi8(2), above_3 = _mm_set1_epi8(~3),
                 seconds = _mm_set1_epi16(0x0100);
-  __m128i bad = zero, count = zero;
+  __m128i bad = zero;
   char* const row = reinterpret_cast<char*>(bits);
-  for (; s + 8 <= samples; s += 8) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gt + 2 * static_cast<std::size_t>(s)));
-    const __m128i b1 = _mm_and_si128(_mm_srli_epi16(x, 1), one), b2 = _mm_and_si128(_mm_srli_epi16(x, 2), one);
-    // Nothing above bit 2, exactly one of bits 1 and 2, bit 0 in a second allele.
-    bad = _mm_or_si128(bad, _mm_andnot_si128(seven, x));
-    bad = _mm_or_si128(bad, _mm_xor_si128(_mm_xor_si128(b1, b2), one));
-    bad = _mm_or_si128(bad, _mm_xor_si128(_mm_and_si128(x, seconds), seconds));
-    const std::uint16_t alleles = static_cast<std::uint16_t>(_mm_movemask_epi8(_mm_slli_epi16(x, 5)));
-    std::memcpy(row + static_cast<std::size_t>(s) / 4, &alleles, 2);
-    count = _mm_add_epi64(count, _mm_sad_epu8(b2, zero));
+  while (s + 8 <= samples) {
+    // Each byte lane counts up to 255 alleles before the lanes are summed.
+    __m128i lanes = zero;
+    for (int steps = std::min(255, (samples - s) / 8); steps > 0; --steps, s += 8) {
+      const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(gt + 2 * static_cast<std::size_t>(s)));
+      // Every byte in 2..5, and bit 0 set in a second allele.
+      bad = _mm_or_si128(bad, _mm_and_si128(_mm_sub_epi8(x, two), above_3));
+      bad = _mm_or_si128(bad, _mm_andnot_si128(x, seconds));
+      const __m128i alleles = _mm_slli_epi16(x, 5);
+      const std::uint16_t packed = static_cast<std::uint16_t>(_mm_movemask_epi8(alleles));
+      std::memcpy(row + static_cast<std::size_t>(s) / 4, &packed, 2);
+      lanes = _mm_sub_epi8(lanes, _mm_cmplt_epi8(alleles, zero));
+    }
+    std::uint64_t sums[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(sums), _mm_sad_epu8(lanes, zero));
+    ones += static_cast<long long>(sums[0] + sums[1]);
   }
-  std::uint64_t sums[2];
-  std::memcpy(sums, &count, sizeof sums);
-  ones += static_cast<long long>(sums[0] + sums[1]);
   return _mm_movemask_epi8(_mm_cmpeq_epi8(bad, zero)) == 0xffff;
 }
 #endif
