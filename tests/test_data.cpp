@@ -154,6 +154,64 @@ TEST_F(DataTest, ReadErrorsNameTheFileAndTheLine) {
   }
 }
 
+// Lines of single codes between single blanks are packed sixteen codes at a time, the rest of a line one by
+// one; any other spelling is read by the general parser: both give the same panel, and a fault anywhere in a
+// line names it.
+TEST_F(DataTest, HaplotypeLinesPackedOrParsedGiveOnePanelAndFaultsNameTheLine) {
+  // 41 haplotypes: two packed steps and a rest of nine; then 4,100 1s, more than one count of the packer holds.
+  std::vector<std::string> lines;
+  std::uint32_t state = 7;
+  for (int k = 0; k < 3; ++k) {
+    std::string line;
+    for (int h = 0; h < 41; ++h) {
+      state = state * 1664525u + 1013904223u;
+      line += std::string(h ? " " : "") + char('0' + (state >> 24 & 1));
+    }
+    lines.push_back(line);
+  }
+  const std::string legend = kHeader + "a 10 A C\nb 20 A C\nc 30 A C\n";
+  const auto joined = [](const std::vector<std::string>& rows) {
+    std::string text;
+    for (const std::string& row : rows) text += row + "\n";
+    return text;
+  };
+  write_panel(joined(lines), legend);
+  Data packed = fresh();
+  ASSERT_EQ(read_all(packed), "");
+  for (int h = 0; h < 41; ++h) ASSERT_EQ(packed.panel.get(1, h), lines[1][2 * h] - '0') << h;
+  std::vector<std::string> spelled = lines;
+  spelled[0] += " ";              // a trailing blank
+  spelled[1].replace(21, 1, "\t");  // a tab inside the packed steps
+  spelled[2] = "+" + spelled[2];    // a code spelled "+0" or "+1"
+  write_panel(joined(spelled), legend);
+  Data parsed = fresh();
+  ASSERT_EQ(read_all(parsed), "");
+  EXPECT_TRUE(parsed.panel == packed.panel);
+  for (const auto& [position, s] : packed.snps_data) EXPECT_EQ(parsed.snps_data.at(position).frequency, s.frequency);
+
+  std::string ones(2 * 4100 - 1, ' ');
+  for (std::size_t c = 0; c < ones.size(); c += 2) ones[c] = '1';
+  write_panel(ones + "\n", kHeader + "a 10 A C\n");
+  Data wide = fresh();
+  ASSERT_EQ(read_all(wide), "");
+  EXPECT_EQ(wide.snps_data.at(10).frequency, 1.0);
+
+  // A bad code in a packed step, a blank missing there, a bad code in the rest, a short line.
+  const struct { int line, at; std::string with; std::string message; } faults[] = {
+      {2, 10, "2", "bad format detected in haplotype file on line 2."},
+      {2, 31, "1", "bad format detected in haplotype file on line 2."},
+      {3, 78, "x", "bad format detected in haplotype file on line 3."},
+      {3, 78, "", "different number of haplotypes found in haplotype file (41 and 40 on line 3."},
+  };
+  for (const auto& f : faults) {
+    std::vector<std::string> faulty = lines;
+    faulty[f.line - 1].replace(f.at, f.with.empty() ? 2 : 1, f.with);
+    write_panel(joined(faulty), legend);
+    Data data = fresh();
+    EXPECT_TRUE(contains(read_all(data), "panel.hap: " + f.message)) << f.line << " " << f.at;
+  }
+}
+
 // The -keep list of a run of 12 individuals: identities, indices and FID IID lines; then lists that stop the run.
 TEST(KeepList, IdentitiesIndicesAndFamilyLinesAndTheErrorsNamingFileAndLine) {
   TempDir dir;
