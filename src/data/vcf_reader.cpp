@@ -304,8 +304,9 @@ struct RecordBlock {
   std::exception_ptr error;  // the read stopped here, after `snps`
 };
 
-// Reads the file block by block: a fixed number of records each, so that
-// the blocks, and so the panel, never depend on who reads them or when.
+// Reads the file block by block, each of as many records as 1 MiB of rows
+// holds (at most 1,024): fixed by the panel's width, so that the blocks never
+// depend on who reads them or when.
 class BlockReader {
  public:
   BlockReader(RecordReader& records, const Data& data, const std::string& file_name)
