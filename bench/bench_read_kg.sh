@@ -25,13 +25,16 @@ seconds() {
 }
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+lines=""
 for ((i = 1; i <= pairs; i++)); do
   b=$(seconds sh -c "bcftools view -Ou '$panel.bcf' >/dev/null")
   t2=$(seconds "$build/bench/read_panel" -vcf "$panel.bcf" "$panel.map" 2)
   t1=$(seconds "$build/bench/read_panel" -vcf "$panel.bcf" "$panel.map" 1)
   echo "pair $i: bcftools $b s, read_panel 2 threads $t2 s, 1 thread $t1 s"
-done | tee /dev/stderr | awk '
-  { b[NR] = $4; t2[NR] = $9; t1[NR] = $12 }
+  lines+="$b $t2 $t1"$'\n'
+done
+printf '%s' "$lines" | awk '
+  { b[NR] = $1; t2[NR] = $2; t1[NR] = $3 }
   function median(a, n,   i, j, x) {
     for (i = 2; i <= n; i++) for (j = i; j > 1 && a[j - 1] > a[j]; j--) { x = a[j]; a[j] = a[j - 1]; a[j - 1] = x }
     return n % 2 ? a[(n + 1) / 2] : (a[n / 2] + a[n / 2 + 1]) / 2
@@ -40,5 +43,5 @@ done | tee /dev/stderr | awk '
     mb = median(b, NR); m2 = median(t2, NR); m1 = median(t1, NR)
     printf "medians: bcftools %.2f s, 2 threads %.2f s (%.2f x), 1 thread %.2f s (%.2f x); target <= 1.5 x\n",
            mb, m2, m2 / mb, m1, m1 / mb
-  }' >&2
+  }'
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
