@@ -24,6 +24,18 @@ std::vector<int> positions_of(const Data& data) {
   return keys;
 }
 
+// Two panels hold the same SNPs, fields and rows.
+bool same_panel(const Data& a, const Data& b) {
+  return a.panel == b.panel && std::equal(a.snps_data.begin(), a.snps_data.end(), b.snps_data.begin(),
+                                          b.snps_data.end(), [](const auto& x, const auto& y) {
+                                            return x.first == y.first && x.second.rsid == y.second.rsid &&
+                                                   x.second.allele0 + x.second.allele1 ==
+                                                       y.second.allele0 + y.second.allele1 &&
+                                                   x.second.frequency == y.second.frequency &&
+                                                   x.second.cumulative_rho == y.second.cumulative_rho;
+                                          });
+}
+
 class DataTest : public ::testing::Test {
  protected:
   TempDir dir;
@@ -154,6 +166,55 @@ TEST_F(DataTest, ReadErrorsNameTheFileAndTheLine) {
   }
 }
 
+// Lines of single codes between single blanks are packed sixteen codes at a time, the rest of a line one by
+// one; any other spelling is read by the general parser: both give the same panel, and a fault anywhere in a
+// line names it.
+TEST_F(DataTest, HaplotypeLinesPackedOrParsedGiveOnePanelAndFaultsNameTheLine) {
+  // 41 haplotypes: two packed steps and a rest of nine; then 4,100 1s, more than one count of the packer holds.
+  std::vector<std::string> lines(3, "1");
+  for (int k = 0; k < 3; ++k)
+    for (int h = 1; h < 41; ++h) lines[k] += std::string(" ") + char('0' + (h * h + k) % 7 % 2);
+  const std::string legend = kHeader + "a 10 A C\nb 20 A C\nc 30 A C\n";
+  const auto joined = [](const std::vector<std::string>& rows) {
+    std::string text;
+    for (const std::string& row : rows) text += row + "\n";
+    return text;
+  };
+  write_panel(joined(lines), legend);
+  Data packed = fresh();
+  ASSERT_EQ(read_all(packed), "");
+  std::vector<std::string> spelled = lines;
+  spelled[0] += " ";              // a trailing blank
+  spelled[1].replace(21, 1, "\t");  // a tab inside the packed steps
+  spelled[2] = "+" + spelled[2];    // a code spelled "+0" or "+1"
+  write_panel(joined(spelled), legend);
+  Data parsed = fresh();
+  ASSERT_EQ(read_all(parsed), "");
+  EXPECT_TRUE(same_panel(parsed, packed));
+
+  std::string ones(2 * 4100 - 1, ' ');
+  for (std::size_t c = 0; c < ones.size(); c += 2) ones[c] = '1';
+  write_panel(ones + "\n", kHeader + "a 10 A C\n");
+  Data wide = fresh();
+  ASSERT_EQ(read_all(wide), "");
+  EXPECT_EQ(wide.snps_data.at(10).frequency, 1.0);
+
+  // A bad code in a packed step, a blank missing there, a bad code in the rest, a short line.
+  const struct { int line, at; std::string with; std::string message; } faults[] = {
+      {2, 10, "2", "bad format detected in haplotype file on line 2."},
+      {2, 31, "1", "bad format detected in haplotype file on line 2."},
+      {3, 78, "x", "bad format detected in haplotype file on line 3."},
+      {3, 78, "", "different number of haplotypes found in haplotype file (41 and 40 on line 3."},
+  };
+  for (const auto& f : faults) {
+    std::vector<std::string> faulty = lines;
+    faulty[f.line - 1].replace(f.at, f.with.empty() ? 2 : 1, f.with);
+    write_panel(joined(faulty), legend);
+    Data data = fresh();
+    EXPECT_TRUE(contains(read_all(data), "panel.hap: " + f.message)) << f.line << " " << f.at;
+  }
+}
+
 // The -keep list of a run of 12 individuals: identities, indices and FID IID lines; then lists that stop the run.
 TEST(KeepList, IdentitiesIndicesAndFamilyLinesAndTheErrorsNamingFileAndLine) {
   TempDir dir;
@@ -178,36 +239,53 @@ TEST(KeepList, IdentitiesIndicesAndFamilyLinesAndTheErrorsNamingFileAndLine) {
   EXPECT_EQ(error_of([&] { read_keep_list(file, 0); }), at + "line 1: \"0\" is not an individual of this run (it has none).");
 }
 
+// A VCF text of samples s0, s1, ... with one record per row: "POS ID REF ALT GT GT ...".
+std::string vcf_of(int samples, const std::vector<std::string>& rows) {
+  std::string text = "##fileformat=VCFv4.2\n##contig=<ID=20>\n"
+                     "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">\n"
+                     "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT";
+  for (int s = 0; s < samples; ++s) text += "\ts" + std::to_string(s);
+  text += "\n";
+  for (const std::string& row : rows) {
+    std::istringstream fields(row);
+    std::string pos, id, ref, alt;
+    fields >> pos >> id >> ref >> alt;
+    text += "20\t" + pos + "\t" + id + "\t" + ref + "\t" + alt + "\t.\t.\t.\tGT";
+    for (std::string g; fields >> g;) text += "\t" + g;
+    text += "\n";
+  }
+  return text;
+}
+
+// The panel of a VCF or BCF file read with a budget of `threads`; the error message, "no error" when none.
+std::string read_vcf_file(const std::string& file, const std::string& map, int threads, Data& data) {
+  RunConfig config;
+  config.vcf_file = file;
+  config.vcf_panel = true;
+  ThreadBudget budget(threads);
+  return error_of([&] {
+    RunLog log = RunLog::silent();
+    data.map = read_genetic_map(map, 11418, log);
+    read_vcf_panel(data, config, log, &budget);
+  });
+}
+
 }  // namespace
 
-// A VCF panel's genotypes, read four samples at a time and the rest one by one, are the haplotype file's; a
-// genotype the panel cannot take is refused with the message of the one-by-one reader wherever it stands.
+// A VCF panel's genotypes, packed eight samples at a time, then four, then one by one (15 samples take each
+// way), are the haplotype file's; a genotype the panel cannot take is refused with the message of the
+// one-by-one reader wherever it stands.
 TEST_F(DataTest, VcfGenotypesAsTheHaplotypeFileGivesThemAndRefusalsNameTheSample) {
-  const auto vcf_text = [](const std::vector<std::string>& rows) {
-    std::string text = "##fileformat=VCFv4.2\n##contig=<ID=20>\n"
-                       "##FORMAT=<ID=GT,Number=1,Type=String,Description=\"Genotype\">\n"
-                       "#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT\ts0\ts1\ts2\ts3\ts4\n";
-    for (std::size_t k = 0; k < rows.size(); ++k) {
-      text += "20\t" + std::to_string(100 * (k + 1)) + "\trs" + std::to_string(k) + "\tA\tG\t.\t.\t.\tGT";
-      std::istringstream genotypes(rows[k]);
-      for (std::string g; genotypes >> g;) text += "\t" + g;
-      text += "\n";
-    }
-    return text;
+  const std::string more = " 1|0 0|1 1|1 0|0 1|0 0|1 1|1 0|0 1|0 0|1";
+  const std::vector<std::string> rows = {"0|1 1|1 0|0 1|0 0|1" + more, "1|1 1|1 1|1 1|1 0|0" + more,
+                                         "0|0 0|1 1|0 0|0 1|1" + more};
+  const auto read_vcf = [&](const std::vector<std::string>& genotypes, Data& data) {
+    std::vector<std::string> records;
+    for (std::size_t k = 0; k < genotypes.size(); ++k)
+      records.push_back(std::to_string(100 * (k + 1)) + " rs" + std::to_string(k) + " A G " + genotypes[k]);
+    write_file(dir.file("panel.vcf"), vcf_of(15, records));
+    return read_vcf_file(dir.file("panel.vcf"), dir.file("panel.map"), 2, data);
   };
-  const auto read_vcf = [&](const std::vector<std::string>& rows, Data& data) {
-    write_file(dir.file("panel.vcf"), vcf_text(rows));
-    RunConfig config;
-    config.vcf_file = dir.file("panel.vcf");
-    config.vcf_panel = true;
-    ThreadBudget budget(2);
-    return error_of([&] {
-      RunLog log = RunLog::silent();
-      data.map = read_genetic_map(dir.file("panel.map"), 11418, log);
-      read_vcf_panel(data, config, log, &budget);
-    });
-  };
-  const std::vector<std::string> rows = {"0|1 1|1 0|0 1|0 0|1", "1|1 1|1 1|1 1|1 0|0", "0|0 0|1 1|0 0|0 1|1"};
   std::string haps, legend = kHeader;
   for (std::size_t k = 0; k < rows.size(); ++k) {
     std::string line = rows[k];
@@ -224,14 +302,87 @@ TEST_F(DataTest, VcfGenotypesAsTheHaplotypeFileGivesThemAndRefusalsNameTheSample
     EXPECT_EQ(from_vcf.snps_data.at(position).frequency, s.frequency) << position;
 
   const struct { std::string row, refusal; } cases[] = {
-      {"0|1 0/1 0|0 1|0 0|1", "unphased genotype at 20:200 for sample s1"},
-      {"0|1 1|0 0|0 1|0 0/1", "unphased genotype at 20:200 for sample s4"},
-      {"0|1 .|1 0|0 1|0 0|1", "missing genotype at 20:200 for sample s1"},
-      {"0|1 1|1 0|0 1|0 1|.", "missing genotype at 20:200 for sample s4"},
-      {"0|1 1|1 0 1|0 0|1", "haploid genotype at 20:200 for sample s2"},
+      {"0|1 0/1 0|0 1|0 0|1" + more, "unphased genotype at 20:200 for sample s1"},
+      {"0|1 1|0 0|0 1|0 0/1" + more, "unphased genotype at 20:200 for sample s4"},
+      {"0|1 .|1 0|0 1|0 0|1" + more, "missing genotype at 20:200 for sample s1"},
+      {"0|1 1|1 0|0 1|0 1|." + more, "missing genotype at 20:200 for sample s4"},
+      {"0|1 1|1 0 1|0 0|1" + more, "haploid genotype at 20:200 for sample s2"},
+      {"0|1 1|1 0|0 1|0 0|1 1|0 0|1 1|1 0|0 1/0 0|1 1|1 0|0 1|0 0|1", "unphased genotype at 20:200 for sample s9"},
+      {"0|1 1|1 0|0 1|0 0|1 1|0 0|1 1|1 0|0 1|0 0|1 1|1 0|0 0|2 0|1", "out-of-range allele in the genotype at "
+                                                                       "20:200 for sample s13"},
+      {"0|1 1|1 0|0 1|0 0|1 1|0 0|1 1|1 0|0 1|0 0|1 1|1 0|0 1|0 .|.", "missing genotype at 20:200 for sample s14"},
   };
   for (const auto& c : cases) {
     Data data = fresh();
     EXPECT_TRUE(contains(read_vcf({rows[0], c.row}, data), c.refusal)) << c.row;
+  }
+
+  // More alleles than one count of the packer holds: 2,053 samples, every allele 1, then every second one.
+  std::string all = "100 a A G", half = "200 b A G";
+  for (int s = 0; s < 2053; ++s) all += " 1|1", half += " 1|0";
+  write_file(dir.file("wide.vcf"), vcf_of(2053, {all, half}));
+  Data wide = fresh();
+  ASSERT_EQ(read_vcf_file(dir.file("wide.vcf"), dir.file("panel.map"), 1, wide), "no error");
+  EXPECT_EQ(wide.snps_data.at(100).frequency, 1.0);
+  EXPECT_EQ(wide.snps_data.at(200).frequency, 0.5);
+  for (int h : {0, 1, 2047, 2048, 4104, 4105}) EXPECT_EQ(wide.panel.get(0, h) * 2 + wide.panel.get(1, h), h % 2 ? 2 : 3) << h;
+}
+
+// Records are read in blocks ahead of the panel on the budget's threads: over several blocks, with records
+// skipped, out of order and at a position already taken (unsound but skipped unchecked), the panel is the same
+// for every budget, from VCF text and from BCF; the first fault in file order stops the read whoever met it.
+TEST_F(DataTest, VcfPanelIsTheSameForEveryThreadBudgetAndTheFirstFaultWins) {
+  constexpr int samples = 13, records = 2600;
+  std::vector<std::string> rows;
+  for (int k = 0; k < records; ++k) {
+    // Every 97th record out of order; every 101st an indel; every 89th at the position before it, unphased.
+    const std::string position = std::to_string(k % 97 == 50 ? 10 * k - 205 : 10 * k + 10);
+    rows.push_back(position + " rs" + std::to_string(k) + (k % 101 == 7 ? " AT A" : " C T"));
+    for (int h = 0; h < 2 * samples; ++h) rows.back() += (h % 2 ? "|" : " ") + std::to_string((k * h + h / 3) % 5 % 2);
+    if (k % 89 != 3) continue;
+    rows.push_back(position + " dup A G 0/1");
+    for (int s = 1; s < samples; ++s) rows.back() += " 0|0";
+  }
+  write_file(dir.file("panel.map"), "position rate cM\n0 1.0 0.0\n30000 1.0 2.5\n");
+  const auto read_as = [&](const std::vector<std::string>& records_of, const std::string& form, int threads,
+                           Data& data) {
+    write_file(dir.file("panel.vcf"), vcf_of(samples, records_of));
+    if (form == "bcf") {
+      EXPECT_EQ(run_command("bcftools view -Ob -o panel.bcf panel.vcf", dir.path()).status, 0);
+    }
+    return read_vcf_file(dir.file("panel." + form), dir.file("panel.map"), threads, data);
+  };
+  Data one = fresh(0, 1000000);
+  ASSERT_EQ(read_as(rows, "vcf", 1, one), "no error");
+  ASSERT_GT(one.snps_data.size(), 2500u);
+  for (const std::string form : {"vcf", "bcf"})
+    for (int threads : {1, 2, 3, 5}) {
+      Data data = fresh(0, 1000000);
+      ASSERT_EQ(read_as(rows, form, threads, data), "no error") << form << threads;
+      EXPECT_TRUE(same_panel(data, one)) << form << threads;
+    }
+
+  // An unphased kept SNP in the third block, then a record htslib cannot read, then a bad position.
+  const auto snp_from = [&](std::size_t k) {
+    while (!contains(rows[k], " C T ")) ++k;
+    return k;
+  };
+  const std::size_t unphased = snp_from(2300), unreadable = snp_from(2310), unplaced = snp_from(2400);
+  std::vector<std::string> faulty = rows;
+  faulty[unphased].replace(faulty[unphased].find('|'), 1, "/");
+  faulty[unreadable].replace(faulty[unreadable].rfind('|') + 1, 1, "x");
+  faulty[unplaced].insert(0, "x");
+  const struct { std::size_t from; std::string message; } faults[] = {
+      {0, "unphased genotype at 20:" + rows[unphased].substr(0, rows[unphased].find(' ')) + " for sample s0;"},
+      {unphased + 1, "bad or truncated data in record " + std::to_string(unreadable + 1) + "."},
+      {unreadable + 1, "bad position 0 of rs"},
+  };
+  for (const auto& f : faults) {
+    std::vector<std::string> file = rows;
+    for (std::size_t k = f.from; k < faulty.size(); ++k) file[k] = faulty[k];
+    for (int threads : {1, 2, 4}) {
+      Data data = fresh(0, 1000000);
+      EXPECT_TRUE(contains(read_as(file, "vcf", threads, data), f.message)) << f.message << threads;
+    }
   }
 }

@@ -14,6 +14,7 @@
 #include "core/numbers.hpp"
 #include "core/ordered.hpp"
 #include "core/system_errors.hpp"
+#include "data/haplotype_line.hpp"
 #include "data/tag_positions.hpp"
 #include "data/vcf_reader.hpp"
 #include "io/input_file.hpp"
@@ -179,6 +180,7 @@ void read_haplotype_data(Data& data, const std::string& hap_name, const std::str
 
   std::string hap_line, legend_line;
   std::vector<int> codes;
+  std::vector<std::uint64_t> row;
   if (legend.getline(legend_line)) check_legend_header(legend_name, legend_line);
 
   int counter = 0;
@@ -199,6 +201,15 @@ void read_haplotype_data(Data& data, const std::string& hap_name, const std::str
     // position of the interval keeps its codes.
     const bool keep = position >= data.lower && position <= data.upper && data.snps_data.count(position) == 0;
 
+    long long ones = 0;
+    const int packed = pack_haplotype_line(hap_line, row, ones);
+    if (packed >= 0) {
+      take_haplotype_count(data, hap_name, packed, counter);
+      if (keep)
+        data.add_panel_bits(position, std::move(entry.rsid), std::move(entry.allele0), std::move(entry.allele1),
+                            data.map_position(position), row.data(), ones);
+      continue;
+    }
     const int count = parse_haplotype_line(hap_line, codes);
     if (count < 0)
       throw FileError::reading(hap_name, "bad format detected in haplotype file on line " +

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdint>
 #include <cerrno>
+#include <exception>
 #include <cstdlib>
 #include <cstring>
 #include <iomanip>
@@ -24,7 +25,9 @@
 
 #include "core/errors.hpp"
 #include "core/log.hpp"
+#include "core/ordered.hpp"
 #include "core/thread_budget.hpp"
+#include "data/vcf_genotypes.hpp"
 #include "io/hts.hpp"
 #include "params/run_config.hpp"
 
@@ -278,146 +281,127 @@ bool biallelic_snp(const bcf1_t* record) {
   return true;
 }
 
-// The genotypes of one record as panel codes, two per sample.
-class GenotypeCodes {
- public:
-  GenotypeCodes(std::string file_name, const bcf_hdr_t* header)
-      : name(std::move(file_name)), hdr(header), samples(bcf_hdr_nsamples(header)),
-        codes(2 * static_cast<std::size_t>(samples)) {}
-  ~GenotypeCodes() { free(values); }
-  GenotypeCodes(const GenotypeCodes&) = delete;
-  GenotypeCodes& operator=(const GenotypeCodes&) = delete;
-
-  const int* read(bcf1_t* record);
-  // The common case straight into a panel row: GT stored as one byte per
-  // allele, two per sample, every one a phased pair of 0 and 1. Sets the
-  // haplotypes' bits (zeroed beforehand) and counts the 1s; false, with
-  // nothing checked, for any other layout or value, which read() handles.
-  bool read_bits(bcf1_t* record, std::uint64_t* bits, long long& ones);
-
- private:
-  [[noreturn]] void refuse(const bcf1_t* record, int sample, const std::string& what) const;
-
-  const std::string name;
-  const bcf_hdr_t* hdr;
-  const int samples;
-  std::vector<int> codes;
-  std::int32_t* values = nullptr;  // htslib's buffer, reused for every record
-  int capacity = 0;
-  const int gt_id = bcf_hdr_id2int(hdr, BCF_DT_ID, "GT");
-};
-
-bool GenotypeCodes::read_bits(bcf1_t* record, std::uint64_t* bits, long long& ones) {
-  if (gt_id < 0 || bcf_unpack(record, BCF_UN_FMT) != 0) return false;
-  const bcf_fmt_t* gt = bcf_get_fmt_id(record, gt_id);
-  if (gt == nullptr || gt->type != BCF_BT_INT8 || gt->n != 2 || record->n_sample != static_cast<std::uint32_t>(samples))
-    return false;
-  // A first allele is (a + 1) << 1, maybe with the phase bit; a second one
-  // (a + 1) << 1 | 1. So for a in {0, 1}: the first in 2..5, the second 3
-  // or 5, and the allele is bit 2 of either.
-  const std::uint8_t* p = gt->p;
-  unsigned odd = 0;
-  long long count = 0;
-  int s = 0;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-  // Four samples (eight bytes) at a time: every byte has nothing above bit
-  // 2 and exactly one of bits 1 and 2, a second allele bit 0 too; the
-  // alleles (bit 2 of each byte) are gathered into the byte's eight bits.
-  constexpr std::uint64_t ones_of_bytes = 0x0101010101010101ull, seconds = 0x0100010001000100ull;
-  std::uint64_t bad = 0;
-  for (; s + 4 <= samples; s += 4, p += 8) {
-    std::uint64_t x;
-    std::memcpy(&x, p, 8);
-    const std::uint64_t b1 = x >> 1 & ones_of_bytes, b2 = x >> 2 & ones_of_bytes;
-    bad |= (x & ~(ones_of_bytes * 7)) | ((b1 ^ b2) ^ ones_of_bytes) | ((x & seconds) ^ seconds);
-    std::uint64_t v = b2 | b2 >> 7;
-    v |= v >> 14;
-    v |= v >> 28;
-    const std::size_t h = 2 * static_cast<std::size_t>(s);
-    bits[h >> 6] |= (v & 0xff) << (h & 63);
-    count += __builtin_popcountll(v & 0xff);
-  }
-  odd = bad != 0;
-#endif
-  for (; s < samples; ++s, p += 2) {
-    const unsigned first = p[0], second = p[1];
-    odd |= (first - 2u > 3u) | (second != 3u && second != 5u);
-    const std::uint64_t a = first >> 2 & 1u, b = second >> 2 & 1u;
-    const std::size_t h = 2 * static_cast<std::size_t>(s);
-    bits[h >> 6] |= (a | b << 1) << (h & 63);
-    count += static_cast<long long>(a + b);
-  }
-  ones = count;
-  return odd == 0;
-}
-
-void GenotypeCodes::refuse(const bcf1_t* record, int sample, const std::string& what) const {
-  bad(name, what + " genotype at " + bcf_seqname_safe(hdr, record) + ":" +
-                std::to_string(record->pos + 1) + " for sample " +
-                bcf_hdr_int2id(hdr, BCF_DT_SAMPLE, sample) +
-                "; the panel needs a phased pair of alleles (such as 0|1) for every sample.");
-}
-
-const int* GenotypeCodes::read(bcf1_t* record) {
-  const int n = bcf_get_genotypes(hdr, record, &values, &capacity);
-  if (n <= 0) refuse(record, 0, "missing (no GT field)");
-  if (n != 2 * samples) {
-    // htslib pads every sample to the record's largest ploidy: the first
-    // sample with more than two alleles is the one to name.
-    const int ploidy = n / samples;
-    int s = 0;
-    while (ploidy > 2 && s + 1 < samples && values[ploidy * s + 2] == bcf_int32_vector_end) ++s;
-    refuse(record, s, ploidy > 2 ? "more than two alleles in the" : "haploid");
-  }
-  for (int s = 0; s < samples; ++s) {
-    const std::int32_t first = values[2 * s], second = values[2 * s + 1];
-    if (bcf_gt_is_missing(first)) refuse(record, s, "missing");
-    if (second == bcf_int32_vector_end) refuse(record, s, "haploid");
-    if (bcf_gt_is_missing(second)) refuse(record, s, "missing");
-    if (!bcf_gt_is_phased(second)) refuse(record, s, "unphased");
-    codes[2 * s] = bcf_gt_allele(first);
-    codes[2 * s + 1] = bcf_gt_allele(second);
-    if (codes[2 * s] > 1 || codes[2 * s + 1] > 1) refuse(record, s, "out-of-range allele in the");
-  }
-  return codes.data();
-}
-
 struct PanelCounts {
   long snps = 0;     // biallelic SNP records of the contig read
   long skipped = 0;  // records of the contig of other kinds
 };
 
-PanelCounts read_records(RecordReader& reader, Data& data, const std::string& name) {
-  GenotypeCodes genotypes(name, reader.header());
-  Hts<bcf1_t> record(bcf_init());
-  std::vector<std::uint64_t> row((static_cast<std::size_t>(data.nhaplotypes) + 63) / 64);
+// A SNP of the interval, its row packed, read ahead of the panel it may join.
+struct ReadSnp {
+  std::int32_t position = 0;
+  std::string rsid, allele0, allele1;
+  long long ones = 0;
+  // Why its genotypes cannot be taken; thrown only if the SNP is kept, as a
+  // later SNP at a position already taken is skipped unchecked.
+  std::exception_ptr refusal;
+};
+
+// The records of one block, in file order.
+struct RecordBlock {
+  std::vector<ReadSnp> snps;
+  std::vector<std::uint64_t> rows;  // row k of snps[k] at k * words
   PanelCounts counts;
-  while (reader.next(record.get())) {
-    if (!biallelic_snp(record.get())) {
-      ++counts.skipped;
-      continue;
+  std::exception_ptr error;  // the read stopped here, after `snps`
+};
+
+// Reads the file block by block, each of as many records as 1 MiB of rows
+// holds (at most 1,024): fixed by the panel's width, so that the blocks never
+// depend on who reads them or when.
+class BlockReader {
+ public:
+  BlockReader(RecordReader& records, const Data& data, const std::string& file_name)
+      : reader(records), name(file_name), genotypes(file_name, records.header()), lower(data.lower),
+        upper(data.upper), words((static_cast<std::size_t>(data.nhaplotypes) + 63) / 64),
+        per_block(std::max<std::size_t>(1, std::min<std::size_t>(1024, (std::size_t{1} << 17) / words))) {}
+
+  // Fills `block` with the next block; false once the records have ended.
+  bool read(RecordBlock& block);
+  std::size_t row_words() const { return words; }
+
+ private:
+  void take(RecordBlock& block);
+
+  RecordReader& reader;
+  const std::string name;
+  GenotypeRows genotypes;
+  Hts<bcf1_t> record{bcf_init()};
+  const std::int32_t lower, upper;
+  const std::size_t words, per_block;
+  bool ended = false;
+};
+
+bool BlockReader::read(RecordBlock& block) {
+  if (ended) return false;
+  block.snps.clear();
+  block.counts = PanelCounts();
+  block.error = nullptr;
+  block.rows.resize(per_block * words);
+  try {
+    for (std::size_t k = 0; k < per_block; ++k) {
+      if (!reader.next(record.get())) {
+        ended = true;
+        break;
+      }
+      take(block);
     }
-    ++counts.snps;
-    const hts_pos_t position = record->pos + 1;
-    // htslib reads a POS it cannot parse as 0.
-    if (position < 1)
-      bad(name, "bad position " + std::to_string(position) + " of " + record->d.id + " (positions start at 1).");
-    // As in the legend reader, the first SNP at a position of the interval
-    // is kept; only the genotypes of kept SNPs are decoded and checked.
-    if (position < data.lower || position > data.upper ||
-        data.snps_data.count(static_cast<int>(position)) != 0)
-      continue;
-    std::fill(row.begin(), row.end(), 0);
-    long long ones = 0;
-    if (genotypes.read_bits(record.get(), row.data(), ones)) {
-      data.add_panel_bits(static_cast<std::int32_t>(position), record->d.id, record->d.allele[0],
-                          record->d.allele[1], data.map_position(static_cast<std::int32_t>(position)), row.data(),
-                          ones);
-      continue;
+  } catch (...) {
+    block.error = std::current_exception();
+    ended = true;
+  }
+  return true;
+}
+
+// The record just read: counted, and packed when it is a SNP of the interval.
+void BlockReader::take(RecordBlock& block) {
+  if (!biallelic_snp(record.get())) {
+    ++block.counts.skipped;
+    return;
+  }
+  ++block.counts.snps;
+  const hts_pos_t position = record->pos + 1;
+  // htslib reads a POS it cannot parse as 0.
+  if (position < 1)
+    bad(name, "bad position " + std::to_string(position) + " of " + record->d.id + " (positions start at 1).");
+  if (position < lower || position > upper) return;
+  block.snps.emplace_back();
+  ReadSnp& snp = block.snps.back();
+  snp.position = static_cast<std::int32_t>(position);
+  snp.rsid = record->d.id;
+  snp.allele0 = record->d.allele[0];
+  snp.allele1 = record->d.allele[1];
+  std::uint64_t* row = block.rows.data() + (block.snps.size() - 1) * words;
+  std::fill(row, row + words, 0);
+  try {
+    snp.ones = genotypes.pack(record.get(), row);
+  } catch (const FileError&) {
+    snp.refusal = std::current_exception();
+  }
+}
+
+// As in the legend reader, the first SNP at each position of the interval is
+// kept, and only a kept SNP's genotypes must be sound. The blocks are read
+// on a thread of `lease` while the panel takes the ones before them (on this
+// thread alone when the lease is empty).
+PanelCounts read_records(RecordReader& reader, Data& data, const std::string& name, ThreadBudget::Lease lease) {
+  BlockReader blocks(reader, data, name);
+  Ordered<RecordBlock> ahead(
+      std::move(lease), 4, [&](std::size_t, RecordBlock& block, int) { return blocks.read(block); },
+      Ordered<RecordBlock>::Order::one_at_a_time);
+  PanelCounts counts;
+  for (std::size_t i = 0;; ++i) {
+    RecordBlock* block = ahead.take(i);
+    if (block == nullptr) break;
+    for (std::size_t k = 0; k < block->snps.size(); ++k) {
+      ReadSnp& snp = block->snps[k];
+      if (snp.refusal && data.snps_data.count(snp.position) == 0) std::rethrow_exception(snp.refusal);
+      if (snp.refusal) continue;
+      data.add_panel_bits(snp.position, std::move(snp.rsid), std::move(snp.allele0), std::move(snp.allele1),
+                          data.map_position(snp.position), block->rows.data() + k * blocks.row_words(), snp.ones);
     }
-    const int* codes = genotypes.read(record.get());
-    data.add_panel_snp(static_cast<std::int32_t>(position), record->d.id, record->d.allele[0],
-                       record->d.allele[1], data.map_position(static_cast<std::int32_t>(position)), codes);
+    counts.snps += block->counts.snps;
+    counts.skipped += block->counts.skipped;
+    if (block->error) std::rethrow_exception(block->error);
+    ahead.release(i);
   }
   return counts;
 }
@@ -433,14 +417,18 @@ void read_vcf_panel(Data& data, const RunConfig& config, RunLog& log, ThreadBudg
 
   QuietHtslib quiet;
   RecordReader reader(name, data, config);
-  // BGZF blocks are decompressed on htslib's threads, leased for the read.
+  // One thread reads and packs blocks of records ahead of this one; any
+  // more decompress BGZF blocks for it on htslib's threads. (On two cores
+  // the thread is best spent on whole blocks: htslib hands over every 64 KiB
+  // and, with its own reader thread, outnumbers the cores.)
+  ThreadBudget::Lease reading = budget != nullptr ? budget->take(1) : ThreadBudget::Lease();
   ThreadBudget::Lease decompressing = budget != nullptr ? budget->take(3) : ThreadBudget::Lease();
   if (decompressing.count() > 0) reader.decompress_on(decompressing.count());
   const int samples = bcf_hdr_nsamples(reader.header());
   if (samples == 0) bad(name, "no samples: a panel needs the phased genotypes of at least one sample.");
   if (samples > INT_MAX / 2) bad(name, "too many samples (" + std::to_string(samples) + ").");
   data.start_panel(2 * samples);
-  const PanelCounts counts = read_records(reader, data, name);
+  const PanelCounts counts = read_records(reader, data, name, std::move(reading));
   data.finish_panel();
   log.report("done\n");
   if (!reader.index_note().empty()) log.report(reader.index_note());

@@ -20,6 +20,9 @@ struct RunConfig;
 // FileError naming the file when it cannot be read, holds no samples,
 // several contigs and no -chr, not the contig of -chr, no SNP in the
 // interval, or a missing or unphased genotype in a SNP it keeps.
-// BGZF and BCF data are decompressed on threads leased from `budget` (none
-// when null).
+// With a thread of `budget` to spare (none when null), blocks of records are
+// read and their genotypes packed on it ahead of the calling thread, which
+// adds them to the panel; threads beyond that decompress BGZF and BCF data
+// on htslib's own. The panel, and the first error in file order, are the
+// same for every budget.
 void read_vcf_panel(Data& data, const RunConfig& config, RunLog& log, ThreadBudget* budget = nullptr);
