@@ -27,17 +27,6 @@ fi
 results="$work/results_ascertain.txt"
 : >"$results"
 rm -rf "$work/asc"
-measure() {  # the measure of common.sh, into this script's results file
-  local name="$1" start end
-  shift
-  sync
-  start=$(date +%s%N)
-  /usr/bin/time -v -o "$work/time.txt" "$@" >/dev/null
-  end=$(date +%s%N)
-  awk -v name="$name" -v ns=$((end - start)) '
-    /User time/ {user = $NF} /System time/ {sys = $NF} /Maximum resident/ {rss = $NF}
-    END {printf "%s %.3f %s %s %s\n", name, ns / 1e9, user, sys, rss}' "$work/time.txt" >>"$results"
-}
 measure ascertain "$build/tarvik" -vcf "$panel.bcf" -chr 20 -m "$panel.map" -copy_panel_only -threads 2 -seed 5 \
   -causal_random 500 -h2 0.5 -prevalence 0.01 -ascertain "$cases" "$controls" -output_plink -no_haps_output \
   -no_gens_output -o "$work/asc/run"
