@@ -145,11 +145,10 @@ void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream&
     return;
   }
   AscertainedSample ascertained;
+  TarvikGenerator::Chooser choose;
   if (params.trait.ascertained())
-    engine.before_simulating = [&](TarvikGenerator& seeded) {
-      ascertained = ascertain_sample(trait, params, seeded, log);
-    };
-  engine.simulate_haplotypes();
+    choose = [&](TarvikGenerator& seeded) { ascertained = ascertain_sample(trait, params, seeded, log); };
+  engine.simulate_haplotypes(choose);
   const Data& data = engine.panel_data;
   const MosaicSource stored = engine.source();
   const ReorderedSource reordered(stored, engine.output_order);

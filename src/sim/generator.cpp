@@ -15,11 +15,11 @@ TarvikGenerator::TarvikGenerator(const RunConfig& config, Data data, RunLog run_
     : panel_data(std::move(data)), params(config), log(std::move(run_log)), budget(threads),
       num_simulated_haps(0) {}
 
-void TarvikGenerator::simulate_haplotypes() { seeded(true); }
+void TarvikGenerator::simulate_haplotypes(const Chooser& choose) { seeded(true, choose); }
 
-void TarvikGenerator::settle() { seeded(false); }
+void TarvikGenerator::settle() { seeded(false, nullptr); }
 
-void TarvikGenerator::seeded(bool simulate) {
+void TarvikGenerator::seeded(bool simulate, const Chooser& choose) {
   std::ostringstream text;
   num_simulated_haps = 0;
   // A pedigree gives the individuals: its founders are simulated as
@@ -60,6 +60,6 @@ void TarvikGenerator::seeded(bool simulate) {
   // Controls alone need no disease loci.
   if (!params.dl.empty() || params.ncases > 0) process_dl();
   if (!simulate) return;
-  if (before_simulating) before_simulating(*this);
+  if (choose) choose(*this);
   simulate_all_alleles();
 }

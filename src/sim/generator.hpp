@@ -31,10 +31,6 @@ class TarvikGenerator {
   // output_order[i]. Empty when the two orders agree.
   std::vector<std::uint32_t> output_order;
   std::vector<int> dl_indices;
-  // Called once the seed word and theta are settled, before any individual
-  // is simulated: a run that ascertains its sample learns only then whom to
-  // make, and sets params.ncontrols (the population) and params.keep.
-  std::function<void(TarvikGenerator&)> before_simulating;
   std::map<std::string, std::map<double, std::vector<std::vector<int>>>> case_hap_freq_cache;
   std::map<std::vector<int>, std::map<std::vector<int>, double>> control_hap_freq_cache;
 
@@ -55,8 +51,12 @@ class TarvikGenerator {
                   ThreadBudget* threads = nullptr);
 
   // Seeds the generator, settles theta and the disease loci, and simulates
-  // every individual.
-  void simulate_haplotypes();
+  // every individual. `choose`, when given, is called once the seed word and
+  // theta are settled, before any individual is made: a run that ascertains
+  // its sample learns only then whom to make, and sets params.ncontrols (the
+  // population) and params.keep.
+  using Chooser = std::function<void(TarvikGenerator&)>;
+  void simulate_haplotypes(const Chooser& choose = nullptr);
   // All of simulate_haplotypes but the simulation (and the memory check of
   // what it would store): for a run that scores its individuals one by one
   // without storing them.
@@ -83,11 +83,6 @@ class TarvikGenerator {
   // with copy_panel_only, the same distribution as the population engine,
   // kept for comparing the two). Call on a store made afresh.
   void simulate_per_snp();
-
- private:
-  void seeded(bool simulate);
-
- public:
   // Families: each child's two haplotypes, meioses of its parents' (after
   // the founders are simulated).
   void simulate_children();
@@ -113,4 +108,7 @@ class TarvikGenerator {
                                 std::vector<std::vector<int>>& disease_haplotypes,
                                 const double* mutation_probabilities,
                                 const std::vector<double>* uniforms = nullptr);
+
+ private:
+  void seeded(bool simulate, const Chooser& choose);
 };
