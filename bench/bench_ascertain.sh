@@ -17,13 +17,7 @@ cases="${CASES:-5000}" controls="${CONTROLS:-5000}"
 
 source "$root/bench/common.sh"
 build_targets tarvik make_scale_panel
-panel="$work/kg"
-if [[ ! -s "$panel.bcf" ]]; then
-  echo "building the panel in $work ..." >&2
-  mkdir -p "$work"
-  "$build/bench/make_scale_panel" "$ex/chr20.hap.gz" "$ex/chr20.legend.gz" 8 44 "$panel" "$ex/chr20.map.gz" bcf
-  rm -f "$panel.hap"
-fi
+kg_panel
 results="$work/results_ascertain.txt"
 : >"$results"
 rm -rf "$work/asc"

@@ -28,12 +28,7 @@ sizes="${W5_SIZES:-5000 50000}"
 source "$root/bench/common.sh"
 build_targets tarvik make_scale_panel read_panel
 mkdir -p "$work"
-panel="$work/kg"
-if [[ ! -s "$panel.bcf" ]]; then
-  echo "building the panel in $work ..." >&2
-  "$build/bench/make_scale_panel" "$ex/chr20.hap.gz" "$ex/chr20.legend.gz" 8 44 "$panel" "$ex/chr20.map.gz" bcf
-  rm -f "$panel.hap"
-fi
+kg_panel
 results="$work/results.txt"
 : >"$results"
 nsnps=1041480

@@ -46,3 +46,16 @@ scale_panel() {
     "$build/bench/make_scale_panel" "$root/example/chr20.hap.gz" "$root/example/chr20.legend.gz" 8 8 "$panel"
   fi
 }
+
+# kg_panel: the panel of 1000 Genomes density of bench_kg.sh (the example's
+# 600 haplotypes widened to 4,800, its SNPs tiled 44 times over a tiled map,
+# as BCF), built once, as $panel.bcf and $panel.map in $work.
+kg_panel() {
+  panel="$work/kg"
+  if [[ ! -s "$panel.bcf" ]]; then
+    echo "building the panel in $work ..." >&2
+    mkdir -p "$work"
+    "$build/bench/make_scale_panel" "$ex/chr20.hap.gz" "$ex/chr20.legend.gz" 8 44 "$panel" "$ex/chr20.map.gz" bcf
+    rm -f "$panel.hap"
+  fi
+}

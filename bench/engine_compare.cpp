@@ -15,7 +15,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/thread_budget.hpp"
+#include "bench_panel.hpp"
 #include "sim/generator.hpp"
 #include "sim/random.hpp"
 
@@ -79,13 +79,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: engine_compare <hap> <legend> <map> <individuals>\n");
     return 2;
   }
-  RunConfig config;
-  config.haplotype_file = argv[1];
-  config.legend_file = argv[2];
-  config.genetic_map_file = argv[3];
-  ThreadBudget one(1);
+  const Data panel = read_bench_panel(argv);
   RunLog log = RunLog::silent();
-  const Data panel = read_reference(config, log, one);
   std::vector<double> rho;
   for (const auto& entry : panel.snps_data) rho.push_back(entry.second.cumulative_rho);
   Pairs near, far;

@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench_panel.hpp"
 #include "core/thread_budget.hpp"
 #include "sim/generator.hpp"
 #include "sim/population.hpp"
@@ -81,14 +82,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: population_bench hap legend map copies tiles per_snp individuals threads...\n");
     return 2;
   }
-  RunConfig config;
-  config.haplotype_file = argv[1];
-  config.legend_file = argv[2];
-  config.genetic_map_file = argv[3];
-  ThreadBudget one(1);
   RunLog log = RunLog::silent();
   auto start = std::chrono::steady_clock::now();
-  const Data big = scale_panel(read_reference(config, log, one), std::atoi(argv[4]), std::atoi(argv[5]));
+  const Data big = scale_panel(read_bench_panel(argv), std::atoi(argv[4]), std::atoi(argv[5]));
   std::printf("panel %d haplotypes x %zu SNPs built in %.1f s\n", big.nhaplotypes, big.snps_data.size(),
               seconds_since(start));
 
