@@ -122,8 +122,10 @@ const std::vector<InputRow> kInputRows = {
       "\ncannot find snp information for position 1500" + kRemoved, "\nsnp at position 2000 has frequency 0" + kRemoved,
       "\nsnp at position 3000 has frequency 1" + kRemoved,
       "\ncannot find snp information for position 1.23457e+07" + kRemoved + "done \n"}},
-    {"no disease locus left", {{"panel.hap", kMonomorphic}}, kInputs + "-n 2 2 -nrs -dl 2000 1 2 4 3000 1 2 4", 1,
-     {"frequency 0" + kRemoved, "frequency 1" + kRemoved + "done \n\nNo suitable disease loci. Program terminated.\n"}},
+    {"no disease locus left, a misspelled flag named last", {{"panel.hap", kMonomorphic}},
+     kInputs + "-n 2 2 -nrs -dl 2000 1 2 4 3000 1 2 4 -N 1 1", 1,
+     {"frequency 0" + kRemoved, "frequency 1" + kRemoved + "done \n\nNo suitable disease loci. Program terminated.\n"
+      "WARNING!! Not recognised, and so not used: -N (did you mean -n?)\n"}},
     {"disease loci over too many segments", {}, kExample + "-n 5 5 -nrs -dl " + many_loci(), 1,
      {"possible pairs, too many to simulate; use fewer disease loci or loci closer together."}},
 };

@@ -215,7 +215,14 @@ int run_tarvik(int argc, char** argv) {
       run_engine(params, run_log, log);
     }
   } catch (const RunTerminated&) {
-    return 1;  // the reason is in the summary file already
+    // The reason is in the summary file already; a misspelled flag may be
+    // behind it, so the reminder still comes last.
+    const std::string reminder = params.unrecognised_reminder();
+    try {
+      if (!reminder.empty()) RunLog(params.summary_file).report(reminder);
+    } catch (const Error&) {
+    }
+    return 1;
   } catch (const VersionRequested&) {
     std::cout << "tarvik " << version() << "\n" << std::flush;
     return report_console_failure(streams, "") ? 1 : 0;
