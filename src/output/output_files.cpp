@@ -216,6 +216,9 @@ void write_output_files(const HaplotypeSource& source, const std::map<int, snp>&
   write_sample_files(names, groups, samples, params, log);
 
   // The formats for association software, after the files above.
-  if (params.output_plink) write_plink_files(source, snps, params, map, samples, log, budget);
+  if (params.output_plink)
+    write_plink_files(source, snps, params, map, samples, log, budget);
+  else if ((params.output_vcf || params.output_bcf) && samples.from_pedigree())
+    write_fam_file(source.haplotypes() / 2, params, samples, log);
   if (params.output_vcf || params.output_bcf) write_vcf_files(source, snps, params, samples, log, budget);
 }

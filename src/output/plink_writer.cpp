@@ -136,3 +136,11 @@ void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& 
   write_fam(individuals, static_cast<std::size_t>(params.ncontrols), samples, params.trait.simulated(), *fam);
   fam->close();
 }
+
+void write_fam_file(std::size_t individuals, const RunConfig& params, const Samples& samples, RunLog& log) {
+  std::ostringstream announced;
+  BlockWriter fam(gwas_file_name(params, ".fam"), announced, params.gz_level);
+  log.report(announced);
+  write_fam(individuals, static_cast<std::size_t>(params.ncontrols), samples, params.trait.simulated(), fam);
+  fam.close();
+}

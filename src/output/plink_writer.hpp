@@ -23,3 +23,7 @@ class ThreadBudget;
 void write_plink_files(const HaplotypeSource& source, const std::map<int, snp>& snps, const RunConfig& params,
                        const GeneticMap& map, const Samples& samples, RunLog& log,
                        ThreadBudget* budget = nullptr);
+
+// The .fam alone, for a pedigree run written as VCF or BCF only: a VCF has
+// no place for families, parents and sex.
+void write_fam_file(std::size_t individuals, const RunConfig& params, const Samples& samples, RunLog& log);
