@@ -48,14 +48,44 @@ void HtsOutput::open(const char* mode, int min_shift, bcf_hdr_t* header, std::os
   if (bcf_hdr_write(file, header) != 0) fail();
   if (bcf_idx_init(file, header, min_shift, index_part.c_str()) != 0) fail();
   if (pool == nullptr) return;
-  // The index starts where the header ends, which this thread knows only
-  // before the pool compresses.
+  defer_index();
+  if (hts_set_thread_pool(file, pool) != 0) fail();
+}
+
+void HtsOutput::open_for_blocks(const char* mode, int min_shift, bcf_hdr_t* header, std::ostream& log) {
+  open(mode, min_shift, header, log);
+  defer_index();
+}
+
+// The index starts where the header ends, which this thread knows only
+// before the blocks are compressed elsewhere.
+void HtsOutput::defer_index() {
   const std::uint64_t at = static_cast<std::uint64_t>(bgzf_tell(hts_get_bgzfp(file)));
   data_start = static_cast<std::int64_t>(at >> 16);
   offset = static_cast<std::uint32_t>(at & 0xffff);
   deferred = file->idx;
   file->idx = nullptr;
-  if (hts_set_thread_pool(file, pool) != 0) fail();
+}
+
+std::string HtsOutput::take_pending() {
+  BGZF* bgzf = hts_get_bgzfp(file);
+  std::string pending(static_cast<const char*>(bgzf->uncompressed_block), static_cast<std::size_t>(bgzf->block_offset));
+  bgzf->block_offset = 0;
+  return pending;
+}
+
+int HtsOutput::level() const { return hts_get_bgzfp(file)->compress_level; }
+
+void HtsOutput::write_blocks(const unsigned char* data, std::size_t size) {
+  BGZF* bgzf = hts_get_bgzfp(file);
+  if (size == 0) return;
+  if (hwrite(bgzf->fp, data, size) != static_cast<ssize_t>(size)) fail();
+  bgzf->block_address += static_cast<std::int64_t>(size);
+}
+
+void HtsOutput::index_record(std::size_t bytes, hts_pos_t begin, hts_pos_t end) {
+  advance(bytes, false);
+  entries.push_back({begin, end, block, offset});
 }
 
 void HtsOutput::advance(std::size_t bytes, bool whole) {
@@ -73,8 +103,7 @@ void HtsOutput::write(bcf_hdr_t* header, bcf1_t* record) {
   if (deferred == nullptr) return;
   // bcf_write wrote 32 bytes of lengths and fixed fields, then the shared
   // and the individual parts.
-  advance(32 + record->shared.l + record->indiv.l, false);
-  entries.push_back({record->pos, record->pos + record->rlen, block, offset});
+  index_record(32 + record->shared.l + record->indiv.l, record->pos, record->pos + record->rlen);
 }
 
 void HtsOutput::write_line(const char* line, std::size_t size, const char* contig_name, hts_pos_t position,

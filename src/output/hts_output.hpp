@@ -51,7 +51,18 @@ class HtsOutput {
   // not null (which must outlive the file).
   void open(const char* mode, int min_shift, bcf_hdr_t* header, std::ostream& log,
             htsThreadPool* pool = nullptr);
+  // The same, for a caller that compresses the blocks after the header
+  // itself (output/bcf_blocks.hpp).
+  void open_for_blocks(const char* mode, int min_shift, bcf_hdr_t* header, std::ostream& log);
   void write(bcf_hdr_t* header, bcf1_t* record);
+  // For a file opened for blocks: the header's bytes htslib has not
+  // compressed yet (they start the first block), the level of the file's
+  // compression, compressed blocks to write as they are, and a record of
+  // `bytes` written, for the index.
+  std::string take_pending();
+  int level() const;
+  void write_blocks(const unsigned char* data, std::size_t size);
+  void index_record(std::size_t bytes, hts_pos_t begin, hts_pos_t end);
   // A VCF line made by the caller, ending in a line feed: a record of
   // `contig` at 0-based `position` whose REF has `length` bases.
   void write_line(const char* line, std::size_t size, const char* contig, hts_pos_t position, hts_pos_t length);
@@ -70,6 +81,7 @@ class HtsOutput {
   // `bytes` more of the uncompressed stream, written at once (`whole`, as a
   // VCF line: a new block first unless they fit in this one) or not.
   void advance(std::size_t bytes, bool whole);
+  void defer_index();
   void index_after_close();
 
   const std::string name, index, part, index_part;  // htslib keeps index_part's pointer

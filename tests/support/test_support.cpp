@@ -15,8 +15,10 @@
 #include <stdexcept>
 
 #include <boost/filesystem.hpp>
+#include <htslib/vcf.h>
 
 #include "core/errors.hpp"
+#include "io/hts.hpp"
 
 namespace testing_support {
 
@@ -166,6 +168,39 @@ Table table_of(const std::string& text) {
     for (std::string f; fields >> f;) rows.back().push_back(f);
   }
   return rows;
+}
+
+void rewrite_bcf_with_htslib(const std::string& from, const std::string& to) {
+  const auto check = [&](bool ok, const char* step) {
+    if (!ok) throw std::runtime_error("rewriting " + from + " through htslib: " + step);
+  };
+  Hts<htsFile> in(hts_open(from.c_str(), "r")), out(hts_open(to.c_str(), "wb1"));
+  check(in && out, "open");
+  Hts<bcf_hdr_t> header(bcf_hdr_read(in.get()));
+  check(header && bcf_hdr_write(out.get(), header.get()) == 0, "header");
+  const std::string index = to + ".csi";  // htslib keeps the pointer
+  check(bcf_idx_init(out.get(), header.get(), 14, index.c_str()) == 0, "index");
+  Hts<bcf1_t> read(bcf_init()), made(bcf_init());
+  int32_t* gt = nullptr;
+  int size = 0;
+  while (bcf_read(in.get(), header.get(), read.get()) == 0) {
+    bcf_unpack(read.get(), BCF_UN_ALL);
+    const int n = bcf_get_genotypes(header.get(), read.get(), &gt, &size);
+    bcf1_t* r = made.get();
+    bcf_clear(r);
+    r->rid = read->rid;
+    r->pos = read->pos;
+    bcf_float_set_missing(r->qual);
+    const char* alleles[2] = {read->d.allele[0], read->d.allele[1]};
+    const bool ok = n > 0 && bcf_update_id(header.get(), r, read->d.id) == 0 &&
+                    bcf_update_alleles(header.get(), r, alleles, 2) == 0 &&
+                    bcf_update_genotypes(header.get(), r, gt, n) == 0 && bcf_write(out.get(), header.get(), r) == 0;
+    if (!ok) std::free(gt);
+    check(ok, "record");
+  }
+  std::free(gt);
+  check(bcf_idx_save(out.get()) == 0, "saving the index");
+  check(hts_close(out.release()) == 0, "close");
 }
 
 }  // namespace testing_support

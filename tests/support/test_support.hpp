@@ -31,6 +31,10 @@ void write_file(const std::string& name, const std::string& content);
 bool file_exists(const std::string& name);
 std::string gzip(const std::string& text);            // one gzip member of the text
 std::string read_gzip_file(const std::string& name);  // decompressed through zlib
+// Writes `to` and `to`.csi with htslib's own BCF writer on one thread, each record built afresh from the ID,
+// alleles and genotypes of `from`'s: the reference for every byte of a BCF file and its index. Throws
+// std::runtime_error when a step fails.
+void rewrite_bcf_with_htslib(const std::string& from, const std::string& to);
 std::string read_text(const std::string& name);       // decompressed when the name ends in ".gz"
 bool contains(const std::string& text, const std::string& part);
 // What the driver would report of the system's error that `f` throws ("help" for the help screen); "no error"
