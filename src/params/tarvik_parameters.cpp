@@ -137,6 +137,7 @@ void TarvikParameters::record_switches() {
   snp_summary = flag_given("-output_snp_summary");
   copy_panel_only = flag_given("-copy_panel_only");
   pedigree = flag_given("-pedigree");
+  keep_given = flag_given("-keep");
   seed = flag_given("-seed") ? SeedSource::word : flag_given("-nrs") ? SeedSource::fixed : SeedSource::clock;
 }
 
