@@ -161,6 +161,48 @@ void check_legend_header(const std::string& legend_name, const std::string& head
                                               "such as \"rsid position a0 a1\".");
 }
 
+// A line is unpacked into `codes` only when it is not in the plain 0/1 form
+// that packs straight into `row`; both are reused from line to line.
+struct HaplotypeLineBuffers {
+  std::vector<int> codes;
+  std::vector<std::uint64_t> row;
+};
+
+// One SNP: line `counter` of the haplotype file and the legend line after
+// the header that describes it.
+void read_snp_lines(Data& data, const std::string& hap_name, const std::string& legend_name,
+                    const std::string& hap_line, const std::string& legend_line, int counter,
+                    HaplotypeLineBuffers& buffers) {
+  LegendEntry entry;
+  if (!parse_legend_line(legend_line, entry))
+    throw FileError::reading(legend_name, "bad format detected in legend file on line " +
+                                              std::to_string(counter + 1) + ".");
+  const std::int32_t position = entry.position;
+
+  // Every line is parsed and counted, but only the first SNP at each
+  // position of the interval keeps its codes.
+  const bool keep = position >= data.lower && position <= data.upper && data.snps_data.count(position) == 0;
+
+  long long ones = 0;
+  const int packed = pack_haplotype_line(hap_line, buffers.row, ones);
+  if (packed >= 0) {
+    take_haplotype_count(data, hap_name, packed, counter);
+    if (keep)
+      data.add_panel_bits(position, std::move(entry.rsid), std::move(entry.allele0), std::move(entry.allele1),
+                          data.map_position(position), buffers.row.data(), ones);
+    return;
+  }
+  const int count = parse_haplotype_line(hap_line, buffers.codes);
+  if (count < 0)
+    throw FileError::reading(hap_name, "bad format detected in haplotype file on line " +
+                                           std::to_string(counter) + ".");
+
+  take_haplotype_count(data, hap_name, count, counter);
+  if (keep)
+    data.add_panel_snp(position, std::move(entry.rsid), std::move(entry.allele0), std::move(entry.allele1),
+                       data.map_position(position), buffers.codes.data());
+}
+
 }  // namespace
 
 void read_haplotype_data(Data& data, const std::string& hap_name, const std::string& legend_name, RunLog& log,
@@ -179,8 +221,7 @@ void read_haplotype_data(Data& data, const std::string& hap_name, const std::str
     throw FileError::reading(legend_name, with_system_cause("can't open legend file", legend.open_error()));
 
   std::string hap_line, legend_line;
-  std::vector<int> codes;
-  std::vector<std::uint64_t> row;
+  HaplotypeLineBuffers buffers;
   if (legend.getline(legend_line)) check_legend_header(legend_name, legend_line);
 
   int counter = 0;
@@ -190,35 +231,7 @@ void read_haplotype_data(Data& data, const std::string& hap_name, const std::str
     got_legend = legend.getline(legend_line);
     if (!got_hap || !got_legend) break;
     ++counter;
-
-    LegendEntry entry;
-    if (!parse_legend_line(legend_line, entry))
-      throw FileError::reading(legend_name, "bad format detected in legend file on line " +
-                                                std::to_string(counter + 1) + ".");
-    const std::int32_t position = entry.position;
-
-    // Every line is parsed and counted, but only the first SNP at each
-    // position of the interval keeps its codes.
-    const bool keep = position >= data.lower && position <= data.upper && data.snps_data.count(position) == 0;
-
-    long long ones = 0;
-    const int packed = pack_haplotype_line(hap_line, row, ones);
-    if (packed >= 0) {
-      take_haplotype_count(data, hap_name, packed, counter);
-      if (keep)
-        data.add_panel_bits(position, std::move(entry.rsid), std::move(entry.allele0), std::move(entry.allele1),
-                            data.map_position(position), row.data(), ones);
-      continue;
-    }
-    const int count = parse_haplotype_line(hap_line, codes);
-    if (count < 0)
-      throw FileError::reading(hap_name, "bad format detected in haplotype file on line " +
-                                             std::to_string(counter) + ".");
-
-    take_haplotype_count(data, hap_name, count, counter);
-    if (keep)
-      data.add_panel_snp(position, std::move(entry.rsid), std::move(entry.allele0), std::move(entry.allele1),
-                         data.map_position(position), codes.data());
+    read_snp_lines(data, hap_name, legend_name, hap_line, legend_line, counter, buffers);
   }
 
   check_equal_lengths(haps, legend, hap_name, legend_name, counter + got_hap, counter + got_legend);
@@ -280,29 +293,23 @@ void check_vcf_names(const Pedigree& pedigree, const std::string& file) {
 
 }  // namespace
 
-Data read_reference(const RunConfig& config, RunLog& log, ThreadBudget& budget) {
-  Data data;
-  data.lower = config.lower;
-  data.upper = config.upper;
-  // Read first, so that a bad tag file stops the run before the long work.
+namespace {
+
+// Read before the panel and the map, so that a bad tag or pedigree file
+// stops the run before the long work.
+void read_side_files(Data& data, const RunConfig& config) {
   if (config.tag_snps) data.tag_positions = read_tag_positions(config.tag_snps_file.string());
   if (config.pedigree) {
     data.pedigree = read_pedigree(config.pedigree_file.string());
     if (config.output_vcf || config.output_bcf) check_vcf_names(data.pedigree, config.pedigree_file.string());
   }
-  const auto finish = [&] {
-    warn_snps_beyond_map(data, config.genetic_map_file, log);
-    if (config.tag_snps) report_tag_positions(data, config.tag_snps_file.string(), log);
-  };
-  // The map is read beside the panel only with a thread to spare besides the
-  // one that decompresses a gzip panel, the longer of the two reads.
-  ThreadBudget::Lease beside = budget.take(1, 1);
-  if (beside.count() == 0) {
-    data.map = read_genetic_map(config.genetic_map_file, config.Ne, log, &budget);
-    read_panel(data, config, log, budget);
-    finish();
-    return data;
-  }
+}
+
+// The map on a thread of its own while this one reads the panel. Each read
+// reports into a log of its own, replayed map first, and the map's failure
+// wins: the summary and the message are those of the map read first.
+void read_map_beside_panel(Data& data, const RunConfig& config, RunLog& log, ThreadBudget& budget,
+                           ThreadBudget::Lease beside) {
   RunLog map_log = RunLog::kept(), panel_log = RunLog::kept();
   Ordered<GeneticMap> map(
       std::move(beside), 1,
@@ -328,8 +335,28 @@ Data read_reference(const RunConfig& config, RunLog& log, ThreadBudget& budget) 
   panel_log.replay(log);
   if (panel_error) std::rethrow_exception(panel_error);
   data.map = std::move(*read);
+  // The panel was read without the map: its SNPs are placed now.
   data.place_snps();
-  finish();
+}
+
+}  // namespace
+
+Data read_reference(const RunConfig& config, RunLog& log, ThreadBudget& budget) {
+  Data data;
+  data.lower = config.lower;
+  data.upper = config.upper;
+  read_side_files(data, config);
+  // The map is read beside the panel only with a thread to spare besides the
+  // one that decompresses a gzip panel, the longer of the two reads.
+  ThreadBudget::Lease beside = budget.take(1, 1);
+  if (beside.count() == 0) {
+    data.map = read_genetic_map(config.genetic_map_file, config.Ne, log, &budget);
+    read_panel(data, config, log, budget);
+  } else {
+    read_map_beside_panel(data, config, log, budget, std::move(beside));
+  }
+  warn_snps_beyond_map(data, config.genetic_map_file, log);
+  if (config.tag_snps) report_tag_positions(data, config.tag_snps_file.string(), log);
   return data;
 }
 

@@ -128,7 +128,7 @@ bool scores_only(const RunConfig& config) {
 // association report, which writes no file.
 void run_engine(const TarvikParameters& params, RunLog& log, std::ostringstream& text) {
   RunConfig config = params;
-  if (params.flag_given("-keep")) config.keep = kept_individuals(params, log);
+  if (config.keep_given) config.keep = kept_individuals(params, log);
   ThreadBudget budget(params.threads);
   TarvikGenerator engine(config, read_reference(params, log, budget), log, &budget);
   const TraitPlan trait = params.trait.simulated() ? plan_trait(params, engine) : TraitPlan();

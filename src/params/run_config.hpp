@@ -93,6 +93,7 @@ struct RunConfig {
   // once), read once the sample size is known; only these are simulated
   // and written, under their own identities. Empty: every individual.
   boost::filesystem::path keep_file;
+  bool keep_given = false;  // -keep
   std::vector<std::size_t> keep;
 
   // Families: the pedigree whose founders are simulated and whose children

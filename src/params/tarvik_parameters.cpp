@@ -137,6 +137,7 @@ void TarvikParameters::record_switches() {
   snp_summary = flag_given("-output_snp_summary");
   copy_panel_only = flag_given("-copy_panel_only");
   pedigree = flag_given("-pedigree");
+  keep_given = flag_given("-keep");
   seed = flag_given("-seed") ? SeedSource::word : flag_given("-nrs") ? SeedSource::fixed : SeedSource::clock;
 }
 
@@ -396,13 +397,37 @@ void TarvikParameters::parameters_help(std::ostream& out) const {
   trait_help(out);
 }
 
-void TarvikParameters::parameters_summary(std::ostream& out) const {
-  auto label = [&out](const char* text) -> std::ostream& {
-    return out << std::right << std::setw(60) << text;
-  };
-  out << "Command line input is:\n" << command_line << "\n\n";
-  write_unrecognised_warning(out);
+namespace {
 
+// Labels of the summary are right-aligned in one column, values after them.
+std::ostream& summary_label(std::ostream& out, const char* text) {
+  return out << std::right << std::setw(60) << text;
+}
+
+// The disease loci as three numbered lists: positions, alleles, risks. The
+// stream is left in fixed notation without decimals, as the lines after read.
+void disease_loci_summary(std::ostream& out, const std::map<double, DiseaseLocus>& dl) {
+  out << std::fixed << std::setprecision(0);
+  int k = 1;
+  summary_label(out, "disease loci: ");
+  for (const auto& locus : dl) out << "(" << k++ << ") " << locus.first << " ";
+  out << "\n";
+  k = 1;
+  summary_label(out, "disease alleles: ");
+  for (const auto& locus : dl) out << "(" << k++ << ") " << locus.second.disease_allele << " ";
+  out << "\n";
+  k = 1;
+  summary_label(out, "heterozygote/homozygote risks: ");
+  for (const auto& locus : dl)
+    out << "(" << k++ << ") " << std::setprecision(2) << locus.second.rr1 << "/" << locus.second.rr2
+        << std::setprecision(0) << " ";
+  out << "\n";
+}
+
+}  // namespace
+
+void TarvikParameters::files_summary(std::ostream& out) const {
+  auto label = [&out](const char* text) -> std::ostream& { return summary_label(out, text); };
   out << "FILE INPUTS\n";
   label("haplotype file: ") << haplotype_file.string() << "\n";
   label("legend file: ") << legend_file << "\n";
@@ -420,26 +445,14 @@ void TarvikParameters::parameters_summary(std::ostream& out) const {
   for (const char* format : {"-output_plink", "-output_vcf", "-output_bcf"})
     if (flag_given(format)) formats += std::string(formats.empty() ? "" : ", ") + (format + 8);
   if (!formats.empty()) label("GWAS file formats: ") << formats << "\n";
+}
 
+void TarvikParameters::model_summary(std::ostream& out) const {
+  auto label = [&out](const char* text) -> std::ostream& { return summary_label(out, text); };
   out << "PARAMETER INPUTS\n";
   label("no. controls to simulate: ") << ncontrols << "\n";
   label("no. cases to simulate: ") << ncases << "\n";
-
-  out << std::fixed << std::setprecision(0);
-  int k = 1;
-  label("disease loci: ");
-  for (const auto& locus : dl) out << "(" << k++ << ") " << locus.first << " ";
-  out << "\n";
-  k = 1;
-  label("disease alleles: ");
-  for (const auto& locus : dl) out << "(" << k++ << ") " << locus.second.disease_allele << " ";
-  out << "\n";
-  k = 1;
-  label("heterozygote/homozygote risks: ");
-  for (const auto& locus : dl)
-    out << "(" << k++ << ") " << std::setprecision(2) << locus.second.rr1 << "/" << locus.second.rr2
-        << std::setprecision(0) << " ";
-  out << "\n";
+  disease_loci_summary(out, dl);
   label("lower: ") << lower << "\n";
   label("upper: ") << upper << "\n";
   label("Ne: ") << Ne << "\n";
@@ -448,6 +461,13 @@ void TarvikParameters::parameters_summary(std::ostream& out) const {
   if (flag_given("-threads")) label("threads: ") << threads << "\n";
   if (flag_given("-gz_level")) label("gzip compression level: ") << gz_level << "\n";
   if (flag_given("-denovo")) label("de novo mutation rate: ") << std::defaultfloat << denovo << "\n";
+}
+
+void TarvikParameters::parameters_summary(std::ostream& out) const {
+  out << "Command line input is:\n" << command_line << "\n\n";
+  write_unrecognised_warning(out);
+  files_summary(out);
+  model_summary(out);
   trait_summary(out);
   out << "\n";
 }

@@ -56,4 +56,7 @@ class TarvikParameters : public Parameters, public RunConfig {
   void trait_input_files(std::vector<InputFileFlag>& inputs) const;
   void trait_help(std::ostream& out) const;
   void trait_summary(std::ostream& out) const;
+  // The parts of parameters_summary before the trait's lines, in order.
+  void files_summary(std::ostream& out) const;
+  void model_summary(std::ostream& out) const;
 };

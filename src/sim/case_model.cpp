@@ -82,93 +82,122 @@ void TarvikGenerator::calculate_control_hap_freq(const std::vector<int>& snp_ind
   }
 }
 
+namespace {
+
+// Every haplotype of one side over the loci seen so far, with its population
+// probability; kept as parallel rows so the pairing loop reads them in order.
+struct SideHaplotypes {
+  std::vector<std::vector<int>> haps;
+  std::vector<double> probs;
+};
+
+// Groups of one side are independent: each new group's table multiplies the
+// side's haplotypes, its alleles appended after those of the earlier groups.
+void extend_side(const std::map<double, DiseaseLocus>& dl, const std::map<std::vector<int>, double>& table,
+                 SideHaplotypes& side) {
+  if (side.haps.empty()) {
+    for (const auto& entry : table) {
+      side.haps.push_back(entry.first);
+      side.probs.push_back(entry.second);
+    }
+    return;
+  }
+  check_case_pairs(dl, side.haps.size() * table.size());
+  SideHaplotypes combined;
+  combined.haps.reserve(side.haps.size() * table.size());
+  combined.probs.reserve(side.haps.size() * table.size());
+  for (std::size_t i = 0; i < side.haps.size(); ++i) {
+    for (const auto& entry : table) {
+      std::vector<int> haplotype = side.haps[i];
+      haplotype.insert(haplotype.end(), entry.first.begin(), entry.first.end());
+      combined.haps.push_back(std::move(haplotype));
+      combined.probs.push_back(side.probs[i] * entry.second);
+    }
+  }
+  side = std::move(combined);
+}
+
+// The running total of the pair weights keys each pair: once divided by the
+// total, a uniform draw finds its pair by upper_bound. A pair of weight zero
+// repeats the key before it and is dropped, so it is never drawn.
+struct WeightedPairs {
+  std::map<double, std::vector<std::vector<int>>> cumulative;
+  double total = 0.0;
+  bool negative_weight = false;
+};
+
+// Random pairing weighted by the multiplicative relative risks.
+WeightedPairs weigh_pairs(const std::map<double, DiseaseLocus>& dl, const SideHaplotypes* sides) {
+  std::vector<const std::vector<double>*> risks;
+  for (const auto& locus : dl) risks.push_back(&locus.second.rr);
+  check_case_pairs(dl, sides[0].haps.size() * sides[1].haps.size());
+  WeightedPairs pairs;
+  for (std::size_t i = 0; i < sides[0].haps.size(); ++i) {
+    const std::vector<int>& a = sides[0].haps[i];
+    for (std::size_t j = 0; j < sides[1].haps.size(); ++j) {
+      const std::vector<int>& b = sides[1].haps[j];
+      assert(a.size() == b.size());
+      assert(a.size() == dl.size());
+      double R = 1.0;
+      for (std::size_t d = 0; d < risks.size(); ++d) R *= (*risks[d])[a[d] + b[d]];
+      const double p = R * sides[0].probs[i] * sides[1].probs[j];
+      if (p < 0.0) pairs.negative_weight = true;
+      pairs.total += p;
+      pairs.cumulative.insert(std::make_pair(pairs.total, std::vector<std::vector<int>>{a, b}));
+    }
+  }
+  return pairs;
+}
+
+// Without a positive, finite total the keys are no distribution to draw from.
+void check_total_weight(const std::map<double, DiseaseLocus>& dl, const WeightedPairs& pairs) {
+  const std::string loci = "the relative risks of the disease loci at positions" + disease_positions(dl);
+  if (pairs.negative_weight)
+    throw RunError(loci + " include a negative value, so no case can be simulated.\n");
+  if (pairs.total == 0.0)
+    throw RunError(loci + " give every case genotype weight zero, so no case can be simulated.\n");
+  if (!std::isfinite(pairs.total))
+    throw RunError(loci +
+                   " give the case genotypes an infinite or undefined total weight, "
+                   "so no case can be simulated.\n");
+}
+
+}  // namespace
+
+// The controls are finished before any case is drawn, so a group's table
+// holds for every case that has the same loci together.
+const std::map<std::vector<int>, double>& TarvikGenerator::cached_control_hap_freq(
+    const std::vector<int>& group) {
+  std::vector<int> snp_indices;
+  snp_indices.reserve(group.size());
+  for (int d : group) snp_indices.push_back(dl_indices[d]);
+
+  auto cached = control_hap_freq_cache.find(snp_indices);
+  if (cached == control_hap_freq_cache.end()) {
+    std::map<std::vector<int>, double> table;
+    calculate_control_hap_freq(snp_indices, table);
+    cached = control_hap_freq_cache.emplace(snp_indices, std::move(table)).first;
+  }
+  return cached->second;
+}
+
 void TarvikGenerator::calculate_case_hap_freq(
     const std::vector<std::vector<int>>* groups,
     std::map<double, std::vector<std::vector<int>>>& distribution) {
   assert(params.copy_panel_only || num_simulated_haps >= 2 * params.ncontrols);
 
-  // Per side, every haplotype over all the loci with its population
-  // probability: loci of one group jointly, groups independently.
-  std::vector<std::vector<int>> all_haps[2];
-  std::vector<double> all_probs[2];
-  for (int k = 0; k < 2; ++k) {
-    for (const std::vector<int>& group : groups[k]) {
-      std::vector<int> snp_indices;
-      snp_indices.reserve(group.size());
-      for (int d : group) snp_indices.push_back(dl_indices[d]);
+  // Per side, loci of one group jointly, groups independently.
+  SideHaplotypes sides[2];
+  for (int k = 0; k < 2; ++k)
+    for (const std::vector<int>& group : groups[k])
+      extend_side(params.dl, cached_control_hap_freq(group), sides[k]);
 
-      auto cached = control_hap_freq_cache.find(snp_indices);
-      if (cached == control_hap_freq_cache.end()) {
-        std::map<std::vector<int>, double> table;
-        calculate_control_hap_freq(snp_indices, table);
-        cached = control_hap_freq_cache.emplace(snp_indices, std::move(table)).first;
-      }
-      const std::map<std::vector<int>, double>& table = cached->second;
-
-      if (all_haps[k].empty()) {
-        for (const auto& entry : table) {
-          all_haps[k].push_back(entry.first);
-          all_probs[k].push_back(entry.second);
-        }
-      } else {
-        check_case_pairs(params.dl, all_haps[k].size() * table.size());
-        std::vector<std::vector<int>> combined;
-        std::vector<double> combined_probs;
-        combined.reserve(all_haps[k].size() * table.size());
-        combined_probs.reserve(all_haps[k].size() * table.size());
-        for (std::size_t i = 0; i < all_haps[k].size(); ++i) {
-          for (const auto& entry : table) {
-            std::vector<int> haplotype = all_haps[k][i];
-            haplotype.insert(haplotype.end(), entry.first.begin(), entry.first.end());
-            combined.push_back(std::move(haplotype));
-            combined_probs.push_back(all_probs[k][i] * entry.second);
-          }
-        }
-        all_haps[k] = std::move(combined);
-        all_probs[k] = std::move(combined_probs);
-      }
-    }
-  }
-
-  // Random pairing weighted by the multiplicative relative risks. A pair of
-  // weight zero repeats the key before it and is dropped, so it is never drawn.
-  std::vector<const std::vector<double>*> risks;
-  for (const auto& locus : params.dl) risks.push_back(&locus.second.rr);
-  check_case_pairs(params.dl, all_haps[0].size() * all_haps[1].size());
-  std::map<double, std::vector<std::vector<int>>> cumulative;
-  double S = 0.0;
-  bool negative_weight = false;
-  for (std::size_t i = 0; i < all_haps[0].size(); ++i) {
-    const std::vector<int>& a = all_haps[0][i];
-    for (std::size_t j = 0; j < all_haps[1].size(); ++j) {
-      const std::vector<int>& b = all_haps[1][j];
-      assert(all_haps[0][i].size() == all_haps[1][j].size());
-      assert(all_haps[0][i].size() == params.dl.size());
-      double R = 1.0;
-      for (std::size_t d = 0; d < risks.size(); ++d) R *= (*risks[d])[a[d] + b[d]];
-      const double p = R * all_probs[0][i] * all_probs[1][j];
-      if (p < 0.0) negative_weight = true;
-      S += p;
-      cumulative.insert(std::make_pair(S, std::vector<std::vector<int>>{a, b}));
-    }
-  }
-
-  // Without a positive, finite total the keys are no distribution to draw from.
-  const std::string loci =
-      "the relative risks of the disease loci at positions" + disease_positions(params.dl);
-  if (negative_weight)
-    throw RunError(loci + " include a negative value, so no case can be simulated.\n");
-  if (S == 0.0)
-    throw RunError(
-        loci + " give every case genotype weight zero, so no case can be simulated.\n");
-  if (!std::isfinite(S))
-    throw RunError(loci +
-                                " give the case genotypes an infinite or undefined total weight, "
-                                "so no case can be simulated.\n");
+  WeightedPairs pairs = weigh_pairs(params.dl, sides);
+  check_total_weight(params.dl, pairs);
 
   distribution.clear();
-  for (auto& entry : cumulative)
-    distribution.insert(std::make_pair(entry.first / S, std::move(entry.second)));
+  for (auto& entry : pairs.cumulative)
+    distribution.insert(std::make_pair(entry.first / pairs.total, std::move(entry.second)));
 }
 
 namespace {

@@ -111,4 +111,7 @@ class TarvikGenerator {
 
  private:
   void seeded(bool simulate, const Chooser& choose);
+  // The control haplotype frequencies over a group of disease loci (indices
+  // into dl_indices), computed once per group.
+  const std::map<std::vector<int>, double>& cached_control_hap_freq(const std::vector<int>& group);
 };
