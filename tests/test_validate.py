@@ -395,6 +395,9 @@ class ExamplePanel(unittest.TestCase):
             self.assertIn(title, page)
         self.check_presentation(page, rows)
         self.assertIn("1,000 controls, 1,000 cases; 24,978 SNPs", page)
+        # The title says what was run; the stem follows under it.
+        self.assertRegex(page, r"<h1>Validation report: 1,000 controls \+ 1,000 cases, 24,978 SNPs, Ne 11,418, "
+                               r"fixed seed \(-nrs\)</h1>\s*<p class='params'>output stem <code>run</code>;")
         S = "disease_locus_1945626"
         z = (rows[(S, "case_freq")] - rows[(S, "expected_case_freq")]) / rows[(S, "se_case_freq")]
         self.assertLess(abs(z), 4, rows)

@@ -3,6 +3,7 @@ import argparse
 import html
 import math
 import os
+import re
 import sys
 import time
 
@@ -116,10 +117,21 @@ def parse_args(argv):
     return a
 
 
+def run_seed(words, lines):
+    """The run's seed in words, from its summary file: the seed word it set or
+    logged, the fixed seed of -nrs, or "" when the file does not say."""
+    for line in lines:
+        m = re.match(r"Random seed word (?:set to )?(\d+)", line.strip())
+        if m:
+            return f"seed {m.group(1)}"
+    return "fixed seed (-nrs)" if "-nrs" in words else ""
+
+
 def run_model(a, base):
     """-Ne and -copy_panel_only of the run: as given, else from the command
-    line its summary file records; and that command line, for the title."""
-    command = ""
+    line its summary file records; that command line and the run's seed, for
+    the title."""
+    command, lines = "", []
     try:
         with open(base + ".summary", errors="replace") as f:
             lines = f.read(1 << 20).splitlines()
@@ -138,7 +150,7 @@ def run_model(a, base):
             pass
     return {"Ne": a.Ne if a.Ne is not None else ne,
             "panel_only": a.copy_panel_only if a.copy_panel_only is not None else "-copy_panel_only" in words,
-            "command": command}
+            "command": command, "seed": run_seed(words, lines)}
 
 
 def check_files(a):
@@ -222,11 +234,28 @@ def sections(rep, a, run, panel, rng, stage, notes, model):
     return figs
 
 
-def subtitle(a, run, n, model):
+def counted(k, word):
+    return f"{k:,} {word}" + ("" if k == 1 else "s")
+
+
+def title(run, model):
+    """The page's title: the run's main parameters in words."""
+    cases = run.cases.individuals if run.cases is not None else None
+    parts = [counted(run.controls.individuals, "control") + (f" + {counted(cases, 'case')}" if cases is not None
+                                                             else ""),
+             counted(run.positions.size, "SNP"),
+             "copy panel only" if model["panel_only"] else f"Ne {model['Ne']:,g}"]
+    if model["seed"]:
+        parts.append(model["seed"])
+    return "Validation report: " + ", ".join(parts)
+
+
+def subtitle(a, run, n, model, base):
     """The run's parameters, under the page's title."""
     ctrl = run.controls
     cases = run.cases.individuals if run.cases is not None else None
-    parts = [f"{ctrl.individuals:,} controls" + (f", {cases:,} cases" if cases is not None else ""),
+    parts = [f"output stem <code>{html.escape(os.path.basename(base))}</code>",
+             f"{ctrl.individuals:,} controls" + (f", {cases:,} cases" if cases is not None else ""),
              f"{run.positions.size:,} SNPs at positions {int(run.positions.min()):,}–{int(run.positions.max()):,}",
              f"panel {panel_name(a)} ({n:,} haplotypes)",
              f"map <code>{html.escape(a.map)}</code>" if a.map else "no map (distances in kb)",
@@ -268,8 +297,7 @@ def run(argv):
         figs = sections(rep, a, run, panel, rng, stage, notes, model)
         rep.blocks[subsample_block][1].append(
             "<p>Subsampled: " + (html.escape("; ".join(notes)) if notes else "nothing") + ".</p>")
-        rep.write(html_path, tsv_path, f"Validation report: {os.path.basename(base)}",
-                  subtitle(a, run, panel.shape[1], model))
+        rep.write(html_path, tsv_path, title(run, model), subtitle(a, run, panel.shape[1], model, base))
         if a.figure:
             summary_figure(a.figure, figs, a.figure_format)
     except OSError as e:

@@ -176,7 +176,7 @@ void TarvikParameters::trait_help(std::ostream& out) const {
   line("-prevalence <k> ", ": a binary trait: cases are the liabilities above the (1-k) normal quantile\n");
   line("-replicates <r> ", ": r phenotype columns from the same genotypes; defaults to 1\n");
   line("-pheno01 ", ": binary phenotypes as 0/1 instead of 1/2\n");
-  line("-combine <list> ", ": sum the .gv files named in <list> (one a line) into <stem>.pheno; needs -h2\n");
+  line("-combine <file> ", ": sum the .gv files listed in <file> (one a line) into <stem>.pheno; needs -h2\n");
   line("-ascertain <cases> <controls> ", ": keep the first cases above the liability threshold and controls below\n");
 }
 
