@@ -72,22 +72,19 @@ void compress_inner_blocks(BcfBytes& bytes, int level) {
   bytes.cut = first_cut <= last_cut;
   if (!bytes.cut) {  // all of it joins the block being filled
     bytes.head = bytes.tail = bytes.records.size();
-    bytes.compressed.clear();
     return;
   }
   bytes.head = static_cast<std::size_t>(first_cut - start);
   bytes.tail = static_cast<std::size_t>(last_cut - start);
   const std::size_t inner = static_cast<std::size_t>((last_cut - first_cut) / kBlock);
-  bytes.compressed.resize(inner * BGZF_MAX_BLOCK_SIZE);
-  std::size_t used = 0;
+  bytes.compressed.clear();
   for (std::size_t k = 0; k < inner; ++k) {
     std::size_t size = BGZF_MAX_BLOCK_SIZE;
-    if (bgzf_compress(bytes.compressed.data() + used, &size, bytes.records.data() + bytes.head + k * kBlock, kBlock,
-                      level) != 0)
+    auto* out = reinterpret_cast<unsigned char*>(bytes.compressed.extend(size));
+    if (bgzf_compress(out, &size, bytes.records.data() + bytes.head + k * kBlock, kBlock, level) != 0)
       throw RunError("a BGZF block of the BCF file could not be compressed.\n");
-    used += size;
+    bytes.compressed.shrink(BGZF_MAX_BLOCK_SIZE - size);
   }
-  bytes.compressed.resize(used);
   bytes.blocks = inner;
 }
 
@@ -104,15 +101,15 @@ void BcfBlockWriter::write_carry() {
 }
 
 void BcfBlockWriter::write(const BcfBytes& bytes) {
-  carry.append(bytes.records, 0, bytes.head);
+  carry.append(bytes.records.data(), bytes.head);
   if (!bytes.cut) return;
   // The head completes the block being filled, or the records start on a cut.
   if (!carry.empty()) {
     if (carry.size() != kBlock) throw RunError("the BCF blocks were cut out of order.\n");
     write_carry();
   }
-  file.write_blocks(bytes.compressed.data(), bytes.compressed.size());
-  carry.assign(bytes.records, bytes.tail, std::string::npos);
+  file.write_blocks(reinterpret_cast<const unsigned char*>(bytes.compressed.data()), bytes.compressed.size());
+  carry.assign(bytes.records.data() + bytes.tail, bytes.records.size() - bytes.tail);
 }
 
 void BcfBlockWriter::finish() {

@@ -20,6 +20,7 @@
 
 #include "data/data.hpp"
 #include "io/hts.hpp"
+#include "io/text_buffer.hpp"
 #include "output/text_lines.hpp"
 
 class HtsOutput;
@@ -47,11 +48,11 @@ std::vector<std::uint64_t> bcf_record_ends(const bcf_hdr_t* header, const std::v
 
 // One SNP block's records, and the BGZF blocks that lie wholly inside them.
 struct BcfBytes {
-  std::string records;             // the block's records, uncompressed
+  TextBuffer records;              // the block's records, uncompressed
   std::uint64_t start = 0;         // where they start in the stream, header included
   bool cut = false;                // whether a block boundary falls within [start, start + size]
   std::size_t head = 0, tail = 0;  // records[0, head) and records[tail, end) are left to join
-  std::vector<unsigned char> compressed;
+  TextBuffer compressed;
   std::size_t blocks = 0;  // BGZF blocks in `compressed`
 };
 

@@ -101,11 +101,9 @@ const GenotypeCodes genotype_codes;
 // "a|b" of its haplotypes 2i and 2i + 1, stored as BCF keeps them, one byte
 // per allele after the GT key and the vector's type (what
 // bcf_update_genotypes makes of the same codes).
-void append_genotypes(int gt_key, const std::uint64_t* bits, std::size_t haplotypes, std::string& records) {
+void append_genotypes(int gt_key, const std::uint64_t* bits, std::size_t haplotypes, TextBuffer& records) {
   if (haplotypes == 0) return;
-  const std::size_t at = records.size();
-  records.resize(at + bcf_indiv_bytes(haplotypes) + 8);
-  auto* out = reinterpret_cast<std::uint8_t*>(&records[at]);
+  auto* out = reinterpret_cast<std::uint8_t*>(records.extend(bcf_indiv_bytes(haplotypes) + 8));
   out[0] = 1 << 4 | BCF_BT_INT8;  // the key: one 8-bit integer
   out[1] = static_cast<std::uint8_t>(gt_key);
   out[2] = 2 << 4 | BCF_BT_INT8;  // two 8-bit integers per sample
@@ -113,7 +111,7 @@ void append_genotypes(int gt_key, const std::uint64_t* bits, std::size_t haploty
     const std::uint64_t codes = genotype_codes.bytes[bits[h >> 6] >> (h & 63) & 0xff];
     for (int k = 0; k < 8; ++k) out[3 + h + k] = static_cast<std::uint8_t>(codes >> (8 * k));
   }
-  records.resize(at + bcf_indiv_bytes(haplotypes));
+  records.shrink(8);
 }
 
 // One block of SNPs in both forms: VCF lines (line k ends at line_end[k])
@@ -146,6 +144,16 @@ void write_pheno_file(std::size_t individuals, const RunConfig& params, RunLog& 
     out.line_done();
   }
   out.close();
+}
+
+// SNPs per block: whole 64-SNP words of the bit decoder, and about 8 MB of
+// records (two bytes per haplotype and SNP as VCF text, one as BCF), so that
+// each haplotype's segments are visited once per few hundred SNPs rather
+// than once per few dozen. The blocks only share out the work: where the
+// files' BGZF blocks are cut does not depend on them.
+std::size_t vcf_block_snps(std::size_t haplotypes) {
+  const std::size_t width = ((std::size_t(1) << 23) / std::max<std::size_t>(haplotypes, 1)) & ~std::size_t(63);
+  return std::min<std::size_t>(std::max<std::size_t>(width, 64), 1024);
 }
 
 // The run's VCF and BCF files, open, and what writing them takes.
@@ -253,7 +261,7 @@ void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& sn
   VcfOutputs files;
   open_outputs(params, samples, individuals, rows, pool.get(), log, files);
 
-  const std::size_t nsnps = rows.size(), block = block_snps(source.haplotypes());
+  const std::size_t nsnps = rows.size(), block = vcf_block_snps(source.haplotypes());
   const std::size_t blocks = (nsnps + block - 1) / block;
   // The calling thread writes; the threads of the lease decode, format and
   // compress the blocks after the one being written.
