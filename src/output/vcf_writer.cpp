@@ -269,7 +269,10 @@ void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& sn
                                   ? budget->take(static_cast<int>(std::min<std::size_t>(blocks - 1, 1 << 10)))
                                   : ThreadBudget::Lease();
   std::vector<VcfMaker> makers(static_cast<std::size_t>(lease.count()) + 1);
-  const std::size_t ring = lease.count() == 0 ? 1 : static_cast<std::size_t>(lease.count()) + 2;
+  // Two blocks more than the makers, and two more again: the calling thread
+  // makes blocks too, and while it makes one the others' finished blocks
+  // wait for it to write them.
+  const std::size_t ring = lease.count() == 0 ? 1 : static_cast<std::size_t>(lease.count()) + 4;
   Ordered<VcfBlock> made(
       std::move(lease), ring,
       [&](std::size_t b, VcfBlock& out, int maker) {
