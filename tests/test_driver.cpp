@@ -253,6 +253,15 @@ TEST(Memory, ARunThatCannotGetItsMemoryEndsWithTheOutOfMemoryError) {
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.error.find("tarvik: Error encountered, program terminated: out of memory."), std::string::npos)
       << r.error;
+  // A VCF panel of a million samples, whose header alone does not fit: the message says so.
+  std::string header = "##fileformat=VCFv4.2\n##contig=<ID=20>\n#CHROM\tPOS\tID\tREF\tALT\tQUAL\tFILTER\tINFO\tFORMAT";
+  for (int i = 0; i < 1000000; ++i) header += "\ts" + std::to_string(i);
+  write_file(dir.file("wide.vcf"), header + "\n");
+  const CommandResult wide = run_command("ulimit -v 150000; " + tarvik_binary() + " -vcf wide.vcf -m " +
+                                         example_file("chr20.map.gz") + " -chr 20 -n 10 0 -o wide", dir.path());
+  EXPECT_EQ(wide.status, 1);
+  EXPECT_NE(wide.output.find("Error reading file wide.vcf: not enough memory to read its header."), std::string::npos)
+      << wide.output << wide.error;
 }
 #endif
 
