@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "params/tarvik_parameters.hpp"
+#include "sim/trait_stream.hpp"
 #include "test_support.hpp"
 
 using namespace testing_support;
@@ -113,13 +114,24 @@ TEST(TraitRun, CombineSumsChromosomesAndAppliesNoiseOnce) {
   ASSERT_EQ(run_tarvik(combine + dir.file("again")).status, 0);
   EXPECT_EQ(read_file(dir.file("all.pheno")), read_file(dir.file("again.pheno")));
 
-  // The noise against the heritability is checked on the workflow's merge (test_workflow_trait.sh).
+  // The .pheno recomputed from the two .gv files and the noise of seed word 3: each phenotype is the sum of
+  // the chromosomes' values plus one normal draw scaled to var(G)(1 - h2)/h2.
   const auto g1 = table_of(read_file(dir.file("chr1.gv"))), g2 = table_of(read_file(dir.file("chr2.gv")));
   const auto sum = table_of(read_file(dir.file("all.gv"))), pheno = table_of(read_file(dir.file("all.pheno")));
   ASSERT_EQ(sum.size(), 401u);
+  std::vector<double> g;
   for (std::size_t i = 1; i < sum.size(); ++i) {
-    EXPECT_EQ(std::strtod(sum[i][2].c_str(), nullptr), std::stod(g1[i][2]) + std::stod(g2[i][2]));
+    g.push_back(std::stod(g1[i][2]) + std::stod(g2[i][2]));
+    EXPECT_EQ(std::strtod(sum[i][2].c_str(), nullptr), g.back());
     EXPECT_EQ(pheno[i][1], g1[i][1]);
+  }
+  double mean = 0.0, variance = 0.0;
+  for (double v : g) mean += v / static_cast<double>(g.size());
+  for (double v : g) variance += (v - mean) * (v - mean) / static_cast<double>(g.size());
+  TraitStream noise(3, TraitStream::noise);
+  for (std::size_t i = 0; i < g.size(); ++i) {
+    const double y = g[i] + std::sqrt(variance * (1.0 - 0.5) / 0.5) * noise.normal();  // -h2 0.5
+    EXPECT_NEAR(std::stod(pheno[i + 1][2]), y, 1e-9 * (1.0 + std::fabs(y))) << i;
   }
   EXPECT_EQ(table_of(read_file(dir.file("all.causal.tsv"))).size(), 21u);
 
