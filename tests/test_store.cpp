@@ -125,8 +125,11 @@ TEST(MosaicDecoder, EveryBlockAndSnpListEqualsTheDirectReconstruction) {
     std::vector<int> some;
     for (int j = 0; j < shape.nsnps; ++j)
       if (j % 3 == 0 || std::count(shape.disease.begin(), shape.disease.end(), j)) some.push_back(j);
-    source.decode_snps(some, got);
+    source.decode_snps(some, got);  // ascending: each haplotype's place carried from SNP to SNP
     EXPECT_EQ(got.allele, direct(some));
+    const std::vector<int> back(some.rbegin(), some.rend());  // any other order: each place searched for
+    source.decode_snps(back, got);
+    EXPECT_EQ(got.allele, direct(back));
     for (std::size_t d = 0; d < shape.disease.size(); ++d)
       for (int h = 0; h < shape.T; ++h)
         ASSERT_EQ(m.store.disease_allele(d, h), m.rows[h][shape.disease[d]]) << d << " " << h;

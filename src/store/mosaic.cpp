@@ -172,28 +172,44 @@ void MosaicSource::decode(std::size_t snp0, std::size_t nsnps, Tile& out) const 
 }
 
 void MosaicSource::decode_snps(const std::vector<int>& indices, Tile& out) const {
-  // Few SNPs far apart (tags, disease loci): one allele per haplotype and
-  // SNP, found by binary search, the sources being earlier in the same row.
+  // Few SNPs far apart (tags, disease loci, causal SNPs): one allele per
+  // haplotype and SNP, the sources being earlier in the same row. For SNPs in
+  // ascending order each haplotype keeps its place in its segments and
+  // mutations from one SNP to the next; otherwise each is found by search.
   const std::size_t T = store.haplotypes(), n = store.panel_haplotypes();
   out.reset(indices.empty() ? 0 : static_cast<std::size_t>(indices.front()), indices.size(), T);
+  const bool ascending = std::is_sorted(indices.begin(), indices.end());
+  std::vector<std::uint32_t> segment(ascending ? T : 0, 0), mutation(ascending ? T : 0, 0);
   const std::vector<int>& disease = store.disease_snps();
   for (std::size_t r = 0; r < indices.size(); ++r) {
     const std::size_t j = static_cast<std::size_t>(indices[r]);
     std::uint8_t* allele = out.snp(r);
     const auto d = std::lower_bound(disease.begin(), disease.end(), indices[r]);
-    const bool disease_snp = d != disease.end() && *d == indices[r];
-    for (std::size_t h = 0; h < T; ++h) {
-      if (disease_snp) {  // every haplotype's allele there is kept
+    if (d != disease.end() && *d == indices[r]) {  // every haplotype's allele there is kept
+      for (std::size_t h = 0; h < T; ++h)
         allele[h] = store.disease_allele(static_cast<std::size_t>(d - disease.begin()), h);
-        continue;
-      }
+      continue;
+    }
+    for (std::size_t h = 0; h < T; ++h) {
       std::size_t count, nmutations;
       const Segment* segments = store.segments_of(h, count);
-      const std::size_t c = static_cast<std::size_t>(segments[segment_at(segments, count, j)].source);
-      std::uint8_t a = c < n ? static_cast<std::uint8_t>(panel.get(j, c)) : allele[c - n];
       const std::int32_t* mutations = store.mutations_of(h, nmutations);
-      if (std::binary_search(mutations, mutations + nmutations, static_cast<std::int32_t>(j))) a ^= 1;
-      allele[h] = a;
+      std::size_t i;
+      bool mutated;
+      if (ascending) {
+        std::uint32_t& at = segment[h];
+        while (at + 1 < count && static_cast<std::size_t>(segments[at + 1].first_snp) <= j) ++at;
+        std::uint32_t& m = mutation[h];
+        while (m < nmutations && static_cast<std::size_t>(mutations[m]) < j) ++m;
+        i = at;
+        mutated = m < nmutations && static_cast<std::size_t>(mutations[m]) == j;
+      } else {
+        i = segment_at(segments, count, j);
+        mutated = std::binary_search(mutations, mutations + nmutations, static_cast<std::int32_t>(j));
+      }
+      const std::size_t c = static_cast<std::size_t>(segments[i].source);
+      const std::uint8_t a = c < n ? static_cast<std::uint8_t>(panel.get(j, c)) : allele[c - n];
+      allele[h] = static_cast<std::uint8_t>(a ^ (mutated ? 1 : 0));
     }
   }
 }
