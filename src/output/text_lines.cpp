@@ -100,13 +100,17 @@ void append_haplotype_line(const Tile& tile, std::size_t row, std::size_t hap0, 
   out.shrink(slack);
 }
 
-void append_genotype_line(const Tile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
-                          int index, const SnpIterator& snp_it, TextBuffer& out) {
+// "snp_<index> " and the SNP's label: how every genotype line starts.
+static void append_genotype_line_start(int index, const SnpIterator& snp_it, TextBuffer& out) {
   out.append("snp_", 4);
   append_int(out, index);
   out.append(' ');
   append_snp_label(snp_it, out);
+}
 
+void append_genotype_line(const Tile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
+                          int index, const SnpIterator& snp_it, TextBuffer& out) {
+  append_genotype_line_start(index, snp_it, out);
   const std::size_t individuals = (hap1 - hap0) / 2;
   const std::uint8_t* allele = tile.snp(row) + (hap0 - tile.hap0);
   char* const text = out.extend(genotype_text_size * individuals + 1 + slack);
@@ -134,10 +138,7 @@ void append_haplotype_line(const BitTile& tile, std::size_t row, std::size_t hap
 
 void append_genotype_line(const BitTile& tile, std::size_t row, std::size_t hap0, std::size_t hap1,
                           int index, const SnpIterator& snp_it, TextBuffer& out) {
-  out.append("snp_", 4);
-  append_int(out, index);
-  out.append(' ');
-  append_snp_label(snp_it, out);
+  append_genotype_line_start(index, snp_it, out);
   const std::size_t individuals = (hap1 - hap0) / 2;
   const std::uint64_t* bits = tile.snp(row);
   char* const text = out.extend(genotype_text_size * individuals + 24 + slack);
