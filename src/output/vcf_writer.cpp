@@ -163,6 +163,7 @@ struct VcfOutputs {
   std::unique_ptr<HtsOutput> vcf, bcf;
   std::unique_ptr<BcfBlockWriter> bcf_blocks;
   std::vector<std::uint64_t> bcf_ends;  // where each record ends after the header
+  int bcf_level = 0;                    // read once: the makers compress while the file is written
 };
 
 // Compression level 1: on genotype lines it takes a seventh of the time of
@@ -187,6 +188,7 @@ void open_outputs(const RunConfig& params, const Samples& samples, std::size_t i
     out.bcf->open_for_blocks("wb1", 14, out.header.get(), announced);
     log.report(announced);
     out.bcf_ends = bcf_record_ends(out.header.get(), rows, 2 * individuals);
+    out.bcf_level = out.bcf->level();
     out.bcf_blocks = std::make_unique<BcfBlockWriter>(*out.bcf);
   }
 }
@@ -216,7 +218,7 @@ void make_block(const VcfOutputs& files, const RunConfig& params, const std::vec
   if (out.bcf.records.size() != files.bcf_ends[out.first + out.count - 1] - begin)
     throw RunError("the BCF records of SNPs " + std::to_string(out.first) + " on are not of their expected size.\n");
   out.bcf.start = files.bcf_blocks->header_bytes() + begin;
-  compress_inner_blocks(out.bcf, files.bcf->level());
+  compress_inner_blocks(out.bcf, files.bcf_level);
 }
 
 // Writes a made block in order: VCF lines through htslib, BCF blocks as made.
