@@ -192,6 +192,17 @@ void finish_run(const TarvikParameters& params, std::ostringstream& log, const S
   report_console_failure(streams, summary_written ? params.summary_file : "");
 }
 
+// A run that stopped for want of disease loci has said why in the summary
+// file already; a misspelled flag may be behind it, so the reminder still
+// comes last.
+void remind_after_termination(const TarvikParameters& params) {
+  const std::string reminder = params.unrecognised_reminder();
+  try {
+    if (!reminder.empty()) RunLog(params.summary_file).report(reminder);
+  } catch (const Error&) {
+  }
+}
+
 }  // namespace
 
 int run_tarvik(int argc, char** argv) {
@@ -215,13 +226,7 @@ int run_tarvik(int argc, char** argv) {
       run_engine(params, run_log, log);
     }
   } catch (const RunTerminated&) {
-    // The reason is in the summary file already; a misspelled flag may be
-    // behind it, so the reminder still comes last.
-    const std::string reminder = params.unrecognised_reminder();
-    try {
-      if (!reminder.empty()) RunLog(params.summary_file).report(reminder);
-    } catch (const Error&) {
-    }
+    remind_after_termination(params);
     return 1;
   } catch (const VersionRequested&) {
     std::cout << "tarvik " << version() << "\n" << std::flush;

@@ -156,6 +156,13 @@ std::size_t vcf_block_snps(std::size_t haplotypes) {
   return std::min<std::size_t>(std::max<std::size_t>(width, 64), 1024);
 }
 
+std::vector<SnpIterator> snp_rows(const std::map<int, snp>& snps) {
+  std::vector<SnpIterator> rows;
+  rows.reserve(snps.size());
+  for (SnpIterator it = snps.begin(); it != snps.end(); ++it) rows.push_back(it);
+  return rows;
+}
+
 // The run's VCF and BCF files, open, and what writing them takes.
 struct VcfOutputs {
   Hts<bcf_hdr_t> header;
@@ -251,9 +258,7 @@ void write_vcf_files(const HaplotypeSource& source, const std::map<int, snp>& sn
                                 " cannot be written to a VCF file, whose positions start at 1.\n");
   const std::size_t individuals = source.haplotypes() / 2;
   QuietHtslib quiet;
-  std::vector<SnpIterator> rows;
-  rows.reserve(snps.size());
-  for (SnpIterator it = snps.begin(); it != snps.end(); ++it) rows.push_back(it);
+  const std::vector<SnpIterator> rows = snp_rows(snps);
   // htslib's threads compress the VCF text: half of the run's threads beyond
   // the calling one, at least one.
   ThreadBudget::Lease compressing = budget != nullptr && params.output_vcf
