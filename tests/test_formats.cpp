@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <sstream>
 
+#include <htslib/bgzf.h>
+
 #include "test_support.hpp"
 
 using namespace testing_support;
@@ -236,6 +238,21 @@ TEST(Formats, AVcfIndexOlderThanItsFileIsNotUsed) {
   EXPECT_TRUE(contains(r.output, "... done\nWarning: the index p.vcf.gz.tbi is older than the file, so the whole "
                                  "file was read instead.\n")) << r.output;
   EXPECT_TRUE(contains(r.output, "number of SNPs in interval: 30\n")) << r.output;
+  // An index built when the file held its first ten records, newer than the file: the records added after them
+  // (another BGZF member) are not in it.
+  ASSERT_EQ(run_command("bcftools view -Oz -o a.vcf.gz short.vcf && bcftools index -t a.vcf.gz", dir.path()).status,
+            0);
+  const std::string added = records.substr(records.find("20\t1100\t"));
+  BGZF* rest = bgzf_open(dir.file("rest.gz").c_str(), "w");
+  ASSERT_TRUE(rest != nullptr && bgzf_write(rest, added.data(), added.size()) == static_cast<ssize_t>(added.size()));
+  ASSERT_EQ(bgzf_close(rest), 0);
+  ASSERT_EQ(run_command("cat a.vcf.gz rest.gz >p.vcf.gz && cp a.vcf.gz.tbi p.vcf.gz.tbi", dir.path()).status, 0);
+  const CommandResult newer = run_tarvik("-vcf p.vcf.gz -m p.map -o out/run -n 2 0 -nrs -int 1 5000", dir.path());
+  EXPECT_EQ(newer.status, 0) << newer.output;
+  EXPECT_TRUE(contains(newer.output, "Warning: the index of p.vcf.gz ends before the file's last records (it was "
+                                     "built before they were added), so the whole file was read instead.\n"))
+      << newer.output;
+  EXPECT_TRUE(contains(newer.output, "number of SNPs in interval: 30\n")) << newer.output;
 }
 
 // One identity per individual: plink2 matches the .pheno to the .bed set and to the VCF, and principal components

@@ -17,6 +17,7 @@
 
 #include <sys/stat.h>
 
+#include <htslib/bgzf.h>
 #include <htslib/hts.h>
 #include <htslib/hts_log.h>
 #include <htslib/kseq.h>
@@ -55,6 +56,7 @@ class RecordReader {
  private:
   void open_index(const Data& data);
   void choose_indexed_contig(const std::vector<std::string>& contigs);
+  bool index_reaches_the_end(const std::vector<std::string>& contigs) const;
   bool read_any(bcf1_t* record);
   int read_text(bcf1_t* record);
   [[noreturn]] void bad_record() const;
@@ -171,6 +173,13 @@ void RecordReader::open_index(const Data& data) {
   if (!bcf_index && !vcf_index) return;  // no index: the whole file is read
   const std::vector<std::string> contigs(names, names + n);
   free(names);
+  if (!index_reaches_the_end(contigs)) {
+    bcf_index.reset();
+    vcf_index.reset();
+    note = "Warning: the index of " + name + " ends before the file's last records (it was built before they "
+           "were added), so the whole file was read instead.\n";
+    return;
+  }
   choose_indexed_contig(contigs);
   if (nothing_to_read) return;
   // htslib's intervals are 0-based and half-open: positions lower to upper.
@@ -180,6 +189,28 @@ void RecordReader::open_index(const Data& data) {
   else
     iterator.reset(tbx_itr_queryi(vcf_index.get(), tbx_name2id(vcf_index.get(), contig.c_str()), begin, end));
   if (!iterator) bad(name, "its index could not be searched for contig " + contig + ".");
+}
+
+// An index built before records were added ends where its file then ended,
+// however recent its time: the file has data beyond the last record that
+// any of its contigs points to.
+bool RecordReader::index_reaches_the_end(const std::vector<std::string>& contigs) const {
+  std::uint64_t last = 0;
+  for (const std::string& c : contigs) {
+    Hts<hts_itr_t> all(is_bcf ? bcf_itr_queryi(bcf_index.get(), bcf_hdr_name2id(hdr.get(), c.c_str()), 0, HTS_POS_MAX)
+                              : tbx_itr_queryi(vcf_index.get(), tbx_name2id(vcf_index.get(), c.c_str()), 0,
+                                               HTS_POS_MAX));
+    if (!all) return false;
+    for (int k = 0; k < all->n_off; ++k) last = std::max<std::uint64_t>(last, all->off[k].v);
+  }
+  BGZF* data = bgzf_open(name.c_str(), "r");
+  if (data == nullptr) return false;
+  // An offset that does not fit the file at all is an index of another
+  // file, which reading through it tells.
+  char byte;
+  const bool more = bgzf_seek(data, static_cast<std::int64_t>(last), SEEK_SET) == 0 && bgzf_read(data, &byte, 1) > 0;
+  bgzf_close(data);
+  return !more;
 }
 
 std::string name_list(const std::vector<std::string>& names) {
