@@ -35,17 +35,19 @@ WORD_LOOP void regenerate() {
   constexpr std::uint32_t kUpper = 0x80000000u;
   constexpr std::uint32_t kLower = 0x7FFFFFFFu;
   if (index == kUnseeded) MT::seed_word(5489u);
+  const auto twist = [](std::uint32_t word, std::uint32_t next, std::uint32_t far) {
+    const std::uint32_t y = (word & kUpper) | (next & kLower);
+    return far ^ (y >> 1) ^ ((y & 1u) ? kMatrix : 0u);
+  };
+  // Each stretch runs a whole number of eight-word vectors, and its few
+  // words left over one by one: the compiler vectorizes only loops that
+  // need no remainder of their own.
   int i = 0;
-  for (; i < kWords - kMiddle; ++i) {
-    std::uint32_t y = (words[i] & kUpper) | (words[i + 1] & kLower);
-    words[i] = words[i + kMiddle] ^ (y >> 1) ^ ((y & 1u) ? kMatrix : 0u);
-  }
-  for (; i < kWords - 1; ++i) {
-    std::uint32_t y = (words[i] & kUpper) | (words[i + 1] & kLower);
-    words[i] = words[i + (kMiddle - kWords)] ^ (y >> 1) ^ ((y & 1u) ? kMatrix : 0u);
-  }
-  std::uint32_t y = (words[kWords - 1] & kUpper) | (words[0] & kLower);
-  words[kWords - 1] = words[kMiddle - 1] ^ (y >> 1) ^ ((y & 1u) ? kMatrix : 0u);
+  for (; i < 224; ++i) words[i] = twist(words[i], words[i + 1], words[i + kMiddle]);
+  for (; i < kWords - kMiddle; ++i) words[i] = twist(words[i], words[i + 1], words[i + kMiddle]);
+  for (; i < kWords - kMiddle + 392; ++i) words[i] = twist(words[i], words[i + 1], words[i + (kMiddle - kWords)]);
+  for (; i < kWords - 1; ++i) words[i] = twist(words[i], words[i + 1], words[i + (kMiddle - kWords)]);
+  words[kWords - 1] = twist(words[kWords - 1], words[0], words[kMiddle - 1]);
   index = 0;
 }
 }  // namespace mt_state
