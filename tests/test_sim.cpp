@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <random>
+#include <vector>
 
 #include "core/errors.hpp"
 #include "core/thread_budget.hpp"
@@ -63,6 +65,16 @@ TEST(MersenneTwister, SeedWordIsTheSeedTimesTwoToThe32ClampedAndTruncated) {
       {0.12345, 530213712u}, {1.0, 4294967295u}, {1e300, 4294967295u}, {0.0, 0u}, {-0.25, 0u},
       {0.5, 2147483648u}, {1.0 / 4294967296.0, 1u}, {0.999999999, 4294967291u}};
   for (const auto& s : seeds) EXPECT_EQ(MT::seed_word_of(s.first), s.second) << s.first;
+}
+
+// The words, drawn in bulk and one by one across several refills of the state, are the standard MT19937's.
+TEST(MersenneTwister, WordsAreTheStandardGeneratorsForTheSameSeed) {
+  MT generator(0.5);
+  std::mt19937 standard(MT::seed_word_of(0.5));
+  std::vector<std::uint32_t> words(3 * 624 + 5);
+  MT::fill_words(words.data(), 1000);
+  for (std::size_t i = 1000; i < words.size(); ++i) words[i] = MT::next_word();
+  for (std::size_t i = 0; i < words.size(); ++i) ASSERT_EQ(words[i], standard()) << i;
 }
 
 TEST(CurrentGenerator, PlaceholderRefusesToDrawUntilAGeneratorIsSet) {
