@@ -68,7 +68,6 @@ std::vector<std::uint64_t> bcf_record_ends(const bcf_hdr_t* header, const std::v
 void compress_inner_blocks(BcfBytes& bytes, int level) {
   const std::uint64_t start = bytes.start, end = start + bytes.records.size();
   const std::uint64_t first_cut = (start + kBlock - 1) / kBlock * kBlock, last_cut = end / kBlock * kBlock;
-  bytes.blocks = 0;
   bytes.cut = first_cut <= last_cut;
   if (!bytes.cut) {  // all of it joins the block being filled
     bytes.head = bytes.tail = bytes.records.size();
@@ -85,7 +84,6 @@ void compress_inner_blocks(BcfBytes& bytes, int level) {
       throw RunError("a BGZF block of the BCF file could not be compressed.\n");
     bytes.compressed.shrink(BGZF_MAX_BLOCK_SIZE - size);
   }
-  bytes.blocks = inner;
 }
 
 BcfBlockWriter::BcfBlockWriter(HtsOutput& out) : file(out), carry(out.take_pending()), header(carry.size()) {

@@ -52,8 +52,7 @@ struct BcfBytes {
   std::uint64_t start = 0;         // where they start in the stream, header included
   bool cut = false;                // whether a block boundary falls within [start, start + size]
   std::size_t head = 0, tail = 0;  // records[0, head) and records[tail, end) are left to join
-  TextBuffer compressed;
-  std::size_t blocks = 0;  // BGZF blocks in `compressed`
+  TextBuffer compressed;           // the BGZF blocks wholly inside them
 };
 
 // Compresses, at `level`, the BGZF blocks of `bytes` that lie wholly inside
