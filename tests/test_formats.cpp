@@ -278,4 +278,13 @@ TEST(Formats, OneIdentityServesTheBedSetTheVcfAndTheirCovariates) {
   for (std::size_t i = 0; i < fam.size(); ++i) {
     EXPECT_EQ(p1[i][0] + " " + p1[i][1] + " " + p1[i][5], fam[i][0] + " " + fam[i][1] + " " + fam[i][5]) << i;
   }
+  // A contig PLINK does not know: the same commands with the README's --allow-extra-chr.
+  ASSERT_EQ(run_tarvik(example_panel() + "-int 1900000 2000000 -n 60 60 -dl 1945626 1 3 9 -nrs -chr scaffold_7 "
+                       "-no_haps_output -no_gens_output -output_plink -output_vcf -o scaffold", dir.path()).status, 0);
+  run_in("plink2 --bfile scaffold --allow-extra-chr --pheno scaffold.pheno --glm allow-no-covars --out sb",
+         dir.path());
+  run_in("plink2 --vcf scaffold.vcf.gz --allow-extra-chr --pheno scaffold.pheno --glm allow-no-covars --out sv",
+         dir.path(), true);
+  EXPECT_EQ(table_of(read_file(dir.file("sb.PHENO.glm.logistic.hybrid")))[1][0], "scaffold_7");
+  EXPECT_EQ(table_of(read_file(dir.file("sv.PHENO.glm.logistic.hybrid")))[1][0], "scaffold_7");
 }
