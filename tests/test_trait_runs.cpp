@@ -215,6 +215,30 @@ TEST(TraitRun, AscertainedSampleIsPartOfThePopulationRun) {
   const auto picked = table_of(read_file(dir.file("pick.pheno")));
   ASSERT_EQ(picked.size(), 13u);
   EXPECT_EQ(std::count_if(picked.begin(), picked.end(), [](const auto& row) { return row[2] == "2"; }), 5);
+  // The picks recomputed: liability = G + noise of seed word 3 scaled to h2 0.8, standardized over the
+  // population, a case above the normal 0.9 quantile; the first 5 cases and the first 7 controls, in order.
+  const auto all = table_of(read_file(dir.file("all.gv")));
+  std::vector<double> y;
+  for (std::size_t i = 1; i < all.size(); ++i) y.push_back(std::stod(all[i][2]));
+  const auto moments = [](const std::vector<double>& x) {
+    double mean = 0.0, variance = 0.0;
+    for (double v : x) mean += v;
+    mean /= static_cast<double>(x.size());
+    for (double v : x) variance += (v - mean) * (v - mean);
+    return std::make_pair(mean, variance / static_cast<double>(x.size()));
+  };
+  const double noise_sd = std::sqrt(moments(y).second * (1.0 - 0.8) / 0.8);
+  TraitStream noise(3, TraitStream::noise);
+  for (double& v : y) v += noise_sd * noise.normal();
+  const auto [mean, variance] = moments(y);
+  std::vector<std::string> expected;
+  int cases = 0, controls = 0;
+  for (std::size_t i = 0; i < y.size() && expected.size() < 12; ++i) {
+    const bool is_case = (y[i] - mean) / std::sqrt(variance) > 1.2815515655446004;  // the normal 0.9 quantile
+    if (is_case ? cases++ >= 5 : controls++ >= 7) continue;
+    expected.push_back(all[i + 1][1] + (is_case ? " 2" : " 1"));
+  }
+  for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(picked[i + 1][1] + " " + picked[i + 1][2], expected[i]);
   const CommandResult small = run_tarvik(combine + std::to_string(population) + " 1 -o " + dir.file("none"));
   EXPECT_EQ(small.status, 1);
   EXPECT_TRUE(contains(small.output, "controls asked for; score a larger population.")) << small.output;
