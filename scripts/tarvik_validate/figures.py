@@ -17,33 +17,26 @@ DPI = 150
 LABEL_BOX = dict(facecolor="white", edgecolor="none", alpha=0.85, pad=1.5)
 
 
-def fmt(v):
-    """A number as the TSV prints it (six significant figures)."""
+def _number(v, digits, grouped, missing):
     if isinstance(v, (bool, np.bool_)):
         return str(int(v))
     if isinstance(v, (int, np.integer)):
-        return str(int(v))
+        return f"{int(v):,}" if grouped else str(int(v))
     if isinstance(v, (float, np.floating)):
         v = float(v)
-        if math.isnan(v):
-            return "nan"
-        return f"{v:.6g}"
+        return missing if math.isnan(v) else f"{v:.{digits}g}"
     return str(v)
+
+
+def fmt(v):
+    """A number as the TSV prints it (six significant figures)."""
+    return _number(v, 6, False, "nan")
 
 
 def fmt_page(v):
     """A number as the page prints it: four significant figures, thousands
     grouped, "–" for a value that does not exist."""
-    if isinstance(v, (bool, np.bool_)):
-        return str(int(v))
-    if isinstance(v, (int, np.integer)):
-        return f"{int(v):,}"
-    if isinstance(v, (float, np.floating)):
-        v = float(v)
-        if math.isnan(v):
-            return "–"
-        return f"{v:.4g}"
-    return str(v)
+    return _number(v, 4, True, "–")
 
 
 def png_data(fig):

@@ -190,39 +190,30 @@ void TarvikParameters::process_parameters(int argc, char** argv) {
 
 // The files and names of a run. False for any other flag.
 bool TarvikParameters::read_file_flag(const std::string& token, int i, int argc, char** argv) {
-  if (token == "-h") {
+  const auto store = [&](auto& member) {
     require_values(token, i, 1, argc);
-    haplotype_file = argv[i + 1];
-  } else if (token == "-l") {
-    require_values(token, i, 1, argc);
-    legend_file = argv[i + 1];
-  } else if (token == "-m") {
-    require_values(token, i, 1, argc);
-    genetic_map_file = argv[i + 1];
-  } else if (token == "-o") {
-    require_values(token, i, 1, argc);
-    output_file = argv[i + 1];
+    member = argv[i + 1];
+    return true;
+  };
+  if (token == "-h") return store(haplotype_file);
+  if (token == "-l") return store(legend_file);
+  if (token == "-m") return store(genetic_map_file);
+  if (token == "-t") return store(tag_snps_file);
+  if (token == "-vcf") return store(vcf_file);
+  if (token == "-pedigree") return store(pedigree_file);
+  if (token == "-keep") return store(keep_file);
+  if (token == "-o") {
+    store(output_file);
     summary_file = output_file.string() + ".summary";
     output_directory = output_file.parent_path();
-  } else if (token == "-t") {
-    require_values(token, i, 1, argc);
-    tag_snps_file = argv[i + 1];
-  } else if (token == "-chr") {
+    return true;
+  }
+  if (token == "-chr") {
     require_values(token, i, 1, argc);
     chromosome = chromosome_value(argv[i + 1]);
-  } else if (token == "-vcf") {
-    require_values(token, i, 1, argc);
-    vcf_file = argv[i + 1];
-  } else if (token == "-pedigree") {
-    require_values(token, i, 1, argc);
-    pedigree_file = argv[i + 1];
-  } else if (token == "-keep") {
-    require_values(token, i, 1, argc);
-    keep_file = argv[i + 1];
-  } else {
-    return false;
+    return true;
   }
-  return true;
+  return false;
 }
 
 // "-dl": groups of four values follow; the list ends at the first group
